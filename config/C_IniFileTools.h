@@ -1,0 +1,20 @@
+// The configuration store over the two INI files and the process-wide table
+// of built-in values of the update client. The first construction in the
+// process builds the table and fixes the run mode (CONFIG/Mode) for good.
+#pragma once
+
+#include <string>
+
+class C_IniFileTools
+{
+public:
+    C_IniFileTools();
+    virtual ~C_IniFileTools();
+
+    // The file's non-empty value, else the built-in value, else defaultValue.
+    std::wstring getWstring(const std::wstring& file, const std::wstring& section,
+                            const std::wstring& key, const std::wstring& defaultValue);
+    // Writes key=value into section of file; false on failure (logged).
+    bool setWstring(const std::wstring& file, const std::wstring& section, const std::wstring& key,
+                    const std::wstring& value);
+};

@@ -1,0 +1,40 @@
+// The program's one logger, "QorDownloader", configured from
+// "LogQorDownloader.xml" in the working directory on first use, and the form
+// of every log statement: the level check comes first, so a disabled
+// statement builds no text and evaluates none of its values.
+//
+//   QOR_LOG_WARN("Delete error: " << platform::getLastError());
+//   QOR_LOG_INFO("FlagFile found: " << flagFile);   // wide value: wide message
+#pragma once
+
+#include <log4cxx/logger.h>
+
+#include <string>
+
+namespace qorlog
+{
+inline const std::string LOGGER_NAME = "QorDownloader";
+inline const std::string CONFIG_FILE_STEM = "LogQorDownloader";
+inline const std::string CONFIG_FILE_EXTENSION = ".xml";
+} // namespace qorlog
+
+// The process-wide logger reference; the first call configures log4cxx.
+const log4cxx::LoggerPtr& appLogger();
+
+#define QOR_LOG_AT(isEnabledFn, levelFn, message)                                                 \
+    do                                                                                             \
+    {                                                                                              \
+        const ::log4cxx::LoggerPtr& qorLogger_ = ::appLogger();                                    \
+        if (qorLogger_ && qorLogger_->isEnabledFn())                                               \
+        {                                                                                          \
+            ::log4cxx::helpers::MessageBuffer qorBuffer_;                                          \
+            qorLogger_->forcedLog(::log4cxx::Level::levelFn(), qorBuffer_.str(qorBuffer_ << message), \
+                                  LOG4CXX_LOCATION);                                               \
+        }                                                                                          \
+    } while (0)
+
+#define QOR_LOG_TRACE(message) QOR_LOG_AT(isTraceEnabled, getTrace, message)
+#define QOR_LOG_INFO(message) QOR_LOG_AT(isInfoEnabled, getInfo, message)
+#define QOR_LOG_WARN(message) QOR_LOG_AT(isWarnEnabled, getWarn, message)
+#define QOR_LOG_ERROR(message) QOR_LOG_AT(isErrorEnabled, getError, message)
+#define QOR_LOG_FATAL(message) QOR_LOG_AT(isFatalEnabled, getFatal, message)

@@ -1,0 +1,36 @@
+// A FileAppender whose File option is a conversion pattern, rendered into the
+// real file name when the file is opened: "QorDownloader_%d{yyyyMMdd_HHmmss}.log"
+// gives every run a file of its own. Selected in the XML configuration by the
+// class name "QorDwnlFileAppender".
+#pragma once
+
+#include <log4cxx/fileappender.h>
+
+namespace log4cxx
+{
+class QorDwnlFileAppender : public FileAppender
+{
+public:
+    DECLARE_LOG4CXX_OBJECT(QorDwnlFileAppender)
+    BEGIN_LOG4CXX_CAST_MAP()
+    LOG4CXX_CAST_ENTRY(QorDwnlFileAppender)
+    LOG4CXX_CAST_ENTRY_CHAIN(FileAppender)
+    END_LOG4CXX_CAST_MAP()
+
+    QorDwnlFileAppender() = default;
+    ~QorDwnlFileAppender() override = default;
+
+    // Remembers the pattern; the base class keeps the rendered name.
+    void setFile(const LogString& file) override;
+    // log4cxx 1.0 no longer lets the five-argument setFile be overridden, so
+    // the pattern is rendered here, just before the base class opens the file.
+    void activateOptions(helpers::Pool& p) override;
+
+    // The file name that pattern gives at this moment.
+    static LogString renderFileName(const LogString& pattern, helpers::Pool& p);
+
+private:
+    LogString m_filePattern;
+};
+LOG4CXX_PTR_DEF(QorDwnlFileAppender);
+} // namespace log4cxx
