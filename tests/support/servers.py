@@ -1,0 +1,664 @@
+#!/usr/bin/env python3
+"""Local test servers for QorDownloader: nginx, tinyproxy and a fault server.
+
+Everything listens on 127.0.0.1 on a free port, keeps its files in a private
+temporary folder and goes away when stopped. Standard library only.
+
+Python API (context managers):
+
+    from servers import Nginx, Tinyproxy, FaultServer
+
+    with Nginx(root="/tmp/repo", rate="200k", auth=("user", "pw")) as web:
+        web.url                     # "http://127.0.0.1:<port>"
+        web.access_log              # one line per request (method, uri, status,
+                                    # Range, If-Range, bytes sent)
+    with Tinyproxy(user="u", password="p") as proxy:
+        proxy.url                   # "http://127.0.0.1:<port>"
+        proxy.log_text()            # what went through it
+    with FaultServer(root="/tmp/repo") as faults:
+        faults.add_rule({"path": "/a/b.bin", "kind": "drop", "after": 1000, "times": 1})
+        faults.requests()           # list of dicts (method, path, range, if_range,
+                                    # authorization, proxy_authorization, body)
+
+Command line (runs in the foreground until SIGTERM/SIGINT; prints one line
+"PORT <n>" on stdout once the server accepts connections, and writes the port
+to --port-file, atomically, if given):
+
+    servers.py nginx --root DIR [--rate 200k] [--user U --password P] [--port-file F]
+    servers.py tinyproxy --user U --password P [--connect-port N]... [--log F] [--port-file F]
+    servers.py faults --root DIR [--rule JSON]... [--rules-file F]
+                      [--requests-log F] [--port-file F]
+
+Fault server rules (JSON objects; the first matching rule with tries left wins):
+
+    path      exact request path, or a prefix when it ends with "*"
+    kind      "drop"   send the headers of the normal answer and `after` bytes
+                       of its body, then close the connection
+              "stall"  wait `seconds` before answering; with `after`, send the
+                       headers and `after` body bytes first, wait, then close
+              "status" answer `code` (503, 429, 404, 401, 500, ...) with an
+                       optional `retry_after` header value
+              "body"   answer 200 with `content` (text) instead of the file
+              "auth"   require HTTP basic `user`/`password` (401 otherwise)
+    times     how many requests the rule applies to (absent: all of them)
+
+Without a matching rule the fault server serves files of --root like a static
+server: GET/HEAD with ETag, Last-Modified, single byte ranges and If-Range;
+POST is accepted (204) and its body recorded. Rules can be replaced while it
+runs with "POST /_ctl/rules" (a JSON list) and the seen requests read with
+"GET /_ctl/requests"; control requests are not recorded. With --requests-log
+every request is also appended as one JSON line to that file.
+"""
+
+import argparse
+import base64
+import contextlib
+import ctypes
+import email.utils
+import hashlib
+import http.server
+import json
+import os
+import shutil
+import signal
+import socket
+import socketserver
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+NGINX_BINARY = "/usr/sbin/nginx"
+TINYPROXY_BINARY = "/usr/bin/tinyproxy"
+START_TIMEOUT_S = 10.0
+
+
+def free_port():
+    """A TCP port on 127.0.0.1 that nobody listens on right now."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def _die_with_parent():
+    # Children must not outlive a test that was killed hard.
+    try:
+        libc = ctypes.CDLL("libc.so.6", use_errno=True)
+        PR_SET_PDEATHSIG = 1
+        libc.prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+    except OSError:
+        pass
+
+
+def _wait_listening(port, proc, what):
+    deadline = time.monotonic() + START_TIMEOUT_S
+    while time.monotonic() < deadline:
+        if proc is not None and proc.poll() is not None:
+            raise RuntimeError("%s exited at start with code %s" % (what, proc.returncode))
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+            s.settimeout(0.2)
+            if s.connect_ex(("127.0.0.1", port)) == 0:
+                return
+        time.sleep(0.05)
+    raise RuntimeError("%s did not listen on port %d" % (what, port))
+
+
+class _ManagedProcess:
+    """A server binary run in the foreground from a private folder."""
+
+    name = "server"
+
+    def __init__(self):
+        self.workdir = tempfile.mkdtemp(prefix="qor-%s-" % self.name)
+        self.port = None
+        self.proc = None
+
+    @property
+    def url(self):
+        return "http://127.0.0.1:%d" % self.port
+
+    def _command(self):
+        raise NotImplementedError
+
+    def _write_config(self):
+        raise NotImplementedError
+
+    def start(self):
+        last_error = None
+        for _ in range(5):  # another process may grab the port in between
+            self.port = free_port()
+            self._write_config()
+            stderr = open(os.path.join(self.workdir, "stderr.log"), "wb")
+            try:
+                self.proc = subprocess.Popen(self._command(), stdin=subprocess.DEVNULL,
+                                             stdout=stderr, stderr=stderr,
+                                             preexec_fn=_die_with_parent)
+            finally:
+                stderr.close()
+            try:
+                _wait_listening(self.port, self.proc, self.name)
+                return self
+            except RuntimeError as error:
+                last_error = error
+                self._kill()
+        raise RuntimeError("%s: %s\n%s" % (self.name, last_error, self.stderr_text()))
+
+    def stderr_text(self):
+        try:
+            with open(os.path.join(self.workdir, "stderr.log"), "r", errors="replace") as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def _kill(self):
+        if self.proc is not None and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc = None
+
+    def stop(self, keep_files=False):
+        self._kill()
+        if not keep_files:
+            shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
+class Nginx(_ManagedProcess):
+    """nginx serving `root` read-only; ranges and ETag are nginx defaults."""
+
+    name = "nginx"
+
+    def __init__(self, root, rate=None, auth=None):
+        super().__init__()
+        self.root = os.path.abspath(root)
+        self.rate = rate
+        self.auth = auth
+        self.access_log = os.path.join(self.workdir, "access.log")
+
+    def _write_config(self):
+        w = self.workdir
+        for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
+            os.makedirs(os.path.join(w, sub), exist_ok=True)
+        location = []
+        if self.rate:
+            location.append("limit_rate %s;" % self.rate)
+        if self.auth:
+            htpasswd = os.path.join(w, "htpasswd")
+            with open(htpasswd, "w") as f:
+                f.write("%s:{PLAIN}%s\n" % (self.auth[0], self.auth[1]))
+            location.append('auth_basic "Orvane updates";')
+            location.append("auth_basic_user_file %s;" % htpasswd)
+        user = "user root;" if os.geteuid() == 0 else ""
+        config = """
+%(user)s
+daemon off;
+master_process off;
+worker_processes 1;
+pid %(w)s/nginx.pid;
+error_log %(w)s/error.log warn;
+events { worker_connections 256; }
+http {
+    default_type application/octet-stream;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_timeout 30;
+    client_body_temp_path %(w)s/body;
+    proxy_temp_path %(w)s/proxy;
+    fastcgi_temp_path %(w)s/fastcgi;
+    uwsgi_temp_path %(w)s/uwsgi;
+    scgi_temp_path %(w)s/scgi;
+    log_format qor '$request_method $uri $status range="$http_range" '
+                   'if_range="$http_if_range" auth="$http_authorization" sent=$body_bytes_sent';
+    access_log %(w)s/access.log qor;
+    server {
+        listen 127.0.0.1:%(port)d;
+        server_name localhost;
+        root %(root)s;
+        location / {
+            %(location)s
+        }
+    }
+}
+""" % {"user": user, "w": w, "port": self.port, "root": self.root,
+       "location": "\n            ".join(location)}
+        with open(os.path.join(w, "nginx.conf"), "w") as f:
+            f.write(config)
+
+    def _command(self):
+        return [NGINX_BINARY, "-p", self.workdir, "-e", os.path.join(self.workdir, "error.log"),
+                "-c", os.path.join(self.workdir, "nginx.conf")]
+
+    def access_lines(self):
+        try:
+            with open(self.access_log, "r", errors="replace") as f:
+                return f.read().splitlines()
+        except OSError:
+            return []
+
+
+class Tinyproxy(_ManagedProcess):
+    """tinyproxy with BasicAuth, allowing 127.0.0.1 only, logging to a file."""
+
+    name = "tinyproxy"
+
+    def __init__(self, user=None, password=None, connect_ports=(), log_file=None):
+        super().__init__()
+        self.user = user
+        self.password = password
+        self.connect_ports = list(connect_ports)
+        self.log_file = log_file or os.path.join(self.workdir, "tinyproxy.log")
+
+    def _write_config(self):
+        lines = [
+            "Port %d" % self.port,
+            "Listen 127.0.0.1",
+            "Timeout 120",
+            "MaxClients 64",
+            "Allow 127.0.0.1",
+            "LogFile \"%s\"" % self.log_file,
+            "LogLevel Info",
+            "DisableViaHeader Yes",
+        ]
+        if os.geteuid() == 0:
+            lines += ["User root", "Group root"]
+        if self.user is not None:
+            lines.append("BasicAuth %s %s" % (self.user, self.password or ""))
+        for port in self.connect_ports:
+            lines.append("ConnectPort %d" % port)
+        with open(os.path.join(self.workdir, "tinyproxy.conf"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+
+    def _command(self):
+        return [TINYPROXY_BINARY, "-d", "-c", os.path.join(self.workdir, "tinyproxy.conf")]
+
+    def log_text(self):
+        try:
+            with open(self.log_file, "r", errors="replace") as f:
+                return f.read()
+        except OSError:
+            return ""
+
+
+# ---------------------------------------------------------------------------
+# Fault server
+
+
+class _RuleBook:
+    def __init__(self, rules=()):
+        self._lock = threading.Lock()
+        self._rules = []
+        self.replace(rules)
+
+    def replace(self, rules):
+        with self._lock:
+            self._rules = [dict(r) for r in rules]
+
+    def add(self, rule):
+        with self._lock:
+            self._rules.append(dict(rule))
+
+    def take(self, path):
+        """The first matching rule with tries left; uses one try."""
+        with self._lock:
+            for rule in self._rules:
+                pattern = rule.get("path", "*")
+                if pattern.endswith("*"):
+                    hit = path.startswith(pattern[:-1])
+                else:
+                    hit = path == pattern
+                if not hit:
+                    continue
+                times = rule.get("times")
+                if times is not None:
+                    if times <= 0:
+                        continue
+                    rule["times"] = times - 1
+                return dict(rule)
+        return None
+
+
+class _FaultHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "QorFaults/1.0"
+
+    def log_message(self, fmt, *args):  # keep test output quiet
+        pass
+
+    # -- recording --------------------------------------------------------
+    def _record(self, body=b""):
+        entry = {
+            "method": self.command,
+            "path": self.path.split("?", 1)[0],
+            "range": self.headers.get("Range"),
+            "if_range": self.headers.get("If-Range"),
+            "authorization": self.headers.get("Authorization"),
+            "proxy_authorization": self.headers.get("Proxy-Authorization"),
+            "user_agent": self.headers.get("User-Agent"),
+            "body": body.decode("utf-8", "replace"),
+            "time": time.time(),
+        }
+        self.server.record(entry)
+
+    # -- plumbing ---------------------------------------------------------
+    def _send_simple(self, code, text=b"", extra=None):
+        self.send_response(code)
+        for key, value in (extra or {}).items():
+            self.send_header(key, value)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(text)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(text)
+
+    def _hard_close(self):
+        self.close_connection = True
+        try:
+            self.wfile.flush()
+        except OSError:
+            pass
+        try:
+            # RST instead of FIN so the client sees a broken transfer at once
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+    def _file_answer(self, path):
+        """(status, headers, body bytes) of the static answer for `path`."""
+        relative = path.lstrip("/")
+        full = os.path.realpath(os.path.join(self.server.root, relative))
+        if not (full == self.server.root or full.startswith(self.server.root + os.sep)):
+            return 404, {}, b"not found\n"
+        if not os.path.isfile(full):
+            return 404, {}, b"not found\n"
+        with open(full, "rb") as f:
+            data = f.read()
+        stat = os.stat(full)
+        etag = '"%x-%x"' % (int(stat.st_mtime), stat.st_size)
+        last_modified = email.utils.formatdate(stat.st_mtime, usegmt=True)
+        headers = {"ETag": etag, "Last-Modified": last_modified, "Accept-Ranges": "bytes"}
+        range_header = self.headers.get("Range")
+        if_range = self.headers.get("If-Range")
+        if range_header and if_range and if_range not in (etag, last_modified):
+            range_header = None
+        if range_header and range_header.startswith("bytes="):
+            spec = range_header[len("bytes="):]
+            if "," not in spec and "-" in spec:
+                first, last = spec.split("-", 1)
+                try:
+                    if first == "":
+                        start = max(0, len(data) - int(last))
+                        end = len(data) - 1
+                    else:
+                        start = int(first)
+                        end = int(last) if last else len(data) - 1
+                        end = min(end, len(data) - 1)
+                except ValueError:
+                    start, end = 0, -1
+                if start >= len(data) or start > end:
+                    headers["Content-Range"] = "bytes */%d" % len(data)
+                    return 416, headers, b""
+                headers["Content-Range"] = "bytes %d-%d/%d" % (start, end, len(data))
+                return 206, headers, data[start:end + 1]
+        return 200, headers, data
+
+    def _send_answer(self, status, headers, body, after=None, stall=0.0):
+        self.send_response(status)
+        for key, value in headers.items():
+            self.send_header(key, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command == "HEAD":
+            return
+        if after is None:
+            self.wfile.write(body)
+            return
+        self.wfile.write(body[:after])
+        self.wfile.flush()
+        if stall:
+            time.sleep(stall)
+        self._hard_close()
+
+    # -- methods ----------------------------------------------------------
+    def _handle(self, body=b""):
+        path = self.path.split("?", 1)[0]
+        if path.startswith("/_ctl/"):
+            return self._control(path, body)
+        self._record(body)
+        rule = self.server.rules.take(path)
+        kind = rule.get("kind") if rule else None
+        if kind == "auth":
+            expected = "Basic " + base64.b64encode(
+                ("%s:%s" % (rule.get("user", ""), rule.get("password", ""))).encode()).decode()
+            if self.headers.get("Authorization") != expected:
+                return self._send_simple(401, b"authentication required\n",
+                                         {"WWW-Authenticate": 'Basic realm="Orvane updates"'})
+            kind = None
+        if kind == "status":
+            extra = {}
+            if rule.get("retry_after") is not None:
+                extra["Retry-After"] = str(rule["retry_after"])
+            if rule.get("code") == 401:
+                extra["WWW-Authenticate"] = 'Basic realm="Orvane updates"'
+            return self._send_simple(int(rule.get("code", 503)), b"scripted failure\n", extra)
+        if kind == "stall" and rule.get("after") is None:
+            time.sleep(float(rule.get("seconds", 5)))
+            kind = None
+        if self.command == "POST":
+            return self._send_simple(204)
+        if kind == "body":
+            content = rule.get("content", "").encode("utf-8")
+            return self._send_answer(200, {"ETag": '"%s"' % hashlib.sha256(content).hexdigest()[:16]},
+                                     content)
+        status, headers, data = self._file_answer(path)
+        if status not in (200, 206):
+            return self._send_answer(status, headers, data if status != 416 else b"")
+        if kind == "drop":
+            return self._send_answer(status, headers, data, after=int(rule.get("after", 0)))
+        if kind == "stall":
+            return self._send_answer(status, headers, data, after=int(rule["after"]),
+                                     stall=float(rule.get("seconds", 5)))
+        return self._send_answer(status, headers, data)
+
+    def _control(self, path, body):
+        if path == "/_ctl/rules" and self.command == "POST":
+            try:
+                rules = json.loads(body.decode("utf-8") or "[]")
+                self.server.rules.replace(rules if isinstance(rules, list) else [rules])
+            except ValueError:
+                return self._send_simple(400, b"bad rules\n")
+            return self._send_simple(204)
+        if path == "/_ctl/requests":
+            text = json.dumps(self.server.requests()).encode("utf-8")
+            return self._send_simple(200, text, {"X-Count": str(len(self.server.requests()))})
+        return self._send_simple(404, b"unknown control\n")
+
+    def do_GET(self):
+        self._handle()
+
+    def do_HEAD(self):
+        self._handle()
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(min(length, 1 << 20)) if length > 0 else b""
+        self._handle(body)
+
+    def do_PUT(self):
+        self.do_POST()
+
+
+class _FaultHTTPServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, root, rules, requests_log):
+        super().__init__(address, _FaultHandler)
+        self.root = os.path.realpath(root)
+        self.rules = _RuleBook(rules)
+        self._requests = []
+        self._lock = threading.Lock()
+        self._requests_log = requests_log
+
+    def record(self, entry):
+        with self._lock:
+            self._requests.append(entry)
+            if self._requests_log:
+                with open(self._requests_log, "a") as f:
+                    f.write(json.dumps(entry) + "\n")
+
+    def requests(self):
+        with self._lock:
+            return list(self._requests)
+
+    def clear_requests(self):
+        with self._lock:
+            self._requests = []
+
+
+class FaultServer:
+    """The scriptable fault server, run on a thread of this process."""
+
+    def __init__(self, root, rules=(), requests_log=None):
+        self.root = root
+        self._initial_rules = rules
+        self._requests_log = requests_log
+        self._server = None
+        self._thread = None
+        self.port = None
+
+    @property
+    def url(self):
+        return "http://127.0.0.1:%d" % self.port
+
+    def start(self):
+        self._server = _FaultHTTPServer(("127.0.0.1", 0), self.root, self._initial_rules,
+                                        self._requests_log)
+        self.port = self._server.server_address[1]
+        self._thread = threading.Thread(target=self._server.serve_forever,
+                                        kwargs={"poll_interval": 0.1}, daemon=True)
+        self._thread.start()
+        return self
+
+    def stop(self):
+        if self._server is not None:
+            self._server.shutdown()
+            self._server.server_close()
+            self._thread.join(timeout=5)
+            self._server = None
+
+    def add_rule(self, rule):
+        self._server.rules.add(rule)
+
+    def set_rules(self, rules):
+        self._server.rules.replace(rules)
+
+    def requests(self):
+        return self._server.requests()
+
+    def clear_requests(self):
+        self._server.clear_requests()
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
+# ---------------------------------------------------------------------------
+# Command line
+
+
+def _announce(port, port_file):
+    if port_file:
+        temporary = port_file + ".tmp"
+        with open(temporary, "w") as f:
+            f.write("%d\n" % port)
+        os.replace(temporary, port_file)
+    sys.stdout.write("PORT %d\n" % port)
+    sys.stdout.flush()
+
+
+def _run_until_signalled(server, extra_line=None):
+    stop = threading.Event()
+
+    def on_signal(signum, frame):
+        stop.set()
+
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGINT, on_signal)
+    try:
+        if extra_line:
+            sys.stdout.write(extra_line + "\n")
+            sys.stdout.flush()
+        while not stop.is_set():
+            proc = getattr(server, "proc", None)
+            if proc is not None and proc.poll() is not None:
+                sys.stderr.write("server exited with code %s\n" % proc.returncode)
+                return 1
+            stop.wait(0.2)
+    finally:
+        server.stop()
+    return 0
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="QorDownloader test servers on 127.0.0.1")
+    sub = parser.add_subparsers(dest="command", required=True)
+
+    p_nginx = sub.add_parser("nginx", help="static files with ranges, ETag, rate limit, auth")
+    p_nginx.add_argument("--root", required=True)
+    p_nginx.add_argument("--rate", help="nginx limit_rate, e.g. 200k")
+    p_nginx.add_argument("--user")
+    p_nginx.add_argument("--password")
+    p_nginx.add_argument("--port-file")
+
+    p_proxy = sub.add_parser("tinyproxy", help="HTTP proxy with BasicAuth")
+    p_proxy.add_argument("--user")
+    p_proxy.add_argument("--password")
+    p_proxy.add_argument("--connect-port", type=int, action="append", default=[])
+    p_proxy.add_argument("--log")
+    p_proxy.add_argument("--port-file")
+
+    p_faults = sub.add_parser("faults", help="scriptable fault server")
+    p_faults.add_argument("--root", required=True)
+    p_faults.add_argument("--rule", action="append", default=[], help="one JSON rule")
+    p_faults.add_argument("--rules-file", help="a JSON list of rules")
+    p_faults.add_argument("--requests-log", help="append every request as a JSON line")
+    p_faults.add_argument("--port-file")
+
+    args = parser.parse_args(argv)
+    if args.command == "nginx":
+        auth = (args.user, args.password or "") if args.user else None
+        server = Nginx(args.root, rate=args.rate, auth=auth).start()
+        _announce(server.port, args.port_file)
+        return _run_until_signalled(server)
+    if args.command == "tinyproxy":
+        server = Tinyproxy(args.user, args.password, args.connect_port, args.log).start()
+        _announce(server.port, args.port_file)
+        return _run_until_signalled(server, "LOG %s" % server.log_file)
+    rules = [json.loads(text) for text in args.rule]
+    if args.rules_file:
+        with open(args.rules_file) as f:
+            rules += json.load(f)
+    server = FaultServer(args.root, rules, args.requests_log).start()
+    _announce(server.port, args.port_file)
+    return _run_until_signalled(server)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
