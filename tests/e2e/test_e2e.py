@@ -1,0 +1,305 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the real qordownloader and libPelvane.so against nginx
+and tinyproxy on 127.0.0.1, the way a user or a calling script meets them.
+
+Run one case:  test_e2e.py SuccessfulRun.test_road_of_a_successful_run
+Exit status 77 means every selected case was skipped (a binary not built).
+"""
+
+import os
+import re
+import time
+
+from e2e_support import (EXIT_ALREADY_RUNNING, EXIT_CONFIRMATION_REFUSED,
+                         EXIT_DOWNLOAD_FAILED, EXIT_SUCCESS, EXIT_USER_CANCELED, E2ECase, Xdo,
+                         clean_environment, deterministic_bytes, main, read_tree,
+                         require_display, write_tree)
+
+RUN_TIMEOUT = 60
+
+
+def tree_size(root):
+    total = 0
+    for dirpath, _, filenames in os.walk(root):
+        for name in filenames:
+            try:
+                total += os.path.getsize(os.path.join(dirpath, name))
+            except OSError:
+                pass
+    return total
+
+
+class SuccessfulRun(E2ECase):
+    """Unattended runs that end with the update in DestPath."""
+
+    def test_road_of_a_successful_run(self):
+        # two versions newer than the installed one; the later one wins per path
+        self.repo.publish("1.1.0", {"setup.bin": deterministic_bytes(1, 200_000),
+                                    "notes/old.txt": b"from 1.1.0\n",
+                                    "readme.txt": b"readme 1.1.0\n"})
+        self.repo.publish("1.2.0", {"setup.bin": deterministic_bytes(2, 300_000),
+                                    "readme.txt": b"readme 1.2.0\n"})
+        web = self.start_nginx()
+        self.folder.write_ini(web.url, version="1.0.0")
+        program = self.run_program(clean_environment(self.home), unattended=True)
+        self.assertExit(program, EXIT_SUCCESS, RUN_TIMEOUT)
+
+        self.assertEqual({"setup.bin": deterministic_bytes(2, 300_000),
+                          "notes/old.txt": b"from 1.1.0\n",
+                          "readme.txt": b"readme 1.2.0\n"}, read_tree(self.folder.dest))
+        self.assertFalse(os.path.exists(self.folder.target), "Target is moved away")
+
+        lines = self.folder.log_lines()
+        self.assertTrue(lines and lines[0] == "INFO Begin", "first line: %r" % lines[:1])
+        self.assertInOrder(lines, [
+            "INFO Begin",
+            "TRACE nIDEvent: 1", "TRACE M_TIMER_STARTDOWNLOAD",
+            "INFO No proxy",
+            "No FlagFile: ",
+            "INFO Update client library: " + os.path.basename(self.folder.ini_value(
+                "CONFIG", "ClientLibrary")),
+            "INFO downloadUntil: 1.2.0",
+            "TRACE M_TIMER_STATUS_FINDTHREAD", "INFO FindUpdate success",
+            "TRACE M_TIMER_GETSTATUS", "TRACE ResultUpdInter: SUCCESS",
+            "INFO DownloadUpdate success",
+            "TRACE M_TIMER_STATUS_FINALIZETHREAD", "INFO FinalizeUpdate success",
+            "INFO Download stopped",
+            "INFO Download success return code: 1",
+            "TRACE End",
+            "INFO Application return code: 1",
+            "INFO End",
+        ])
+        self.assertEqual("INFO End", lines[-1])
+        self.assertNotIn("ERROR", "\n".join(line.split(" ", 1)[0] for line in lines))
+        self.assertRegex(program.output(), r"(?i)outcome.*1")
+
+    def test_existing_dest_path_is_merged(self):
+        self.repo.publish("1.1.0", {"app/a.txt": b"new a\n", "app/sub/b.txt": b"new b\n",
+                                    "setup.bin": deterministic_bytes(3, 50_000)})
+        write_tree(self.folder.dest, {"app/a.txt": b"old a\n", "keep.txt": b"kept\n",
+                                      "app/sub/own.txt": b"own\n"})
+        web = self.start_nginx()
+        self.folder.write_ini(web.url)
+        program = self.run_program(clean_environment(self.home), unattended=True)
+        self.assertExit(program, EXIT_SUCCESS, RUN_TIMEOUT)
+
+        self.assertEqual({"app/a.txt": b"new a\n", "app/sub/b.txt": b"new b\n",
+                          "app/sub/own.txt": b"own\n", "keep.txt": b"kept\n",
+                          "setup.bin": deterministic_bytes(3, 50_000)},
+                         read_tree(self.folder.dest))
+        self.assertFalse(os.path.exists(self.folder.target), "Target is gone after the merge")
+
+    def test_nothing_newer_fails_without_touching_dest_path(self):
+        self.repo.publish("1.1.0", {"setup.bin": b"x" * 1000})
+        write_tree(self.folder.dest, {"setup.bin": b"installed\n"})
+        web = self.start_nginx()
+        self.folder.write_ini(web.url, version="1.1.0")
+        program = self.run_program(clean_environment(self.home), unattended=True)
+        self.assertExit(program, EXIT_DOWNLOAD_FAILED, RUN_TIMEOUT)
+        self.assertIn("ERROR No file to download: 0", self.folder.log_lines())
+        self.assertEqual({"setup.bin": b"installed\n"}, read_tree(self.folder.dest))
+
+
+class Failures(E2ECase):
+    """Runs that fail with -11 and leave DestPath as it was."""
+
+    def test_tampered_file_on_server(self):
+        payload = deterministic_bytes(4, 120_000)
+        self.repo.publish("1.1.0", {"setup.bin": payload, "readme.txt": b"readme\n"})
+        published = [p for p in self.repo.files_of("1.1.0") if p.endswith("setup.bin")]
+        self.assertEqual(1, len(published), "published file of 1.1.0 not found in the repo")
+        tampered = bytearray(payload)
+        tampered[5000] ^= 0xFF  # same size, one byte changed
+        with open(published[0], "wb") as f:
+            f.write(tampered)
+        write_tree(self.folder.dest, {"setup.bin": b"installed\n"})
+        web = self.start_nginx()
+        self.folder.write_ini(web.url)
+        program = self.run_program(clean_environment(self.home), unattended=True)
+        self.assertExit(program, EXIT_DOWNLOAD_FAILED, RUN_TIMEOUT)
+
+        self.assertEqual({"setup.bin": b"installed\n"}, read_tree(self.folder.dest))
+        lines = self.folder.log_lines()
+        self.assertInOrder(lines, ["INFO FindUpdate success", "WARN APIErrorCode: ",
+                                   "ERROR DownloadUpdate failure",
+                                   "WARN Download failure return code: -11",
+                                   "INFO Application return code: -11"])
+        self.assertNotIn("INFO FinalizeUpdate success", lines)
+
+    def test_server_stopped_half_way_then_resumed(self):
+        payload = deterministic_bytes(5, 1_500_000)
+        self.repo.publish("1.1.0", {"setup.bin": payload})
+        web = self.start_nginx(rate="250k")
+        self.folder.write_ini(web.url)
+        program = self.run_program(clean_environment(self.home), unattended=True)
+
+        deadline = time.monotonic() + 30
+        while tree_size(self.folder.extract) < 300_000 and time.monotonic() < deadline:
+            self.assertIsNone(program.proc.poll(), "ended before the server was stopped:\n"
+                              + program.output())
+            time.sleep(0.1)
+        self.assertGreaterEqual(tree_size(self.folder.extract), 300_000, "no progress seen")
+        web.stop()
+        self.assertExit(program, EXIT_DOWNLOAD_FAILED, RUN_TIMEOUT)
+        self.assertFalse(os.path.exists(self.folder.dest), "nothing reaches DestPath")
+        self.assertIn("ERROR DownloadUpdate failure", self.folder.log_lines())
+        partial = tree_size(self.folder.extract)
+        self.assertGreater(partial, 0, "the partial download is kept for a resume")
+
+        # same repository, served again (on another port)
+        web = self.start_nginx()
+        self.folder.write_updinter(web.url)
+        program = self.run_program(clean_environment(self.home), unattended=True)
+        self.assertExit(program, EXIT_SUCCESS, RUN_TIMEOUT)
+        self.assertEqual({"setup.bin": payload}, read_tree(self.folder.dest))
+        resumed = [line for line in web.access_lines()
+                   if "setup.bin" in line and " 206 " in line and 'range="bytes=' in line]
+        self.assertTrue(resumed, "no range request resumed setup.bin:\n"
+                        + "\n".join(web.access_lines()))
+        sent = sum(int(m.group(1)) for m in
+                   (re.search(r"sent=(\d+)", line) for line in web.access_lines()
+                    if "setup.bin" in line) if m)
+        self.assertLess(sent, len(payload), "the resume fetched only the missing part")
+
+
+class Dialogs(E2ECase):
+    """Interactive runs whose dialogs are answered with xdotool key presses."""
+
+    def setUp(self):
+        super().setUp()
+        require_display(self)
+
+    def answer(self, xdo, program, keys, timeout=20, exclude=()):
+        windows = xdo.wait_windows(program.proc.pid, timeout=timeout, exclude=exclude)
+        self.assertTrue(windows, "no dialog of qordownloader appeared; output:\n%s\nlog:\n%s"
+                        % (program.output(), "\n".join(self.folder.log_lines()[-30:])))
+        window = windows[-1]
+        xdo.key(window, *keys)
+        return window
+
+    def wait_gone(self, xdo, program, window, timeout=10):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and window in xdo.windows(program.proc.pid):
+            time.sleep(0.1)
+
+    def wait_log(self, text, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if any(text in line for line in self.folder.log_lines()):
+                return True
+            time.sleep(0.1)
+        return False
+
+    def proxy_run(self, typed_password):
+        """Confirms, types credentials into the proxy dialog, closes the final box."""
+        self.repo.publish("1.1.0", {"setup.bin": deterministic_bytes(6, 100_000)})
+        web = self.start_nginx()
+        proxy = self.start_proxy("orvane", "s3cret-pw")
+        self.folder.write_ini(web.url)
+        env = clean_environment(self.home, proxy_url=proxy.url)
+        xdo = Xdo(env)
+        program = self.run_program(env)
+
+        confirmation = self.answer(xdo, program, ["Return"])
+        self.wait_gone(xdo, program, confirmation)
+        dialog = xdo.wait_windows(program.proc.pid, timeout=20)
+        self.assertTrue(dialog, "the proxy dialog did not appear:\n" + program.output())
+        dialog = dialog[-1]
+        # focus starts on OK; backwards through the tab order: password, then login
+        xdo.key(dialog, "shift+Tab")
+        xdo.type(dialog, typed_password)
+        xdo.key(dialog, "shift+Tab")
+        xdo.type(dialog, "orvane")
+        xdo.key(dialog, "Return")
+        self.wait_gone(xdo, program, dialog)
+        # the final message box
+        self.assertTrue(self.wait_log("Download stopped", RUN_TIMEOUT),
+                        "the run did not reach its end:\n" + "\n".join(self.folder.log_lines()))
+        self.answer(xdo, program, ["Return"])
+        return program, proxy
+
+    def test_credentials_typed_into_proxy_dialog(self):
+        program, proxy = self.proxy_run("s3cret-pw")
+        self.assertExit(program, EXIT_SUCCESS, RUN_TIMEOUT)
+        self.assertEqual({"setup.bin": deterministic_bytes(6, 100_000)},
+                         read_tree(self.folder.dest))
+        self.assertEqual("orvane", self.folder.ini_value("PROXY", "UserProxy"))
+        stored = self.folder.ini_value("PROXY", "PswdProxy")
+        self.assertRegex(stored or "", r"^[0-9a-z]{18}$", "scrambled: two base-36 digits a byte")
+        self.assertNotIn("s3cret", self.folder.ini_text())
+        self.assertIn("setup.bin", proxy.log_text(), "the download went through the proxy")
+        self.assertInOrder(self.folder.log_lines(), [
+            "INFO Leaving proxy settings with OK button", "INFO FindUpdate success",
+            "INFO DownloadUpdate success", "INFO FinalizeUpdate success",
+            "INFO Application return code: 1"])
+
+    def test_wrong_proxy_password(self):
+        program, _ = self.proxy_run("wrong-pw")
+        self.assertExit(program, EXIT_DOWNLOAD_FAILED, RUN_TIMEOUT)
+        self.assertFalse(os.path.exists(self.folder.dest))
+        lines = self.folder.log_lines()
+        self.assertInOrder(lines, ["INFO Leaving proxy settings with OK button",
+                                   "WARN APIErrorCode: ", "WARN PrimaryErrorCode: ",
+                                   "WARN SecondaryErrorCode: ",
+                                   "INFO Application return code: -11"])
+        self.assertTrue(any(re.match(r"WARN APIErrorCode: [1-9-]", line) for line in lines),
+                        "a non-zero API error code is logged")
+
+    def test_cancel_during_download(self):
+        self.repo.publish("1.1.0", {"setup.bin": deterministic_bytes(7, 2_000_000)})
+        web = self.start_nginx(rate="100k")
+        self.folder.write_ini(web.url)
+        env = clean_environment(self.home)
+        xdo = Xdo(env)
+        program = self.run_program(env)
+
+        confirmation = self.answer(xdo, program, ["Return"])
+        self.wait_gone(xdo, program, confirmation)
+        self.assertTrue(self.wait_log("FindUpdate success", 20), "the download did not start")
+        # the cancel button shows once the library reports its status
+        self.assertTrue(self.wait_log("TRACE M_TIMER_GETSTATUS", 5))
+        time.sleep(1.0)
+        main_dialog = xdo.wait_windows(program.proc.pid, timeout=10)
+        self.assertTrue(main_dialog, "the download dialog is not visible")
+        xdo.key(main_dialog[0], "Escape")
+        self.answer(xdo, program, ["Return"], exclude=main_dialog)
+        self.assertExit(program, EXIT_USER_CANCELED, 30)
+
+        lines = self.folder.log_lines()
+        self.assertInOrder(lines, ["INFO Stopping download...", "TRACE M_TIMER_GETSTATUS_CANCELUPDATE",
+                                   "INFO ...download stopped",
+                                   "WARN Download failure return code: -3",
+                                   "INFO Application return code: -3"])
+        self.assertNotIn("INFO DownloadUpdate success", lines)
+        self.assertFalse(os.path.exists(self.folder.dest))
+
+    def test_second_instance_is_refused(self):
+        self.repo.publish("1.1.0", {"setup.bin": b"x" * 1000})
+        web = self.start_nginx()
+        self.folder.write_ini(web.url)
+        env = clean_environment(self.home)
+        xdo = Xdo(env)
+        first = self.run_program(env)
+        prompt = xdo.wait_windows(first.proc.pid, timeout=20)
+        self.assertTrue(prompt, "the first copy shows no confirmation:\n" + first.output())
+
+        second = self.run_program(env, unattended=True)
+        self.assertExit(second, EXIT_ALREADY_RUNNING, 30)
+        self.assertIn("The application is already running !", second.output())
+        self.assertIsNone(first.proc.poll(), "the first copy is unaffected")
+
+        # the first copy goes on: refusing its confirmation ends it with -1
+        xdo.key(prompt[-1], "Escape")
+        self.assertExit(first, EXIT_CONFIRMATION_REFUSED, 30)
+        logs = self.folder.log_files()
+        self.assertEqual(2, len(logs), "one log file per run")
+        texts = [open(p, errors="replace").read() for p in logs]
+        refused = [t for t in texts if "QorDownloader is already running" in t]
+        self.assertEqual(1, len(refused))
+        self.assertIn("FATAL", refused[0])
+        self.assertIn("Application return code: -10", refused[0])
+        self.assertFalse(os.path.exists(self.folder.dest))
+
+
+if __name__ == "__main__":
+    main()
