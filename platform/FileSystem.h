@@ -1,0 +1,80 @@
+// The file-system calls of the directory-tree operations, on narrow paths in
+// the locale's character set. Symbolic links are never followed: a status is
+// the link's own, a listing refuses a link, a copy recreates the link.
+// Failures return false with the errno of the failing call as last error.
+//
+// Tests reach the error paths through a fault hook that makes chosen calls
+// fail with a chosen errno before they touch the disk.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform
+{
+class FileSystem
+{
+public:
+    enum class Operation
+    {
+        Status,
+        ListDirectory,
+        RemoveFile,
+        RemoveDirectory,
+        Rename,
+        MakeDirectory,
+        CopyFile,
+        CopyLink,
+        SetAttributes,
+    };
+    // Answers the errno to fail the call with, or 0 to let it run. path is
+    // the call's first path (the source of a rename or copy).
+    using FaultHook = std::function<int(Operation, const std::string& path)>;
+    // Installs (or with an empty hook removes) the fault hook; not
+    // synchronised, meant to be set while no operation runs.
+    static void setFaultHook(FaultHook hook);
+
+    enum class EntryType
+    {
+        File,
+        Directory,
+        Symlink,
+        Other, // fifo, socket, device
+    };
+    struct Entry
+    {
+        std::string name;
+        EntryType type;
+    };
+    struct Status
+    {
+        EntryType type = EntryType::Other;
+        unsigned int mode = 0; // permission bits, set-id and sticky bits
+        long long accessSeconds = 0;
+        long long accessNanoseconds = 0;
+        long long modifySeconds = 0;
+        long long modifyNanoseconds = 0;
+    };
+
+    // The status of path itself (a link is not followed).
+    static bool status(const std::string& path, Status& result);
+    // The entries of a real directory (not through a link), without "." and "..".
+    static bool listDirectory(const std::string& path, std::vector<Entry>& entries);
+    // unlink: a file, or a link itself.
+    static bool removeFile(const std::string& path);
+    // rmdir: an empty directory.
+    static bool removeDirectory(const std::string& path);
+    // rename, replacing an existing file at to; EXDEV across file systems.
+    static bool rename(const std::string& from, const std::string& to);
+    static bool makeDirectory(const std::string& path, unsigned int mode);
+    // Creates the new file to (it must not exist) with the contents, mode and
+    // times of the regular file from, flushed to the disk before returning.
+    // A failure removes what was created of to.
+    static bool copyFile(const std::string& from, const std::string& to);
+    // Creates the link to pointing where the link from points.
+    static bool copyLink(const std::string& from, const std::string& to);
+    // Gives path (not through a link) the mode and times of attributes.
+    static bool setAttributes(const std::string& path, const Status& attributes);
+};
+} // namespace platform
