@@ -220,6 +220,8 @@ def clean_environment(home, proxy_url=None):
         "XDG_CONFIG_HOME": os.path.join(home, ".config"),
         "XDG_CACHE_HOME": os.path.join(home, ".cache"),
         "XDG_RUNTIME_DIR": home,
+        # a private single-instance lock, so that parallel tests do not meet
+        "QORDOWNLOADER_LOCK_DIR": home,
     }
     for name in ("DISPLAY", "XAUTHORITY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
         if name in os.environ:
