@@ -31,4 +31,7 @@ public:
     static const std::wstring& getAppTitle();
 
     eReturnCode m_eReturnCode = RC_NOT_SET;
+    // Set by main from --unattended before InitInstance: the dialog answers
+    // its own prompts and a second copy reports on stderr instead of a box.
+    bool m_bUnattended = false;
 };

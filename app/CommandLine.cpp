@@ -1,0 +1,121 @@
+#include "app/CommandLine.h"
+
+#include "app/CQorDownloaderApp.h"
+
+#include <string_view>
+
+namespace
+{
+struct ReturnCodeText
+{
+    int code;
+    const char* text;
+};
+
+const ReturnCodeText RETURN_CODE_TEXTS[] = {
+    {CQorDownloaderApp::RC_SUCCESS, "update downloaded and finalized"},
+    {CQorDownloaderApp::RC_NOT_SET, "ended without recording an outcome"},
+    {CQorDownloaderApp::RC_CONFIRMATION_REFUSED, "download not confirmed"},
+    {CQorDownloaderApp::RC_PROXY_CANCELED, "proxy credentials dialog canceled"},
+    {CQorDownloaderApp::RC_USER_CANCELED, "download canceled by the user"},
+    {CQorDownloaderApp::RC_ALREADY_RUNNING, "another copy is already running"},
+    {CQorDownloaderApp::RC_DOWNLOAD_FAILED, "finding, downloading or finalizing the update failed"},
+};
+} // namespace
+
+CommandLine::CommandLine(int argc, const char* const* argv)
+{
+    bool help = false;
+    bool version = false;
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string_view argument = argv[i] != nullptr ? argv[i] : "";
+        if (argument == "--unattended")
+        {
+            m_bUnattended = true;
+        }
+        else if (argument == "--help" || argument == "-h")
+        {
+            help = true;
+        }
+        else if (argument == "--version")
+        {
+            version = true;
+        }
+        else
+        {
+            m_eAction = ACTION_USAGE_ERROR;
+            m_sError = argument.starts_with("-")
+                           ? "unknown option '" + std::string(argument) + "'"
+                           : "unexpected argument '" + std::string(argument) + "'";
+            return;
+        }
+    }
+    if (help)
+    {
+        m_eAction = ACTION_HELP;
+    }
+    else if (version)
+    {
+        m_eAction = ACTION_VERSION;
+    }
+}
+
+std::string CommandLine::versionText()
+{
+    return std::string("qordownloader ") + QOR_PROJECT_VERSION;
+}
+
+std::string CommandLine::describeReturnCode(int returnCode)
+{
+    for (const ReturnCodeText& entry : RETURN_CODE_TEXTS)
+    {
+        if (entry.code == returnCode)
+        {
+            return entry.text;
+        }
+    }
+    return "unknown outcome";
+}
+
+std::string CommandLine::usage()
+{
+    std::string text = "Usage: qordownloader [--unattended]\n"
+                       "       qordownloader --help | --version\n"
+                       "\n"
+                       "Fetches one update of the Orvane suite with the update-client library\n"
+                       "(libPelvane.so by default) and moves it to its destination folder.\n"
+                       "\n"
+                       "Options:\n"
+                       "  --unattended  answer the confirmation with Yes, use the stored proxy\n"
+                       "                credentials without asking, show no final message, and\n"
+                       "                print the progress and the outcome to standard output\n"
+                       "  --help        show this text and exit\n"
+                       "  --version     show the program version and exit\n"
+                       "\n"
+                       "Files read from the working directory:\n"
+                       "  QorDownloader.ini     CONFIG, UPDATE and PROXY settings; the proxy user\n"
+                       "                        name and scrambled password are written back here\n"
+                       "  UpdInter.ini          KARVO settings of the update client\n"
+                       "  LogQorDownloader.xml  log4cxx configuration (logging is off without it)\n"
+                       "\n"
+                       "Exit codes (the value, then the status a shell sees):\n";
+    for (const ReturnCodeText& entry : RETURN_CODE_TEXTS)
+    {
+        const int status = entry.code & 0xFF;
+        std::string line = "  " + std::to_string(entry.code);
+        line.resize(6, ' ');
+        line += std::to_string(status);
+        line.resize(12, ' ');
+        text += line + entry.text + "\n";
+    }
+    text += "  " + std::to_string(USAGE_ERROR_STATUS) + "     " +
+            std::to_string(USAGE_ERROR_STATUS) + "     command line not understood (no run)\n";
+    text += "\n"
+            "Environment:\n"
+            "  QORDOWNLOADER_LOCK_DIR  folder of the single-instance lock file\n"
+            "                          (default /tmp, shared by all users)\n"
+            "  http_proxy, https_proxy, all_proxy  proxy to use; without them the\n"
+            "                          desktop's proxy settings (GNOME) are read\n";
+    return text;
+}

@@ -1,0 +1,35 @@
+// The program's command line: what to do, the usage text with the exit codes
+// a caller sees, and the words that describe an outcome. Kept apart from the
+// application object so that --help and --version need neither a display,
+// nor the logger, nor the instance lock.
+#pragma once
+
+#include <string>
+
+class CommandLine
+{
+public:
+    enum eAction
+    {
+        ACTION_RUN,
+        ACTION_HELP,
+        ACTION_VERSION,
+        ACTION_USAGE_ERROR,
+    };
+
+    // Exit status of a command line that cannot be understood; no return
+    // code of a run has these low 8 bits.
+    static constexpr int USAGE_ERROR_STATUS = 2;
+
+    CommandLine(int argc, const char* const* argv);
+
+    eAction m_eAction = ACTION_RUN;
+    bool m_bUnattended = false;
+    // what was wrong, for ACTION_USAGE_ERROR
+    std::string m_sError;
+
+    static std::string usage();
+    static std::string versionText();
+    // "update downloaded and finalized" for 1, and so on.
+    static std::string describeReturnCode(int returnCode);
+};
