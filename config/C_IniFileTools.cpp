@@ -1,0 +1,190 @@
+#include "config/C_IniFileTools.h"
+
+#include "config/BuiltInValues.h"
+#include "config/ConfigKeys.h"
+#include "logging/AppLogger.h"
+#include "platform/LastError.h"
+#include "platform/ProfileFile.h"
+
+#include <atomic>
+#include <map>
+#include <tuple>
+
+namespace
+{
+// (file, section, key), compared unit by unit: another spelling of the same
+// file or name finds no internal value.
+using InternalKey = std::tuple<std::wstring, std::wstring, std::wstring>;
+using InternalValues = std::map<InternalKey, std::wstring>;
+
+// Set once the table is built; a reader before that sees no internal value.
+std::atomic<const InternalValues*> s_internalValues{nullptr};
+
+constexpr unsigned long VALUE_BUFFER_UNITS = 1024;
+
+std::wstring fromUtf16(const std::uint16_t* units, std::size_t count)
+{
+    std::wstring text;
+    for (std::size_t i = 0; i < count && units[i] != 0; ++i)
+    {
+        const std::uint32_t unit = units[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF)
+        {
+            text.push_back(static_cast<wchar_t>(0x10000u + ((unit - 0xD800u) << 10) +
+                                                (units[i + 1] - 0xDC00u)));
+            ++i;
+        }
+        else
+        {
+            text.push_back(static_cast<wchar_t>(unit));
+        }
+    }
+    return text;
+}
+
+enum class Restore
+{
+    Add,
+    Xor
+};
+
+// The stored units are read through a volatile view so that the compiler
+// cannot fold the restoring into plain text in the executable.
+template <std::size_t N>
+std::wstring restoreBuiltIn(const std::array<std::uint16_t, N>& stored, std::uint16_t constant,
+                            Restore operation)
+{
+    const volatile std::uint16_t* source = stored.data();
+    std::array<std::uint16_t, N> buffer{};
+    for (std::size_t i = 0; i < N; ++i)
+        buffer[i] = source[i];
+    for (std::uint16_t& unit : buffer)
+    {
+        unit = operation == Restore::Add ? static_cast<std::uint16_t>(unit + constant)
+                                         : static_cast<std::uint16_t>(unit ^ constant);
+    }
+    std::wstring text = fromUtf16(buffer.data(), N);
+    buffer.fill(0);
+    return text;
+}
+
+InternalValues buildInternalValues(C_IniFileTools& store)
+{
+    using namespace ConfigKeys;
+    using namespace BuiltInValues;
+    InternalValues values;
+    const auto put = [&values](const wchar_t* key, std::wstring value)
+    { values[InternalKey(UPDINTER_INI_FILE, SECTION_KARVO, key)] = std::move(value); };
+
+    put(KEY_URL, restoreBuiltIn(URL_STORED, URL_CONSTANT, Restore::Add));
+
+    const std::wstring mode =
+        store.getWstring(OWN_INI_FILE, SECTION_CONFIG, KEY_MODE, DEFAULT_MODE);
+    if (mode == MODE_TEST)
+    {
+        QOR_LOG_INFO("Test mode");
+        put(KEY_NOTES_PSWD,
+            restoreBuiltIn(NOTES_PSWD_TEST_STORED, NOTES_PSWD_TEST_CONSTANT, Restore::Add));
+    }
+    else if (mode == MODE_FIELDTEST)
+    {
+        QOR_LOG_INFO("Field test mode");
+        put(KEY_NOTES_PSWD, restoreBuiltIn(NOTES_PSWD_FIELDTEST_STORED,
+                                           NOTES_PSWD_FIELDTEST_CONSTANT, Restore::Add));
+    }
+    else
+    {
+        QOR_LOG_INFO(L"Network mode: " << mode);
+        put(KEY_NOTES_PSWD,
+            restoreBuiltIn(NOTES_PSWD_NETWORK_STORED, NOTES_PSWD_NETWORK_CONSTANT, Restore::Add));
+    }
+    put(KEY_APPLICATION, L"0_" + mode + L"_0_EN");
+    put(KEY_LANGUAGE, L"EN");
+    put(KEY_KEY, restoreBuiltIn(KEY_STORED, KEY_CONSTANT, Restore::Add));
+    put(KEY_PRODUCT_CODE, restoreBuiltIn(PRODUCT_CODE_STORED, PRODUCT_CODE_CONSTANT, Restore::Xor));
+    put(KEY_STATS_URL, restoreBuiltIn(STATS_URL_STORED, STATS_URL_CONSTANT, Restore::Add));
+    put(KEY_KEEP_ARCHIVES, L"1");
+    return values;
+}
+} // namespace
+
+C_IniFileTools::C_IniFileTools()
+{
+    // Built once, by the first construction, whichever thread gets there
+    // first; later constructions find it built and read nothing.
+    static const InternalValues s_table = buildInternalValues(*this);
+    s_internalValues.store(&s_table, std::memory_order_release);
+}
+
+C_IniFileTools::~C_IniFileTools() = default;
+
+std::wstring C_IniFileTools::getWstring(const std::wstring& file, const std::wstring& section,
+                                        const std::wstring& key, const std::wstring& defaultValue)
+{
+    std::wstring result = defaultValue;
+    bool internalInForce = false;
+    if (const InternalValues* table = s_internalValues.load(std::memory_order_acquire))
+    {
+        const auto found = table->find(InternalKey(file, section, key));
+        if (found != table->end() && !found->second.empty())
+        {
+            result = found->second;
+            internalInForce = true;
+        }
+    }
+
+    wchar_t buffer[VALUE_BUFFER_UNITS] = {};
+    const unsigned long count =
+        platform::getPrivateProfileString(section, key, result, buffer, VALUE_BUFFER_UNITS, file);
+    if (count > 0)
+    {
+        const std::wstring fileValue(buffer, count);
+        if (fileValue != result)
+        {
+            if (internalInForce)
+            {
+                QOR_LOG_WARN("Configuration file overload an internal value");
+                QOR_LOG_WARN(L"File: " << file);
+                QOR_LOG_WARN(L"Section: " << section);
+                QOR_LOG_WARN(L"Key: " << key);
+                QOR_LOG_WARN(L"Value: " << result);
+            }
+            result = fileValue;
+        }
+    }
+    else if (const unsigned long error = platform::getLastError(); error != 0)
+    {
+        QOR_LOG_WARN("Configuration file error during reading: " << error);
+        QOR_LOG_WARN(L"File: " << file);
+        QOR_LOG_WARN(L"Section: " << section);
+        QOR_LOG_WARN(L"Key: " << key);
+        QOR_LOG_WARN(L"Value: " << result);
+    }
+    else
+    {
+        QOR_LOG_TRACE("Empty value in configuration file");
+        QOR_LOG_TRACE(L"File: " << file);
+        QOR_LOG_TRACE(L"Section: " << section);
+        QOR_LOG_TRACE(L"Key: " << key);
+    }
+    return result;
+}
+
+bool C_IniFileTools::setWstring(const std::wstring& file, const std::wstring& section,
+                                const std::wstring& key, const std::wstring& value)
+{
+    QOR_LOG_TRACE(L"File: " << file);
+    QOR_LOG_TRACE(L"Section: " << section);
+    QOR_LOG_TRACE(L"Key: " << key);
+    QOR_LOG_TRACE(L"Value: " << value);
+    if (platform::writePrivateProfileString(section, key, value, file))
+        return true;
+    const unsigned long error = platform::getLastError();
+    QOR_LOG_WARN("Configuration file error during writing: " << error);
+    QOR_LOG_WARN(L"File: " << file);
+    QOR_LOG_WARN(L"Section: " << section);
+    QOR_LOG_WARN(L"Key: " << key);
+    QOR_LOG_WARN(L"Value: " << value);
+    return false;
+}

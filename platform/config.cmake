@@ -1,0 +1,6 @@
+# Stand-ins for the Windows profile functions and the registry's proxy
+# settings, used by the configuration store and proxy discovery.
+add_library(qor_platform_config OBJECT ${CMAKE_CURRENT_LIST_DIR}/ProfileFile.cpp
+                                       ${CMAKE_CURRENT_LIST_DIR}/ProxySettings.cpp)
+target_link_libraries(qor_platform_config PUBLIC PkgConfig::GIO)
+qor_core_part(qor_platform_config)
