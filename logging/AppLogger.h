@@ -7,6 +7,8 @@
 //   QOR_LOG_INFO("FlagFile found: " << flagFile);   // wide value: wide message
 #pragma once
 
+#include "logging/LogMessage.h"
+
 #include <log4cxx/logger.h>
 
 #include <string>
@@ -21,15 +23,15 @@ inline const std::string CONFIG_FILE_EXTENSION = ".xml";
 // The process-wide logger reference; the first call configures log4cxx.
 const log4cxx::LoggerPtr& appLogger();
 
-#define QOR_LOG_AT(isEnabledFn, levelFn, message)                                                 \
+#define QOR_LOG_AT(isEnabledFn, levelFn, message)                                                  \
     do                                                                                             \
     {                                                                                              \
         const ::log4cxx::LoggerPtr& qorLogger_ = ::appLogger();                                    \
         if (qorLogger_ && qorLogger_->isEnabledFn())                                               \
         {                                                                                          \
-            ::log4cxx::helpers::MessageBuffer qorBuffer_;                                          \
-            qorLogger_->forcedLog(::log4cxx::Level::levelFn(), qorBuffer_.str(qorBuffer_ << message), \
-                                  LOG4CXX_LOCATION);                                               \
+            ::qorlog::LogMessage qorMessage_;                                                      \
+            qorMessage_ << message;                                                                \
+            qorMessage_.emit(qorLogger_, ::log4cxx::Level::levelFn(), LOG4CXX_LOCATION);           \
         }                                                                                          \
     } while (0)
 

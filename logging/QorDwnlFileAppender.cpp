@@ -1,6 +1,7 @@
 #include "logging/QorDwnlFileAppender.h"
 
 #include <log4cxx/helpers/pool.h>
+#include <log4cxx/helpers/stringhelper.h>
 #include <log4cxx/level.h>
 #include <log4cxx/patternlayout.h>
 #include <log4cxx/spi/loggingevent.h>
@@ -15,6 +16,18 @@ void QorDwnlFileAppender::setFile(const LogString& file)
 {
     m_filePattern = file;
     FileAppender::setFile(file);
+}
+
+void QorDwnlFileAppender::setOption(const LogString& option, const LogString& value)
+{
+    FileAppender::setOption(option, value);
+    if (helpers::StringHelper::equalsIgnoreCase(option, LOG4CXX_STR("FILE"), LOG4CXX_STR("file")) ||
+        helpers::StringHelper::equalsIgnoreCase(option, LOG4CXX_STR("FILENAME"),
+                                                LOG4CXX_STR("filename")))
+    {
+        // the base class has stripped doubled backslashes from it
+        m_filePattern = getFile();
+    }
 }
 
 void QorDwnlFileAppender::activateOptions(helpers::Pool& p)

@@ -20,8 +20,11 @@ public:
     QorDwnlFileAppender() = default;
     ~QorDwnlFileAppender() override = default;
 
-    // Remembers the pattern; the base class keeps the rendered name.
+    // Both remember the pattern; the base class keeps the rendered name.
+    // (The XML configuration sets the file through setOption, which in
+    // log4cxx 1.0 does not pass through setFile.)
     void setFile(const LogString& file) override;
+    void setOption(const LogString& option, const LogString& value) override;
     // log4cxx 1.0 no longer lets the five-argument setFile be overridden, so
     // the pattern is rendered here, just before the base class opens the file.
     void activateOptions(helpers::Pool& p) override;
