@@ -165,7 +165,10 @@ bool failAndRemove(const std::string& path)
 
 namespace platform
 {
-void FileSystem::setFaultHook(FaultHook hook) { faultHook() = std::move(hook); }
+void FileSystem::setFaultHook(FaultHook hook)
+{
+    faultHook() = std::move(hook);
+}
 
 bool FileSystem::status(const std::string& path, Status& result)
 {
@@ -173,7 +176,9 @@ bool FileSystem::status(const std::string& path, Status& result)
     {
         return false;
     }
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::lstat(path.c_str(), &info) != 0)
     {
         return failWithErrno();
@@ -235,7 +240,9 @@ bool FileSystem::listDirectory(const std::string& path, std::vector<Entry>& entr
         case DT_UNKNOWN:
         {
             // some file systems do not fill the type in
-            struct stat info{};
+            struct stat info
+            {
+            };
             if (::fstatat(::dirfd(stream.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             {
                 return failWithErrno();
@@ -297,7 +304,9 @@ bool FileSystem::copyFile(const std::string& from, const std::string& to)
     {
         return failWithErrno();
     }
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::fstat(source.get(), &info) != 0)
     {
         return failWithErrno();
@@ -316,8 +325,8 @@ bool FileSystem::copyFile(const std::string& from, const std::string& to)
     }
     struct timespec times[2] = {info.st_atim, info.st_mtim};
     if (!copyContents(source.get(), target.get()) ||
-        ::fchmod(target.get(), info.st_mode & 07777) != 0 ||
-        ::futimens(target.get(), times) != 0 || ::fsync(target.get()) != 0 || !target.close())
+        ::fchmod(target.get(), info.st_mode & 07777) != 0 || ::futimens(target.get(), times) != 0 ||
+        ::fsync(target.get()) != 0 || !target.close())
     {
         return failAndRemove(to);
     }
@@ -330,7 +339,9 @@ bool FileSystem::copyLink(const std::string& from, const std::string& to)
     {
         return false;
     }
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::lstat(from.c_str(), &info) != 0)
     {
         return failWithErrno();
@@ -374,7 +385,6 @@ bool FileSystem::setAttributes(const std::string& path, const Status& attributes
     {
         return failWithErrno();
     }
-    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ||
-           failWithErrno();
+    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 || failWithErrno();
 }
 } // namespace platform

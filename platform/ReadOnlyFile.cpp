@@ -31,7 +31,9 @@ bool ReadOnlyFile::open(const std::string& path)
     {
         return failWithErrno();
     }
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::fstat(fd, &info) != 0)
     {
         const int error = errno;

@@ -92,7 +92,10 @@ void appendBytes(std::string& output, size_t& used, std::string_view bytes)
 
 namespace platform
 {
-std::string TextCodec::localeCharset() { return nl_langinfo(CODESET); }
+std::string TextCodec::localeCharset()
+{
+    return nl_langinfo(CODESET);
+}
 
 std::string TextCodec::charsetForCodePage(unsigned int codePage)
 {
@@ -193,5 +196,8 @@ bool TextCodec::encodePath(std::wstring_view path, std::string& out)
     return encode(path, localeCharset(), Unmappable::Fail, out);
 }
 
-std::wstring TextCodec::decodePath(std::string_view path) { return decode(path, localeCharset()); }
+std::wstring TextCodec::decodePath(std::string_view path)
+{
+    return decode(path, localeCharset());
+}
 } // namespace platform

@@ -1,0 +1,12 @@
+// The program's own string table (ids 135 to 151), English (United Kingdom),
+// compiled in. C_WindowsTools::getUString reads it.
+#pragma once
+
+#include <string_view>
+
+class StringTable
+{
+public:
+    // The text of id; empty when the table has no such string.
+    static std::wstring_view find(unsigned int id);
+};
