@@ -73,6 +73,11 @@ MessageBox::MessageBox(wxWindow* owner, const std::wstring& text, const std::wst
     : m_dialog(std::make_unique<wxGenericMessageDialog>(owner, wxString(text), wxString(caption),
                                                         toWxStyle(style)))
 {
+    // Escape and the close box answer No, as they do on a Windows Yes/No box
+    if ((style & 0xF) == MB_YESNO)
+    {
+        m_dialog->SetEscapeId(wxID_NO);
+    }
 }
 
 MessageBox::~MessageBox()
