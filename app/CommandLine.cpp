@@ -21,6 +21,15 @@ const ReturnCodeText RETURN_CODE_TEXTS[] = {
     {CQorDownloaderApp::RC_ALREADY_RUNNING, "another copy is already running"},
     {CQorDownloaderApp::RC_DOWNLOAD_FAILED, "finding, downloading or finalizing the update failed"},
 };
+// "  -10   246   another copy is already running"
+std::string exitCodeLine(int code, const char* meaning)
+{
+    std::string line = "  " + std::to_string(code);
+    line.resize(8, ' ');
+    line += std::to_string(code & 0xFF);
+    line.resize(14, ' ');
+    return line + meaning + "\n";
+}
 } // namespace
 
 CommandLine::CommandLine(int argc, const char* const* argv)
@@ -102,15 +111,9 @@ std::string CommandLine::usage()
                        "Exit codes (the value, then the status a shell sees):\n";
     for (const ReturnCodeText& entry : RETURN_CODE_TEXTS)
     {
-        const int status = entry.code & 0xFF;
-        std::string line = "  " + std::to_string(entry.code);
-        line.resize(6, ' ');
-        line += std::to_string(status);
-        line.resize(12, ' ');
-        text += line + entry.text + "\n";
+        text += exitCodeLine(entry.code, entry.text);
     }
-    text += "  " + std::to_string(USAGE_ERROR_STATUS) + "     " +
-            std::to_string(USAGE_ERROR_STATUS) + "     command line not understood (no run)\n";
+    text += exitCodeLine(USAGE_ERROR_STATUS, "command line not understood (no run)");
     text += "\n"
             "Environment:\n"
             "  QORDOWNLOADER_LOCK_DIR  folder of the single-instance lock file\n"
