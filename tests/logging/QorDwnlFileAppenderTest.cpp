@@ -1,0 +1,280 @@
+// The appender as the XML configuration creates it: its File option is a
+// conversion pattern rendered when the file is opened.
+#include "CapturingAppender.h"
+
+#include "logging/AppLogger.h"
+#include "logging/QorDwnlFileAppender.h"
+
+#include <log4cxx/logmanager.h>
+#include <log4cxx/patternlayout.h>
+#include <log4cxx/xml/domconfigurator.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+std::string readAll(const fs::path& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> fileNames(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+    {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string configuration(const std::string& filePattern)
+{
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<log4j:configuration xmlns:log4j="http://jakarta.apache.org/log4j/">
+  <appender name="RunFile" class="QorDwnlFileAppender">
+    <param name="File" value=")" +
+           filePattern + R"("/>
+    <param name="Append" value="true"/>
+    <layout class="org.apache.log4j.PatternLayout">
+      <param name="ConversionPattern" value="%p %m%n"/>
+    </layout>
+  </appender>
+  <logger name="AppenderTest">
+    <level value="trace"/>
+    <appender-ref ref="RunFile"/>
+  </logger>
+</log4j:configuration>
+)";
+}
+
+class AppenderFromXml : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // make sure the class is registered, as the program does at start
+        log4cxx::QorDwnlFileAppender::registerClass();
+        char folderTemplate[] = "/tmp/qor-appender-XXXXXX";
+        ASSERT_NE(::mkdtemp(folderTemplate), nullptr);
+        m_folder = folderTemplate;
+        m_logFolder = m_folder / "logs";
+        fs::create_directory(m_logFolder);
+    }
+    void TearDown() override
+    {
+        log4cxx::LogManager::resetConfiguration();
+        fs::remove_all(m_folder);
+    }
+
+    void configure(const std::string& filePattern)
+    {
+        const fs::path xml = m_folder / "config.xml";
+        std::ofstream(xml) << configuration(filePattern);
+        log4cxx::xml::DOMConfigurator::configure(xml.string());
+    }
+    void log(const std::string& text)
+    {
+        log4cxx::Logger::getLogger("AppenderTest")->forcedLog(log4cxx::Level::getInfo(), text);
+    }
+    // closes the appender so that everything is on disk
+    void finish() { log4cxx::LogManager::resetConfiguration(); }
+
+    fs::path m_folder;
+    fs::path m_logFolder;
+};
+
+TEST_F(AppenderFromXml, FoundByItsClassName)
+{
+    configure((m_logFolder / "plain.log").string());
+    const auto appender = log4cxx::Logger::getLogger("AppenderTest")->getAppender("RunFile");
+    ASSERT_NE(appender, nullptr);
+    EXPECT_TRUE(appender->instanceof (log4cxx::QorDwnlFileAppender::getStaticClass()));
+    EXPECT_TRUE(appender->instanceof (log4cxx::FileAppender::getStaticClass()));
+    EXPECT_NE(log4cxx::cast<log4cxx::QorDwnlFileAppender>(appender), nullptr);
+}
+
+TEST_F(AppenderFromXml, FileWithoutConversionsOpensExactlyThatFile)
+{
+    configure((m_logFolder / "plain run.log").string());
+    log("first line");
+    finish();
+    EXPECT_EQ(fileNames(m_logFolder), std::vector<std::string>{"plain run.log"});
+    EXPECT_EQ(readAll(m_logFolder / "plain run.log"), "INFO first line\n");
+}
+
+TEST_F(AppenderFromXml, LevelConversionGivesOffAndPercentStaysOne)
+{
+    configure((m_logFolder / "level_%p_100%%.log").string());
+    log("x");
+    finish();
+    EXPECT_EQ(fileNames(m_logFolder), std::vector<std::string>{"level_OFF_100%.log"});
+}
+
+TEST_F(AppenderFromXml, MissingFolderOfTheFileIsCreated)
+{
+    configure((m_logFolder / "deeper" / "run.log").string());
+    log("x");
+    finish();
+    EXPECT_TRUE(fs::exists(m_logFolder / "deeper" / "run.log"));
+}
+
+TEST_F(AppenderFromXml, DateConversionNamesTheFileAfterItsOpeningAndNeverSwitches)
+{
+    const std::time_t before = std::time(nullptr);
+    configure((m_logFolder / "run_%d{yyyyMMdd_HHmmss}.log").string());
+    const std::time_t after = std::time(nullptr);
+    log("one");
+    // a later second must not move the output to a new file
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    log("two");
+    finish();
+
+    const auto names = fileNames(m_logFolder);
+    ASSERT_EQ(names.size(), 1u);
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(names[0], parts, std::regex(R"(run_(\d{8}_\d{6})\.log)")))
+        << names[0];
+    std::vector<std::string> allowed;
+    for (std::time_t t = before; t <= after; ++t)
+    {
+        std::tm local{};
+        ::localtime_r(&t, &local);
+        char text[32];
+        std::strftime(text, sizeof(text), "%Y%m%d_%H%M%S", &local);
+        allowed.push_back(text);
+    }
+    EXPECT_NE(std::find(allowed.begin(), allowed.end(), parts[1].str()), allowed.end())
+        << parts[1].str();
+    EXPECT_EQ(readAll(m_logFolder / names[0]), "INFO one\nINFO two\n");
+}
+
+TEST_F(AppenderFromXml, SetFileInCodeIsAPatternToo)
+{
+    log4cxx::helpers::Pool pool;
+    auto appender = std::make_shared<log4cxx::QorDwnlFileAppender>();
+    appender->setLayout(std::make_shared<log4cxx::PatternLayout>("%m%n"));
+    appender->setFile((m_logFolder / "code_%p.log").string());
+    appender->activateOptions(pool);
+    EXPECT_EQ(appender->getFile(), (m_logFolder / "code_OFF.log").string());
+    // activating again renders the pattern, not the name it gave before
+    appender->activateOptions(pool);
+    EXPECT_EQ(appender->getFile(), (m_logFolder / "code_OFF.log").string());
+    appender->close();
+}
+
+// The first statement of a process configures log4cxx from the working
+// directory. Each case runs in a freshly started copy of this program (the
+// "threadsafe" death-test style re-executes it), so that the one-time set-up
+// really is the first; the private folder reaches the copy through the
+// environment.
+fs::path sharedFolder(const char* variable)
+{
+    if (const char* known = std::getenv(variable))
+    {
+        return known;
+    }
+    char folderTemplate[] = "/tmp/qor-first-XXXXXX";
+    if (::mkdtemp(folderTemplate) == nullptr)
+    {
+        return fs::path();
+    }
+    ::setenv(variable, folderTemplate, 1);
+    return folderTemplate;
+}
+
+TEST(FirstStatement, ConfiguresFromLogQorDownloaderXmlInTheWorkingDirectory)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const fs::path folder = sharedFolder("QOR_TEST_FIRST_CONFIGURED");
+    ASSERT_FALSE(folder.empty());
+    std::string xml = configuration((folder / "logs" / "app.log").string());
+    xml.replace(xml.find("AppenderTest"), 12, "QorDownloader");
+    std::ofstream(folder / "LogQorDownloader.xml") << xml;
+    EXPECT_EXIT(
+        {
+            if (::chdir(folder.c_str()) != 0)
+            {
+                std::_Exit(2);
+            }
+            QOR_LOG_INFO("Begin");
+            log4cxx::LogManager::shutdown();
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(readAll(folder / "logs" / "app.log"), "INFO Begin\n");
+    ::unsetenv("QOR_TEST_FIRST_CONFIGURED");
+    fs::remove_all(folder);
+}
+
+TEST(FirstStatement, MissingConfigurationChangesNothing)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const fs::path folder = sharedFolder("QOR_TEST_FIRST_MISSING");
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EXIT(
+        {
+            if (::chdir(folder.c_str()) != 0)
+            {
+                std::_Exit(2);
+            }
+            int evaluated = 0;
+            QOR_LOG_INFO("Begin " << ++evaluated);
+            QOR_LOG_WARN(L"wide " << ++evaluated);
+            // the logger is there even without a configuration
+            std::_Exit(appLogger() != nullptr ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(fs::is_empty(folder));
+    ::unsetenv("QOR_TEST_FIRST_MISSING");
+    fs::remove_all(folder);
+}
+
+TEST(SampleConfiguration, ParsesAndOpensItsRunFile)
+{
+    // the sample shipped in resources/ must select the appender and work
+    char folderTemplate[] = "/tmp/qor-sample-XXXXXX";
+    ASSERT_NE(::mkdtemp(folderTemplate), nullptr);
+    const fs::path folder = folderTemplate;
+    std::ifstream sample(QOR_SAMPLE_LOG_CONFIG);
+    ASSERT_TRUE(sample.good());
+    std::ostringstream text;
+    text << sample.rdbuf();
+    std::string xml = text.str();
+    // point the relative File option into the private folder
+    const std::string relative = "value=\"logs/";
+    const auto at = xml.find(relative);
+    ASSERT_NE(at, std::string::npos);
+    xml.replace(at, relative.size(), "value=\"" + (folder / "logs").string() + "/");
+    std::ofstream(folder / "sample.xml") << xml;
+
+    log4cxx::QorDwnlFileAppender::registerClass();
+    log4cxx::xml::DOMConfigurator::configure((folder / "sample.xml").string());
+    log4cxx::Logger::getLogger("QorDownloader")->forcedLog(log4cxx::Level::getInfo(), "Begin");
+    log4cxx::LogManager::resetConfiguration();
+
+    const auto names = fileNames(folder / "logs");
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_TRUE(std::regex_match(names[0], std::regex(R"(QorDownloader_\d{8}_\d{6}\.log)")))
+        << names[0];
+    EXPECT_NE(readAll(folder / "logs" / names[0]).find("INFO  QorDownloader - Begin"),
+              std::string::npos);
+    fs::remove_all(folder);
+}
+} // namespace
