@@ -1,0 +1,177 @@
+#include "pelvane/DownloadJob.h"
+
+#include "pelvane/FileDownloader.h"
+#include "pelvane/PelvaneErrors.h"
+#include "pelvane/PelvaneLog.h"
+#include "pelvane/SafeFiles.h"
+#include "pelvane/StatsReport.h"
+#include "pelvane/TargetAssembler.h"
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+namespace pelvane
+{
+DownloadJob::DownloadJob(UpdateConfig config, std::vector<ManifestVersion> updates,
+                         ProgressState& progress, OutcomeState& outcome, CancelToken& cancel)
+    : m_config(std::move(config)), m_updates(std::move(updates)), m_progress(progress),
+      m_outcome(outcome), m_cancel(cancel)
+{
+}
+
+FetchResult DownloadJob::downloadUpdates()
+{
+    std::error_code created;
+    std::filesystem::create_directories(m_config.extract, created);
+    HttpFetcher fetcher(m_config.transfer, m_cancel);
+    FileDownloader downloader(fetcher, m_cancel);
+    for (std::size_t index = 0; index < m_updates.size(); ++index)
+    {
+        const ManifestVersion& update = m_updates[index];
+        m_progress.setUpdate(static_cast<std::int32_t>(index + 1),
+                             ProgressState::blocksFor(update.totalSize()));
+        PELVANE_LOG_INFO("Downloading update " << index + 1 << "/" << m_updates.size() << ": "
+                                               << update.number.text());
+        const std::string folder = m_config.versionFolder(update.number);
+        if (const int error = safefiles::makeDirectories(m_config.extract, update.number.text()))
+        {
+            FetchResult failed;
+            failed.kind = FetchResult::Kind::Permanent;
+            failed.apiError = API_DISK;
+            failed.primary = error;
+            return failed;
+        }
+        std::uint64_t bytesOfEarlierFiles = 0;
+        for (const ManifestFile& file : update.files)
+        {
+            const auto progress = [&](std::uint64_t bytesOfFile)
+            { m_progress.setBytesDone(bytesOfEarlierFiles + bytesOfFile); };
+            FetchResult result = downloader.download(m_config.fileUrl(update.number, file.path),
+                                                     folder, file, progress);
+            if (!result.ok())
+            {
+                PELVANE_LOG_ERROR("Download of " << file.path
+                                                 << " failed: " << apiErrorName(result.apiError));
+                return result;
+            }
+            bytesOfEarlierFiles += file.size;
+            m_progress.setBytesDone(bytesOfEarlierFiles);
+        }
+        m_progress.setBlock(ProgressState::blocksFor(update.totalSize()));
+    }
+    return {};
+}
+
+void DownloadJob::writeFlagFile()
+{
+    if (m_config.flagFile.empty())
+    {
+        return;
+    }
+    const std::filesystem::path flag(m_config.flagFile);
+    std::error_code created;
+    if (flag.has_parent_path())
+    {
+        std::filesystem::create_directories(flag.parent_path(), created);
+    }
+    const std::string text =
+        "product=" + m_config.productCode + "\nversion=" + m_updates.back().number.text() + "\n";
+    if (const int error = safefiles::writeFileAtomically(m_config.flagFile, text))
+    {
+        // Target is complete; the next run only misses the hint to clean Extract
+        PELVANE_LOG_WARN("Cannot write FlagFile " << m_config.flagFile << ": errno " << error);
+    }
+}
+
+FetchResult DownloadJob::finish()
+{
+    std::vector<const ManifestVersion*> versions;
+    std::vector<std::string> folders;
+    for (const ManifestVersion& update : m_updates)
+    {
+        versions.push_back(&update);
+        folders.push_back(m_config.versionFolder(update.number));
+    }
+    std::error_code created;
+    const std::filesystem::path target(m_config.target);
+    if (target.has_parent_path())
+    {
+        std::filesystem::create_directories(target.parent_path(), created);
+    }
+    TargetAssembler assembler(m_config.target, m_cancel);
+    const TargetAssembler::Outcome assembled = assembler.assemble(versions, folders);
+    FetchResult result;
+    if (!assembled.ok())
+    {
+        result.kind = FetchResult::Kind::Permanent;
+        result.apiError = assembled.apiError;
+        result.primary = assembled.errorNumber;
+        return result;
+    }
+    if (!m_config.keepArchives)
+    {
+        // the update now lives in Target; Extract keeps no second copy
+        for (const std::string& folder : folders)
+        {
+            safefiles::removeTree(folder);
+        }
+    }
+    writeFlagFile();
+    return result;
+}
+
+void DownloadJob::run() noexcept
+{
+    const auto started = std::chrono::steady_clock::now();
+    FetchResult result;
+    try
+    {
+        result = downloadUpdates();
+        if (result.ok() && m_cancel.canceled())
+        {
+            result.kind = FetchResult::Kind::Canceled;
+            result.apiError = API_CANCELED;
+        }
+        if (result.ok())
+        {
+            result = finish();
+        }
+    }
+    catch (...)
+    {
+        result.kind = FetchResult::Kind::Permanent;
+        result.apiError = API_INTERNAL;
+    }
+    if (result.ok())
+    {
+        PELVANE_LOG_INFO("Update complete in Target: " << m_updates.back().number.text());
+        m_outcome.success();
+    }
+    else
+    {
+        if (result.apiError == API_CANCELED)
+        {
+            PELVANE_LOG_INFO("Download canceled");
+        }
+        m_outcome.failure(result.apiError, result.primary, result.secondary);
+    }
+    m_progress.setStatus(0);
+
+    try
+    {
+        StatsReport report;
+        report.product = m_config.productCode;
+        report.version = m_updates.back().number.text();
+        report.result = result.ok() ? RESULT_SUCCESS : RESULT_FAILURE;
+        report.apiError = result.apiError;
+        report.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - started)
+                                .count();
+        report.send(m_config.statsUrl, m_config.transfer, m_cancel);
+    }
+    catch (...)
+    {
+    }
+}
+} // namespace pelvane

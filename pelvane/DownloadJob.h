@@ -1,0 +1,36 @@
+// The work behind downloadUntil, run on the library's own thread: every
+// update in order into Extract, each file verified, then Target assembled,
+// the FlagFile written and the outcome published; the statistics note goes
+// last.
+#pragma once
+
+#include "pelvane/CancelToken.h"
+#include "pelvane/Manifest.h"
+#include "pelvane/OutcomeState.h"
+#include "pelvane/ProgressState.h"
+#include "pelvane/UpdateConfig.h"
+
+#include <vector>
+
+namespace pelvane
+{
+class DownloadJob
+{
+public:
+    DownloadJob(UpdateConfig config, std::vector<ManifestVersion> updates, ProgressState& progress,
+                OutcomeState& outcome, CancelToken& cancel);
+
+    void run() noexcept;
+
+private:
+    FetchResult downloadUpdates();
+    FetchResult finish();
+    void writeFlagFile();
+
+    UpdateConfig m_config;
+    std::vector<ManifestVersion> m_updates; // ascending
+    ProgressState& m_progress;
+    OutcomeState& m_outcome;
+    CancelToken& m_cancel;
+};
+} // namespace pelvane

@@ -1,0 +1,35 @@
+// What libPelvane.so reports through getResultUpdInterEx, and what a caller
+// may rely on. APIErrorCode is one of these; PrimaryErrorCode holds the curl
+// code or the errno behind it, SecondaryErrorCode the HTTP status.
+#pragma once
+
+#include <cstdint>
+
+namespace pelvane
+{
+enum ApiError : std::int32_t
+{
+    API_OK = 0,
+    API_BAD_ARGUMENT = 1,     // null pointer, zero capacity, over-long or malformed text
+    API_NOT_INITIALISED = 2,  // call before a successful initUpdInterEx, or after closeUpdInter
+    API_NETWORK = 3,          // connection, TLS, time-out, stall; primary = curl code
+    API_HTTP = 4,             // unexpected HTTP status; secondary = status
+    API_SERVER_AUTH = 5,      // 401/403 from the update server
+    API_PROXY_AUTH = 6,       // the proxy refused the credentials (407)
+    API_SIGNATURE = 7,        // manifest signature missing or wrong
+    API_BAD_MANIFEST = 8,     // unparsable, over limits, unsafe path
+    API_HASH = 9,             // a file's SHA-256 or size is wrong after a full download
+    API_DISK = 10,            // writing Extract, Target or FlagFile failed; primary = errno
+    API_CANCELED = 11,        // closeDownload or closeUpdInter stopped the run
+    API_UNKNOWN_VERSION = 12, // downloadUntil/getVersionInfo: no such newer version
+    API_BUSY = 13,            // a download is already running
+    API_IN_PROGRESS = 14,     // downloadUntil started; the final outcome is not there yet
+    API_INTERNAL = 15         // an unexpected failure inside the library
+};
+
+// getResultUpdInter values
+inline constexpr std::int32_t RESULT_FAILURE = 0;
+inline constexpr std::int32_t RESULT_SUCCESS = 1;
+
+const char* apiErrorName(std::int32_t code);
+} // namespace pelvane

@@ -1,0 +1,50 @@
+// File operations of the library that never follow a symbolic link below
+// the folder they start from, so that a hostile manifest or a planted link
+// cannot make a write land outside Extract and Target. Every function
+// returns 0 or the errno of the failure.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <string_view>
+
+namespace pelvane::safefiles
+{
+inline constexpr std::size_t MAX_PATH_BYTES = 1024;
+inline constexpr std::size_t MAX_COMPONENT_BYTES = 255;
+
+// A manifest path: relative, '/'-separated, no empty, "." or ".." part, no
+// NUL, backslash or control character, within the length bounds.
+bool isSafeRelativePath(std::string_view path);
+
+// Creates base/relativeDir part by part; a part that exists as anything but
+// a real directory (a symbolic link included) gives ENOTDIR or ELOOP, or,
+// with replaceBlockers, is removed first (the link itself, never its target).
+int makeDirectories(const std::string& base, const std::string& relativeDir,
+                    bool replaceBlockers = false);
+
+// makeDirectories for the folder that will hold base/relativeFile.
+int makeParentDirectories(const std::string& base, const std::string& relativeFile,
+                          bool replaceBlockers = false);
+
+// Places a hard link (or, across file systems, a copy) of `source` at
+// `destination`, replacing whatever is there (a folder tree included).
+int linkOrCopyFile(const std::string& source, const std::string& destination,
+                   const std::atomic<bool>* cancel);
+
+// Rebuilds the tree `source` at `destination` (which must not exist) from
+// hard links or copies; symbolic links are recreated as links, not followed.
+int cloneTree(const std::string& source, const std::string& destination,
+              const std::atomic<bool>* cancel);
+
+// Removes a file, a symbolic link or a whole folder tree; missing is fine.
+int removeTree(const std::string& path);
+
+// Writes `content` to a temporary file beside `path` and renames it over.
+int writeFileAtomically(const std::string& path, std::string_view content);
+
+// 0 with `size` set when `path` is a regular file (not a link).
+int regularFileSize(const std::string& path, std::uint64_t& size);
+
+bool pathExists(const std::string& path);
+} // namespace pelvane::safefiles

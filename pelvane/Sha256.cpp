@@ -1,0 +1,140 @@
+#include "pelvane/Sha256.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace pelvane
+{
+namespace
+{
+std::string toHex(const unsigned char* bytes, std::size_t size)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i)
+    {
+        text.push_back(digits[bytes[i] >> 4]);
+        text.push_back(digits[bytes[i] & 0x0f]);
+    }
+    return text;
+}
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+        {
+            ::close(m_fd);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+} // namespace
+
+void Sha256::Deleter::operator()(evp_md_ctx_st* context) const noexcept
+{
+    EVP_MD_CTX_free(context);
+}
+
+Sha256::Sha256() : m_context(EVP_MD_CTX_new())
+{
+    reset();
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::reset()
+{
+    EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr);
+}
+
+void Sha256::update(const void* data, std::size_t size)
+{
+    EVP_DigestUpdate(m_context.get(), data, size);
+}
+
+std::string Sha256::finishHex()
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(m_context.get(), digest, &length);
+    reset();
+    return toHex(digest, length);
+}
+
+std::string sha256Hex(std::string_view data)
+{
+    Sha256 digest;
+    digest.update(data.data(), data.size());
+    return digest.finishHex();
+}
+
+bool hashFilePrefix(const std::string& path, std::uint64_t length, Sha256& digest,
+                    const std::atomic<bool>* cancel, int& errorNumber)
+{
+    errorNumber = 0;
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (file.get() < 0)
+    {
+        errorNumber = errno;
+        return false;
+    }
+    std::vector<unsigned char> buffer(256 * 1024);
+    std::uint64_t left = length;
+    while (left > 0)
+    {
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+        {
+            return false;
+        }
+        const std::size_t wanted =
+            left < buffer.size() ? static_cast<std::size_t>(left) : buffer.size();
+        const ssize_t got = ::read(file.get(), buffer.data(), wanted);
+        if (got < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (got <= 0)
+        {
+            errorNumber = got < 0 ? errno : EIO; // shorter than it should be
+            return false;
+        }
+        digest.update(buffer.data(), static_cast<std::size_t>(got));
+        left -= static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+std::string hmacSha256Hex(std::string_view key, std::string_view data)
+{
+    unsigned char mac[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+         reinterpret_cast<const unsigned char*>(data.data()), data.size(), mac, &length);
+    return toHex(mac, length);
+}
+
+bool digestsEqual(std::string_view expectedHex, std::string_view actualHex)
+{
+    if (expectedHex.size() != actualHex.size() || expectedHex.empty())
+    {
+        return false;
+    }
+    return CRYPTO_memcmp(expectedHex.data(), actualHex.data(), expectedHex.size()) == 0;
+}
+} // namespace pelvane

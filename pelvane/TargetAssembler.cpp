@@ -1,0 +1,109 @@
+#include "pelvane/TargetAssembler.h"
+
+#include "pelvane/FileDownloader.h"
+#include "pelvane/PelvaneErrors.h"
+#include "pelvane/PelvaneLog.h"
+#include "pelvane/SafeFiles.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace pelvane
+{
+TargetAssembler::TargetAssembler(std::string target, const CancelToken& cancel)
+    : m_target(std::move(target)), m_cancel(cancel)
+{
+    while (m_target.size() > 1 && m_target.back() == '/')
+    {
+        m_target.pop_back();
+    }
+}
+
+TargetAssembler::Outcome TargetAssembler::fail(std::int32_t apiError, int errorNumber,
+                                               const char* what)
+{
+    if (errorNumber == ECANCELED || m_cancel.canceled())
+    {
+        apiError = API_CANCELED;
+        errorNumber = 0;
+    }
+    else
+    {
+        PELVANE_LOG_ERROR(what << ": " << std::strerror(errorNumber) << " (" << errorNumber << ")");
+    }
+    safefiles::removeTree(stagingPath());
+    return {apiError, errorNumber};
+}
+
+TargetAssembler::Outcome
+TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
+                          const std::vector<std::string>& versionFolders)
+{
+    const std::string staging = stagingPath();
+    const std::string previous = previousPath();
+    // leftovers of a run that died half-way
+    if (const int error = safefiles::removeTree(staging))
+    {
+        return fail(API_DISK, error, "Cannot clear the staging folder");
+    }
+    const bool targetExists = safefiles::pathExists(m_target);
+    if (const int error = safefiles::removeTree(previous))
+    {
+        return fail(API_DISK, error, "Cannot clear an old copy of Target");
+    }
+    const int cloned = targetExists ? safefiles::cloneTree(m_target, staging, &m_cancel.flag())
+                                    : (::mkdir(staging.c_str(), 0755) == 0 ? 0 : errno);
+    if (cloned != 0)
+    {
+        return fail(API_DISK, cloned, "Cannot prepare the staging folder");
+    }
+
+    for (std::size_t i = 0; i < versions.size(); ++i)
+    {
+        for (const ManifestFile& file : versions[i]->files)
+        {
+            if (m_cancel.canceled())
+            {
+                return fail(API_CANCELED, ECANCELED, "Canceled");
+            }
+            int error = safefiles::makeParentDirectories(staging, file.path, true);
+            if (error == 0)
+            {
+                error = safefiles::linkOrCopyFile(
+                    FileDownloader::verifiedPath(versionFolders[i], file.path),
+                    staging + "/" + file.path, &m_cancel.flag());
+            }
+            if (error != 0)
+            {
+                return fail(API_DISK, error, "Cannot place a file in the staging folder");
+            }
+        }
+    }
+
+    // The swap: the old Target is set aside first and put back on failure.
+    if (targetExists && ::rename(m_target.c_str(), previous.c_str()) != 0)
+    {
+        return fail(API_DISK, errno, "Cannot set the old Target aside");
+    }
+    if (::rename(staging.c_str(), m_target.c_str()) != 0)
+    {
+        const int error = errno;
+        if (targetExists)
+        {
+            ::rename(previous.c_str(), m_target.c_str());
+        }
+        return fail(API_DISK, error, "Cannot move the staging folder to Target");
+    }
+    if (targetExists)
+    {
+        if (const int error = safefiles::removeTree(previous))
+        {
+            PELVANE_LOG_WARN("Cannot remove the old Target copy: " << previous << " errno "
+                                                                   << error);
+        }
+    }
+    return {};
+}
+} // namespace pelvane

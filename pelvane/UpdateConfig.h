@@ -1,0 +1,61 @@
+// The arguments of initUpdInterEx once checked, and the repository layout
+// derived from them:
+//   <URL>/<ProductCode>/<Application>/<Language>/manifest.json (+ .sig)
+//   <URL>/<ProductCode>/<Application>/<Language>/<version>/<path>
+#pragma once
+
+#include "pelvane/HttpFetcher.h"
+#include "pelvane/VersionNumber.h"
+
+#include <optional>
+#include <string>
+
+namespace pelvane
+{
+struct UpdateConfig
+{
+    std::string key;
+    std::string productCode;
+    std::string statsUrl;
+    bool keepArchives = true;
+    std::string extract;
+    std::string target;
+    std::string flagFile;
+    std::string url; // without a trailing '/'
+    std::string application;
+    std::string language;
+    std::optional<VersionNumber> installed; // empty: nothing installed yet
+    TransferSettings transfer;
+
+    std::string channelUrl() const;
+    std::string manifestUrl() const;
+    std::string fileUrl(const VersionNumber& version, const std::string& path) const;
+    std::string versionFolder(const VersionNumber& version) const;
+    std::string channelName() const { return application + "/" + language; }
+};
+
+struct InitArguments
+{
+    const char* key;
+    const char* productCode;
+    const char* statsUrl;
+    std::int32_t keepArchives;
+    const char* extract;
+    const char* target;
+    const char* flagFile;
+    const char* userProxy;
+    const char* pswdProxy;
+    const char* url;
+    const char* notesPswd;
+    const char* application;
+    const char* language;
+    const char* version;
+    std::int32_t connectTimeoutMs;
+    std::int32_t stallTimeoutMs;
+    const char* reserved1;
+    const char* reserved2;
+};
+
+// Empty with `problem` set when an argument is missing, too long or unsafe.
+std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& arguments, std::string& problem);
+} // namespace pelvane

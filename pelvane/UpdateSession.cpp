@@ -1,0 +1,367 @@
+#include "pelvane/UpdateSession.h"
+
+#include "pelvane/DownloadJob.h"
+#include "pelvane/HttpFetcher.h"
+#include "pelvane/PelvaneErrors.h"
+#include "pelvane/PelvaneLog.h"
+#include "pelvane/RetryPolicy.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace pelvane
+{
+namespace
+{
+// Copies as much of `text` as fits with its terminator, without cutting a
+// UTF-8 sequence in two.
+void copyTruncated(const std::string& text, char* buffer, std::int32_t capacity)
+{
+    std::size_t length = std::min(text.size(), static_cast<std::size_t>(capacity) - 1);
+    if (length < text.size())
+    {
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        {
+            --length;
+        }
+    }
+    std::memcpy(buffer, text.data(), length);
+    buffer[length] = '\0';
+}
+
+std::int32_t clampToInt32(std::uint64_t value)
+{
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(value, INT32_MAX));
+}
+} // namespace
+
+UpdateSession& UpdateSession::instance()
+{
+    static UpdateSession session;
+    return session;
+}
+
+UpdateSession::UpdateSession()
+{
+    // the logger must outlive this object: the worker may log while it is joined
+    libraryLogger();
+}
+
+UpdateSession::~UpdateSession()
+{
+    stopWorker();
+}
+
+void UpdateSession::stopWorker()
+{
+    if (m_worker.joinable())
+    {
+        m_cancel.cancel();
+        m_worker.join();
+    }
+}
+
+std::int32_t UpdateSession::fail(std::int32_t apiError, std::int32_t primary,
+                                 std::int32_t secondary)
+{
+    m_outcome.failure(apiError, primary, secondary);
+    return apiError;
+}
+
+std::int32_t UpdateSession::init(const InitArguments& arguments)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_progress.status() == 1)
+    {
+        PELVANE_LOG_ERROR("initUpdInterEx refused: a download is running");
+        return fail(API_BUSY);
+    }
+    stopWorker();
+    std::string problem;
+    std::optional<UpdateConfig> config = makeUpdateConfig(arguments, problem);
+    if (!config)
+    {
+        PELVANE_LOG_ERROR("initUpdInterEx: " << problem);
+        m_config.reset();
+        m_manifest.reset();
+        return fail(API_BAD_ARGUMENT);
+    }
+    m_config = std::move(config);
+    m_manifest.reset();
+    m_progress.setStatus(0);
+    m_progress.setUpdate(0, 0);
+    PELVANE_LOG_INFO("Update interface ready for " << m_config->productCode << " "
+                                                   << m_config->channelName() << " from "
+                                                   << m_config->url);
+    m_outcome.success();
+    return API_OK;
+}
+
+std::int32_t UpdateSession::close()
+{
+    m_cancel.cancel(); // before the lock: a slow call holding it gives up sooner
+    std::lock_guard<std::mutex> lock(m_mutex);
+    stopWorker();
+    m_config.reset();
+    m_manifest.reset();
+    m_progress.setStatus(0);
+    return API_OK;
+}
+
+std::int32_t UpdateSession::loadManifest()
+{
+    if (m_manifest)
+    {
+        return API_OK;
+    }
+    m_cancel.reset();
+    HttpFetcher fetcher(m_config->transfer, m_cancel);
+    RetryPolicy retry;
+    const std::string url = m_config->manifestUrl();
+    std::string bytes;
+    std::string signature;
+    FetchResult fetched;
+    for (int tries = 1;; ++tries)
+    {
+        fetched = fetcher.fetchText(url, Manifest::MAX_BYTES, bytes);
+        if (fetched.ok())
+        {
+            fetched = fetcher.fetchText(url + Manifest::SIGNATURE_SUFFIX, 1024, signature);
+            if (!fetched.ok() && fetched.kind == FetchResult::Kind::Permanent &&
+                fetched.apiError == API_HTTP)
+            {
+                PELVANE_LOG_ERROR("Manifest signature missing: HTTP " << fetched.secondary);
+                return fail(API_SIGNATURE, fetched.primary, fetched.secondary);
+            }
+        }
+        if (fetched.ok() || fetched.kind != FetchResult::Kind::Transient ||
+            tries >= RetryPolicy::MAX_TRIES ||
+            !m_cancel.sleepFor(retry.delayAfter(tries, fetched.retryAfterMs)))
+        {
+            break;
+        }
+    }
+    if (!fetched.ok())
+    {
+        if (fetched.apiError == API_HASH)
+        {
+            fetched.apiError = API_BAD_MANIFEST; // larger than any manifest may be
+        }
+        PELVANE_LOG_ERROR("Manifest not fetched from "
+                          << url << ": " << apiErrorName(fetched.apiError) << ", curl "
+                          << fetched.primary << ", HTTP " << fetched.secondary);
+        return fail(m_cancel.canceled() ? API_CANCELED : fetched.apiError, fetched.primary,
+                    fetched.secondary);
+    }
+    if (!Manifest::verify(m_config->key, bytes, signature))
+    {
+        PELVANE_LOG_ERROR("Manifest signature does not verify: " << url);
+        return fail(API_SIGNATURE);
+    }
+    std::string problem;
+    std::optional<Manifest> manifest = Manifest::parse(bytes, problem);
+    if (manifest && (manifest->product() != m_config->productCode ||
+                     manifest->channel() != m_config->channelName()))
+    {
+        // a valid manifest of another product or channel signed with the same key
+        problem = "manifest is for " + manifest->product() + " " + manifest->channel();
+        manifest.reset();
+    }
+    if (!manifest)
+    {
+        PELVANE_LOG_ERROR("Manifest refused: " << problem);
+        return fail(API_BAD_MANIFEST);
+    }
+    m_manifest = std::move(manifest);
+    PELVANE_LOG_INFO("Manifest loaded: " << m_manifest->versions().size() << " versions");
+    return API_OK;
+}
+
+std::vector<const ManifestVersion*> UpdateSession::newerVersions() const
+{
+    std::vector<const ManifestVersion*> newer;
+    for (const ManifestVersion& version : m_manifest->versions())
+    {
+        if (!m_config->installed || *m_config->installed < version.number)
+        {
+            newer.push_back(&version);
+        }
+    }
+    return newer;
+}
+
+std::int32_t UpdateSession::versionCount(std::int32_t* count)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (count == nullptr)
+    {
+        return fail(API_BAD_ARGUMENT);
+    }
+    if (!m_config)
+    {
+        return fail(API_NOT_INITIALISED);
+    }
+    if (const std::int32_t loaded = loadManifest(); loaded != API_OK)
+    {
+        return loaded;
+    }
+    *count = clampToInt32(newerVersions().size());
+    m_outcome.success();
+    return API_OK;
+}
+
+std::int32_t UpdateSession::versionInfo(std::int32_t index, char* version,
+                                        std::int32_t versionCapacity, char* notes,
+                                        std::int32_t notesCapacity, std::int32_t* fileCount,
+                                        std::int32_t* sizeKiB, std::int32_t* updateCount)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (version == nullptr || notes == nullptr || versionCapacity <= 0 || notesCapacity <= 0 ||
+        fileCount == nullptr || sizeKiB == nullptr || updateCount == nullptr || index < 0)
+    {
+        return fail(API_BAD_ARGUMENT);
+    }
+    if (!m_config)
+    {
+        return fail(API_NOT_INITIALISED);
+    }
+    if (const std::int32_t loaded = loadManifest(); loaded != API_OK)
+    {
+        return loaded;
+    }
+    const std::vector<const ManifestVersion*> newer = newerVersions();
+    if (static_cast<std::size_t>(index) >= newer.size())
+    {
+        return fail(API_UNKNOWN_VERSION);
+    }
+    // index 0 is the newest; everything older than it but newer than Version comes along
+    const std::size_t position = newer.size() - 1 - static_cast<std::size_t>(index);
+    const ManifestVersion& chosen = *newer[position];
+    if (chosen.number.text().size() >= static_cast<std::size_t>(versionCapacity))
+    {
+        // a cut identifier would name another version
+        return fail(API_BAD_ARGUMENT);
+    }
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i <= position; ++i)
+    {
+        files += newer[i]->files.size();
+        bytes += newer[i]->totalSize();
+    }
+    copyTruncated(chosen.number.text(), version, versionCapacity);
+    copyTruncated(chosen.notes, notes, notesCapacity);
+    *fileCount = clampToInt32(files);
+    *sizeKiB = clampToInt32((bytes + 1023) / 1024);
+    *updateCount = clampToInt32(position + 1);
+    m_outcome.success();
+    return API_OK;
+}
+
+std::int32_t UpdateSession::downloadUntil(const char* versionText)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (versionText == nullptr || ::strnlen(versionText, 65) > 64)
+    {
+        return fail(API_BAD_ARGUMENT);
+    }
+    if (!m_config)
+    {
+        return fail(API_NOT_INITIALISED);
+    }
+    if (m_progress.status() == 1)
+    {
+        return fail(API_BUSY);
+    }
+    const std::optional<VersionNumber> until = VersionNumber::parse(versionText);
+    if (!until)
+    {
+        return fail(API_BAD_ARGUMENT);
+    }
+    if (const std::int32_t loaded = loadManifest(); loaded != API_OK)
+    {
+        return loaded;
+    }
+    std::vector<ManifestVersion> updates;
+    bool found = false;
+    for (const ManifestVersion* version : newerVersions())
+    {
+        if (until->compare(version->number) >= 0)
+        {
+            updates.push_back(*version);
+            found = found || version->number == *until;
+        }
+    }
+    if (!found)
+    {
+        PELVANE_LOG_ERROR("downloadUntil: no newer version " << versionText);
+        return fail(API_UNKNOWN_VERSION);
+    }
+    stopWorker(); // a finished earlier run
+    m_cancel.reset();
+    m_progress.begin(clampToInt32(updates.size()),
+                     ProgressState::blocksFor(updates.front().totalSize()));
+    m_outcome.failure(API_IN_PROGRESS);
+    try
+    {
+        auto job = std::make_shared<DownloadJob>(*m_config, std::move(updates), m_progress,
+                                                 m_outcome, m_cancel);
+        m_worker = std::thread([job] { job->run(); });
+    }
+    catch (...)
+    {
+        m_progress.setStatus(0);
+        return fail(API_INTERNAL);
+    }
+    return API_OK;
+}
+
+std::int32_t UpdateSession::cancelDownload()
+{
+    if (m_progress.status() == 1)
+    {
+        PELVANE_LOG_INFO("Download cancel requested");
+        m_cancel.cancel();
+    }
+    return API_OK;
+}
+
+std::int32_t UpdateSession::status(std::int32_t* status, std::int32_t* nbUpdate,
+                                   std::int32_t* currentUpdate, std::int32_t* nbBlock,
+                                   std::int32_t* currentBlock) const
+{
+    if (status == nullptr || nbUpdate == nullptr || currentUpdate == nullptr ||
+        nbBlock == nullptr || currentBlock == nullptr)
+    {
+        return API_BAD_ARGUMENT; // a poll must not overwrite the download's outcome
+    }
+    m_progress.read(status, nbUpdate, currentUpdate, nbBlock, currentBlock);
+    return API_OK;
+}
+
+std::int32_t UpdateSession::result(std::int32_t* result) const
+{
+    if (result == nullptr)
+    {
+        return API_BAD_ARGUMENT;
+    }
+    std::int32_t api = 0;
+    std::int32_t primary = 0;
+    std::int32_t secondary = 0;
+    m_outcome.read(*result, api, primary, secondary);
+    return API_OK;
+}
+
+std::int32_t UpdateSession::resultEx(std::int32_t* apiError, std::int32_t* primary,
+                                     std::int32_t* secondary) const
+{
+    if (apiError == nullptr || primary == nullptr || secondary == nullptr)
+    {
+        return API_BAD_ARGUMENT;
+    }
+    std::int32_t result = 0;
+    m_outcome.read(result, *apiError, *primary, *secondary);
+    return API_OK;
+}
+} // namespace pelvane
