@@ -137,7 +137,14 @@ std::wstring C_IniFileTools::getWstring(const std::wstring& file, const std::wst
     wchar_t buffer[VALUE_BUFFER_UNITS] = {};
     const unsigned long count =
         platform::getPrivateProfileString(section, key, result, buffer, VALUE_BUFFER_UNITS, file);
-    if (count > 0)
+    const unsigned long error = platform::getLastError();
+    if (count > 0 && error == platform::PROFILE_ERROR_NOT_FOUND)
+    {
+        // The key is missing and the default came back. It differs only
+        // when it is longer than 1023 units (cut), and a value built in
+        // here is neither to be cut nor reported as overloaded.
+    }
+    else if (count > 0)
     {
         const std::wstring fileValue(buffer, count);
         if (fileValue != result)
@@ -153,7 +160,7 @@ std::wstring C_IniFileTools::getWstring(const std::wstring& file, const std::wst
             result = fileValue;
         }
     }
-    else if (const unsigned long error = platform::getLastError(); error != 0)
+    else if (error != 0)
     {
         QOR_LOG_WARN("Configuration file error during reading: " << error);
         QOR_LOG_WARN(L"File: " << file);
