@@ -13,6 +13,7 @@
 #include <wx/uiaction.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <functional>
 
 namespace
@@ -318,6 +319,23 @@ public:
 
 wxIMPLEMENT_APP_NO_MAIN(ProxyDialogTestApp);
 
+namespace
+{
+// For screenshot.sh: the dialog as a user sees it, open for a while.
+int holdDialogOpen(long milliseconds)
+{
+    QorDownloaderProxy dialog(nullptr);
+    dialog.m_wzServer = L"proxy.example.test:3128";
+    dialog.m_wzLogin = L"alice";
+    dialog.m_wzPassword = L"s3cret";
+    wxTimer closer(&dialog);
+    dialog.Bind(wxEVT_TIMER, [&dialog](wxTimerEvent&) { dialog.EndModal(wxID_CANCEL); });
+    closer.StartOnce(static_cast<int>(milliseconds));
+    dialog.ShowModal();
+    return 0;
+}
+} // namespace
+
 int main(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "C.UTF-8");
@@ -332,7 +350,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no display: run under xvfb-run\n");
         return 1;
     }
-    const int result = RUN_ALL_TESTS();
+    const char* hold = std::getenv("QOR_PROXY_DIALOG_HOLD_MS");
+    const int result = hold != nullptr ? holdDialogOpen(std::atol(hold)) : RUN_ALL_TESTS();
     wxEntryCleanup();
     return result;
 }
