@@ -165,9 +165,10 @@ class WorkingFolder:
         self.write_updinter(url, keep_archives)
 
     def write_updinter(self, url, keep_archives="1"):
+        # every address local: an empty StatsURL would fall back to the built-in one
         karvo = ("[KARVO]\nURL=%s\nKey=%s\nProductCode=%s\nApplication=%s\nLanguage=%s\n"
-                 "KeepArchives=%s\nStatsURL=\n" % (url, KEY, PRODUCT, APPLICATION, LANGUAGE,
-                                                   keep_archives))
+                 "KeepArchives=%s\nStatsURL=%s/stats\n" % (url, KEY, PRODUCT, APPLICATION,
+                                                          LANGUAGE, keep_archives, url))
         with open(os.path.join(self.path, "UpdInter.ini"), "w") as f:
             f.write(karvo)
 
@@ -299,6 +300,19 @@ class Xdo:
             time.sleep(0.1)
         return []
 
+    def click_at(self, window, x_fraction, y_fraction):
+        """Clicks a point given as fractions of the window's size: controls
+        laid out in dialog units keep their place relative to the dialog."""
+        code, out = self._run(["getwindowgeometry", "--shell", str(window)])
+        size = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        if code != 0 or "WIDTH" not in size:
+            return False
+        x = int(int(size["WIDTH"]) * x_fraction)
+        y = int(int(size["HEIGHT"]) * y_fraction)
+        self.focus(window)
+        code, _ = self._run(["mousemove", "--window", str(window), str(x), str(y), "click", "1"])
+        return code == 0
+
     def focus(self, window):
         self._run(["windowfocus", "--sync", str(window)])
         time.sleep(0.15)
@@ -332,6 +346,14 @@ class E2ECase(unittest.TestCase):
         web = servers.Nginx(root=self.repo.root, rate=rate).start()
         self.addCleanup(web.stop)
         return web
+
+    def restart_on_same_port(self, web):
+        """Brings a stopped nginx back at the same address, as a server that
+        was down for a moment would come back."""
+        web._kill()
+        web.proc = subprocess.Popen(web._command(), stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        servers._wait_listening(web.port, web.proc, web.name)
 
     def start_proxy(self, user, password):
         proxy = servers.Tinyproxy(user=user, password=password).start()
