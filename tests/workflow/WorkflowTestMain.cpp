@@ -1,0 +1,38 @@
+// The GUI test program: a wxApp of its own (the program's application object
+// is not started), initialised once, then every test.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/init.h>
+
+#include <clocale>
+
+namespace
+{
+class WorkflowTestApp : public wxApp
+{
+public:
+    bool OnInit() override { return true; }
+};
+} // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(WorkflowTestApp);
+
+int main(int argc, char** argv)
+{
+    std::setlocale(LC_ALL, "");
+    ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests))
+    {
+        // test discovery runs at build time, without a display
+        return RUN_ALL_TESTS();
+    }
+    wxApp::SetInstance(new WorkflowTestApp());
+    if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit())
+    {
+        return 2;
+    }
+    const int result = RUN_ALL_TESTS();
+    wxTheApp->OnExit();
+    wxEntryCleanup();
+    return result;
+}

@@ -1,0 +1,386 @@
+#include "WorkflowTestSupport.h"
+
+#include "logging/AppLogger.h"
+#include "platform/MessageBox.h"
+
+#include <gtest/gtest.h>
+#include <log4cxx/appenderskeleton.h>
+#include <log4cxx/level.h>
+#include <log4cxx/spi/loggingevent.h>
+#include <wx/app.h>
+#include <wx/evtloop.h>
+#include <wx/msgdlg.h>
+#include <wx/timer.h>
+#include <wx/utils.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace wftest
+{
+TestFolder::TestFolder()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/qor-workflow-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr)
+    {
+        ADD_FAILURE() << "mkdtemp failed";
+        return;
+    }
+    m_path = buffer.data();
+    m_previousDir = fs::current_path().string();
+    fs::current_path(m_path);
+}
+
+TestFolder::~TestFolder()
+{
+    std::error_code ignored;
+    fs::current_path(m_previousDir, ignored);
+    fs::remove_all(m_path, ignored);
+}
+
+void TestFolder::write(const std::string& name, const std::string& content) const
+{
+    const fs::path target = fs::path(m_path) / name;
+    fs::create_directories(target.parent_path());
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string TestFolder::read(const std::string& name) const
+{
+    std::ifstream in(fs::path(m_path) / name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool TestFolder::exists(const std::string& name) const
+{
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status(fs::path(m_path) / name, ignored));
+}
+
+void TestFolder::makeDir(const std::string& name) const
+{
+    fs::create_directories(fs::path(m_path) / name);
+}
+
+struct LogCapture::Sink
+{
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
+
+namespace
+{
+class CaptureAppender : public log4cxx::AppenderSkeleton
+{
+public:
+    explicit CaptureAppender(std::shared_ptr<LogCapture::Sink> sink) : m_sink(std::move(sink)) {}
+    void close() override {}
+    bool requiresLayout() const override { return false; }
+
+protected:
+    void append(const log4cxx::spi::LoggingEventPtr& event, log4cxx::helpers::Pool&) override
+    {
+        std::lock_guard<std::mutex> lock(m_sink->mutex);
+        m_sink->lines.push_back(event->getLevel()->toString() + " " + event->getMessage());
+    }
+
+private:
+    std::shared_ptr<LogCapture::Sink> m_sink;
+};
+
+log4cxx::AppenderPtr& captureAppender()
+{
+    static log4cxx::AppenderPtr appender;
+    return appender;
+}
+} // namespace
+
+LogCapture::LogCapture() : m_sink(std::make_shared<Sink>())
+{
+    const log4cxx::LoggerPtr& logger = appLogger();
+    logger->setLevel(log4cxx::Level::getAll());
+    captureAppender() = std::make_shared<CaptureAppender>(m_sink);
+    captureAppender()->setName(LOG4CXX_STR("wftest-capture"));
+    logger->addAppender(captureAppender());
+}
+
+LogCapture::~LogCapture()
+{
+    appLogger()->removeAppender(captureAppender());
+    captureAppender().reset();
+}
+
+std::vector<std::string> LogCapture::lines() const
+{
+    std::lock_guard<std::mutex> lock(m_sink->mutex);
+    return m_sink->lines;
+}
+
+bool LogCapture::contains(const std::string& line) const
+{
+    for (const auto& candidate : lines())
+    {
+        if (candidate == line)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool LogCapture::containsPrefix(const std::string& prefix) const
+{
+    for (const auto& candidate : lines())
+    {
+        if (candidate.rfind(prefix, 0) == 0)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string LogCapture::missingInOrder(const std::vector<std::string>& expected) const
+{
+    const auto all = lines();
+    std::size_t at = 0;
+    for (const auto& wanted : expected)
+    {
+        const bool isPrefix = !wanted.empty() && wanted.back() == '*';
+        const std::string text = isPrefix ? wanted.substr(0, wanted.size() - 1) : wanted;
+        bool found = false;
+        for (; at < all.size(); ++at)
+        {
+            if (isPrefix ? all[at].rfind(text, 0) == 0 : all[at] == text)
+            {
+                found = true;
+                ++at;
+                break;
+            }
+        }
+        if (!found)
+        {
+            return wanted;
+        }
+    }
+    return "";
+}
+
+void LogCapture::clear()
+{
+    std::lock_guard<std::mutex> lock(m_sink->mutex);
+    m_sink->lines.clear();
+}
+
+std::string LogCapture::dump() const
+{
+    std::string text;
+    for (const auto& line : lines())
+    {
+        text += line + "\n";
+    }
+    return text;
+}
+
+PromptAnswers::PromptAnswers(Answer answer) : m_answer(std::move(answer))
+{
+    Register();
+}
+
+PromptAnswers::~PromptAnswers()
+{
+    Unregister();
+}
+
+int PromptAnswers::Enter(wxDialog* dialog)
+{
+    // a generic message box passes the hook twice on its way to running
+    if (m_running.count(dialog) != 0)
+    {
+        return wxID_NONE;
+    }
+    ++dialogCount;
+    const std::string message = messageOf(dialog);
+    if (!message.empty())
+    {
+        messages.push_back(message);
+    }
+    const int answer = m_answer ? m_answer(dialog) : wxID_NONE;
+    if (answer == wxID_NONE)
+    {
+        m_running.insert(dialog);
+    }
+    return answer;
+}
+
+void PromptAnswers::Exit(wxDialog* dialog)
+{
+    m_running.erase(dialog);
+}
+
+std::string messageOf(wxDialog* dialog)
+{
+    if (auto* box = dynamic_cast<wxMessageDialogBase*>(dialog))
+    {
+        return box->GetMessage().utf8_string();
+    }
+    return "";
+}
+
+FakeLibrary::FakeLibrary(const TestFolder& folder) : m_script(folder.file("fake-script.txt"))
+{
+    ::setenv("QOR_FAKE_UPDINTER_SCRIPT", m_script.c_str(), 1);
+    script("");
+}
+
+void FakeLibrary::script(const std::string& text) const
+{
+    std::ofstream out(m_script, std::ios::trunc);
+    out << text;
+}
+
+std::vector<std::string> FakeLibrary::journal() const
+{
+    std::vector<std::string> lines;
+    std::ifstream in(m_script + ".journal");
+    std::string line;
+    while (std::getline(in, line))
+    {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+int FakeLibrary::count(const std::string& call) const
+{
+    int n = 0;
+    for (const auto& line : journal())
+    {
+        if (line == call || line.rfind(call + "|", 0) == 0)
+        {
+            ++n;
+        }
+    }
+    return n;
+}
+
+std::string FakeLibrary::callLine(const std::string& call) const
+{
+    for (const auto& line : journal())
+    {
+        if (line.rfind(call + "|", 0) == 0)
+        {
+            return line;
+        }
+    }
+    return "";
+}
+
+std::string FakeLibrary::path()
+{
+    return QOR_FAKE_UPDINTER_PATH;
+}
+
+void writeIni(const TestFolder& folder, const RunConfig& config)
+{
+    std::ostringstream own;
+    own << "[CONFIG]\nClientLibrary=" << config.clientLibrary << "\nDestPath=" << config.destPath
+        << "\n[UPDATE]\nExtract=" << config.extract << "\nTarget=" << config.target
+        << "\nFlagFile=" << config.flagFile << "\nVersion=" << config.version << "\n";
+    if (!config.userProxy.empty() || !config.pswdProxy.empty())
+    {
+        own << "[PROXY]\nUserProxy=" << config.userProxy << "\nPswdProxy=" << config.pswdProxy
+            << "\n";
+    }
+    folder.write("QorDownloader.ini", own.str());
+    std::string updInter = "[KARVO]\nLanguage=EN\n";
+    if (!config.keepArchives.empty())
+    {
+        updInter += "KeepArchives=" + config.keepArchives + "\n";
+    }
+    folder.write("UpdInter.ini", updInter);
+}
+
+void isolateEnvironment(const TestFolder& folder)
+{
+    for (const char* name : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "no_proxy",
+                             "HTTP_PROXY", "HTTPS_PROXY", "FTP_PROXY", "ALL_PROXY", "NO_PROXY"})
+    {
+        ::unsetenv(name);
+    }
+    ::setenv("GSETTINGS_BACKEND", "memory", 1);
+    ::setenv("HOME", folder.path().c_str(), 1);
+}
+
+RunResult runDialog(CQorDownloaderDlg& dlg, const std::function<void()>& onTick, int timeoutMs)
+{
+    RunResult result;
+    wxTimer ticker;
+    ticker.Bind(wxEVT_TIMER,
+                [&](wxTimerEvent&)
+                {
+                    if (onTick)
+                    {
+                        onTick();
+                    }
+                });
+    wxTimer watchdog;
+    watchdog.Bind(wxEVT_TIMER,
+                  [&](wxTimerEvent&)
+                  {
+                      result.timedOut = true;
+                      if (auto* box = platform::MessageBox::innermostOpen())
+                      {
+                          box->endWith(platform::IDCANCEL);
+                      }
+                      if (dlg.IsModal())
+                      {
+                          dlg.EndModal(wxID_ABORT);
+                      }
+                  });
+    ticker.Start(25);
+    watchdog.StartOnce(timeoutMs);
+    result.modalResult = dlg.ShowModal();
+    ticker.Stop();
+    watchdog.Stop();
+    EXPECT_FALSE(result.timedOut) << "the dialog did not end in " << timeoutMs << " ms";
+    return result;
+}
+
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+        {
+            return false;
+        }
+        wxEventLoopBase* loop = wxEventLoopBase::GetActive();
+        if (loop != nullptr)
+        {
+            loop->YieldFor(wxEVT_CATEGORY_ALL);
+        }
+        else
+        {
+            wxTheApp->Yield(true);
+        }
+        wxTheApp->ProcessPendingEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+} // namespace wftest

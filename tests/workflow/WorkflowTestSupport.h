@@ -1,0 +1,129 @@
+// Shared pieces of the dialog tests: a private working folder with the two
+// INI files, the fake update-client library's script and journal, a log4cxx
+// appender that keeps every line, a modal-dialog hook that answers prompts,
+// and a capped run of the download dialog.
+#pragma once
+
+#include "workflow/CQorDownloaderDlg.h"
+
+#include <wx/modalhook.h>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace wftest
+{
+// A fresh folder that becomes the working directory for the test's life.
+class TestFolder
+{
+public:
+    TestFolder();
+    ~TestFolder();
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    void write(const std::string& name, const std::string& content) const;
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+    void makeDir(const std::string& name) const;
+
+private:
+    std::string m_path;
+    std::string m_previousDir;
+};
+
+// Everything the "QorDownloader" logger emits, as "LEVEL message".
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    std::vector<std::string> lines() const;
+    bool contains(const std::string& line) const;
+    bool containsPrefix(const std::string& prefix) const;
+    // empty when the lines (exact, or prefixes ending in "*") come in order;
+    // otherwise what was missing
+    std::string missingInOrder(const std::vector<std::string>& expected) const;
+    std::string dump() const;
+    void clear();
+
+    struct Sink;
+
+private:
+    std::shared_ptr<Sink> m_sink;
+};
+
+// Answers modal dialogs. The answer function returns a wx id (wxID_YES...)
+// or wxID_NONE to let the dialog really run.
+class PromptAnswers : public wxModalDialogHook
+{
+public:
+    using Answer = std::function<int(wxDialog*)>;
+    explicit PromptAnswers(Answer answer);
+    ~PromptAnswers() override;
+    // message texts of the message boxes seen, in order
+    std::vector<std::string> messages;
+    // every dialog run while the hook was registered
+    int dialogCount = 0;
+
+protected:
+    int Enter(wxDialog* dialog) override;
+    void Exit(wxDialog* dialog) override;
+
+private:
+    Answer m_answer;
+    std::set<wxDialog*> m_running;
+};
+
+// The message of a message box, or "" for other dialogs.
+std::string messageOf(wxDialog* dialog);
+
+// The script handed to the fake update-client library and its journal.
+class FakeLibrary
+{
+public:
+    explicit FakeLibrary(const TestFolder& folder);
+    void script(const std::string& text) const;
+    std::vector<std::string> journal() const;
+    int count(const std::string& call) const;
+    std::string callLine(const std::string& call) const;
+    static std::string path();
+
+private:
+    std::string m_script;
+};
+
+// INI files of a normal run, in the working folder.
+struct RunConfig
+{
+    std::string clientLibrary = FakeLibrary::path();
+    std::string destPath = "dest";
+    std::string extract = "extract";
+    std::string target = "target";
+    std::string flagFile = "flag.txt";
+    std::string version = "1.0.0";
+    std::string userProxy;
+    std::string pswdProxy;
+    std::string keepArchives;
+};
+void writeIni(const TestFolder& folder, const RunConfig& config);
+
+// Clears the machine's proxy settings from the test's view.
+void isolateEnvironment(const TestFolder& folder);
+
+// Runs dlg modally; onTick runs every 25 ms on the UI thread while it is
+// open. A run longer than timeoutMs fails the test and is ended by force.
+struct RunResult
+{
+    int modalResult = 0;
+    bool timedOut = false;
+};
+RunResult runDialog(CQorDownloaderDlg& dlg, const std::function<void()>& onTick = {},
+                    int timeoutMs = 20000);
+
+// Pumps events for up to timeoutMs until condition holds.
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs);
+} // namespace wftest
