@@ -213,6 +213,17 @@ TEST_F(QorDownloaderCommandLine, UnknownOptionOrArgumentIsAUsageError)
     EXPECT_TRUE(fs::is_empty(m_root / "lock"));
 }
 
+TEST_F(QorDownloaderCommandLine, WithoutADisplayTheRunEndsCleanlyWithNothingRecorded)
+{
+    const fs::path folder = workingFolder("nodisplay", MISSING_LIBRARY_INI);
+    ChildProcess program(PROGRAM, {"--unattended"}, folder.string(), environment(false));
+    ASSERT_EQ(program.wait(30s), 0) << program.standardError();
+    EXPECT_NE(program.standardError().find("cannot start the user interface"), std::string::npos)
+        << program.standardError();
+    EXPECT_EQ(splitLines(program.standardOutput()).back(),
+              "Outcome: 0 (ended without recording an outcome)");
+}
+
 TEST_F(QorDownloaderProgram, FailedRunLogsFromBeginToEndAndExitsWith245)
 {
     if (!hasDisplay())
