@@ -283,8 +283,7 @@ FetchResult FileDownloader::download(const std::string& fileUrl, const std::stri
         std::uint64_t onDisk = 0;
         Validator validator;
         const bool partExists = safefiles::regularFileSize(partPath, onDisk) == 0;
-        if (!partExists || !readValidator(metaPath, validator) || validator.url != fileUrl ||
-            onDisk > file.size)
+        if (!partExists || !readValidator(metaPath, validator) || onDisk > file.size)
         {
             onDisk = 0;
             safefiles::removeTree(partPath);

@@ -118,10 +118,12 @@ struct HttpFetcher::Response
     std::string lastModified;
     std::string retryAfter;
     bool wwwAuthenticate = false;
+    std::string wwwAuthenticateValue;
     std::int64_t contentRangeStart = -1;
     bool started = false;
     std::size_t discarded = 0;
     // per transfer
+    std::string proxyChallenge; // Proxy-Authenticate of a 407 on the way
     int sinkError = 0;
     bool badRange = false;
     std::chrono::steady_clock::time_point lastActivity;
@@ -178,6 +180,7 @@ size_t HttpFetcher::onHeader(char* data, size_t size, size_t count, void* self)
         response.lastModified.clear();
         response.retryAfter.clear();
         response.wwwAuthenticate = false;
+        response.wwwAuthenticateValue.clear();
         response.contentRangeStart = -1;
         response.started = false;
         response.discarded = 0;
@@ -197,6 +200,11 @@ size_t HttpFetcher::onHeader(char* data, size_t size, size_t count, void* self)
     else if (startsWithNoCase(line, "WWW-Authenticate:"))
     {
         response.wwwAuthenticate = true;
+        response.wwwAuthenticateValue = trimmed(line.substr(17));
+    }
+    else if (startsWithNoCase(line, "Proxy-Authenticate:"))
+    {
+        response.proxyChallenge = trimmed(line.substr(19));
     }
     else if (startsWithNoCase(line, "Content-Range:"))
     {
@@ -462,9 +470,12 @@ FetchResult HttpFetcher::classify(CURLcode code, const Response& response, bool 
         return result;
     }
     result.primary = static_cast<std::int32_t>(code);
-    if (status == 401 && !response.wwwAuthenticate && usedProxyEnv)
+    if (status == 401 && ((!response.wwwAuthenticate && usedProxyEnv) ||
+                          (!response.proxyChallenge.empty() &&
+                           response.proxyChallenge == response.wwwAuthenticateValue)))
     {
-        // some proxies refuse credentials with a bare 401 instead of 407
+        // some proxies refuse credentials with a 401 (bare, or carrying the
+        // challenge of their own 407) instead of another 407
         result.kind = FetchResult::Kind::Permanent;
         result.apiError = API_PROXY_AUTH;
         return result;

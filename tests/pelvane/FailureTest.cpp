@@ -1,0 +1,413 @@
+// Runs that must fail, and how: each permanent failure at once with its own
+// codes, transient ones retried, nothing unauthenticated or unsafe written,
+// Target untouched whenever a run does not succeed.
+#include "UpdateFixture.h"
+
+#include "pelvane/Manifest.h"
+#include "pelvane/PelvaneErrors.h"
+#include "pelvane/Sha256.h"
+#include "proxy/PasswordScrambling.h"
+
+#include <cstring>
+#include <filesystem>
+#include <sys/mount.h>
+
+using namespace pelvanetest;
+namespace fs = std::filesystem;
+
+namespace
+{
+class FailureTest : public UpdateFixture
+{
+protected:
+    std::string fileUrlPath(const std::string& version, const std::string& path) const
+    {
+        return "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/" + version + "/" + path;
+    }
+    std::string rule(const std::string& path, const std::string& body) const
+    {
+        return R"({"path":")" + path + "\"," + body + "}";
+    }
+    // Writes a manifest signed with the right key, whatever it says.
+    void writeSignedManifest(const std::string& text)
+    {
+        qortest::writeTextFile(channelFolder() + "/manifest.json", text);
+        qortest::writeTextFile(channelFolder() + "/manifest.json.sig",
+                               pelvane::Manifest::sign(KEY, text));
+    }
+    void expectTargetUntouched()
+    {
+        EXPECT_FALSE(fs::exists(target()));
+        EXPECT_FALSE(fs::exists(flagFile()));
+        EXPECT_FALSE(fs::exists(target() + ".pelvane-staging"));
+    }
+};
+
+std::size_t countPath(const std::vector<SeenRequest>& requests, const std::string& path)
+{
+    std::size_t count = 0;
+    for (const SeenRequest& request : requests)
+    {
+        count += request.path == path ? 1U : 0U;
+    }
+    return count;
+}
+} // namespace
+
+TEST_F(FailureTest, HttpFailuresAreTriedOnceOrThriceByKind)
+{
+    publish("1.0.0", {{"a.bin", "data"}});
+    const std::string path = fileUrlPath("1.0.0", "a.bin");
+    struct Case
+    {
+        std::string behaviour;
+        std::int32_t api;
+        std::int32_t secondary;
+        std::size_t tries;
+    };
+    const Case cases[] = {
+        {R"("kind":"status","code":404)", pelvane::API_HTTP, 404, 1},
+        {R"("kind":"status","code":401)", pelvane::API_SERVER_AUTH, 401, 1},
+        {R"("kind":"status","code":403)", pelvane::API_SERVER_AUTH, 403, 1},
+        {R"("kind":"status","code":503,"retry_after":0)", pelvane::API_HTTP, 503, 3},
+        {R"("kind":"status","code":429,"retry_after":0)", pelvane::API_HTTP, 429, 3},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.behaviour);
+        const std::string log = temp() / ("requests-" + std::to_string(c.secondary) + ".log");
+        qortest::ServerProcess faults(
+            {"faults", "--root", repo(), "--requests-log", log, "--rule", rule(path, c.behaviour)});
+        ASSERT_TRUE(faults.started()) << faults.failure();
+        InitOptions options;
+        options.url = faults.url();
+        const Outcome end = runToEnd(options);
+        EXPECT_EQ(end.result, 0);
+        EXPECT_EQ(end.api, c.api);
+        EXPECT_EQ(end.secondary, c.secondary);
+        EXPECT_EQ(countPath(readRequests(log), path), c.tries);
+        expectTargetUntouched();
+    }
+}
+
+TEST_F(FailureTest, TransientFailuresThenSuccessHonourRetryAfter)
+{
+    const std::string data = patternData(100000, 11);
+    publish("1.0.0", {{"a.bin", data}});
+    const std::string path = fileUrlPath("1.0.0", "a.bin");
+    const std::string log = temp() / "requests.log";
+    qortest::ServerProcess faults(
+        {"faults", "--root", repo(), "--requests-log", log, "--rule",
+         rule(path, R"("kind":"status","code":503,"retry_after":1,"times":1)"), "--rule",
+         rule(path, R"("kind":"status","code":429,"retry_after":0,"times":1)")});
+    ASSERT_TRUE(faults.started()) << faults.failure();
+    InitOptions options;
+    options.url = faults.url();
+    ASSERT_EQ(runToEnd(options).result, 1);
+    EXPECT_EQ(qortest::readTextFile(target() + "/a.bin"), data);
+    std::vector<SeenRequest> tries;
+    for (const SeenRequest& request : readRequests(log))
+    {
+        if (request.path == path)
+        {
+            tries.push_back(request);
+        }
+    }
+    ASSERT_EQ(tries.size(), 3U);
+    EXPECT_GE(tries[1].time - tries[0].time, 0.9) << "Retry-After: 1 was not honoured";
+}
+
+TEST_F(FailureTest, AFileThatDoesNotHashRightFailsWithoutTouchingTarget)
+{
+    publish("1.0.0", {{"a.bin", "genuine content"}});
+    // same size, other bytes
+    qortest::writeTextFile(channelFolder() + "/1.0.0/a.bin", "tampered conten");
+    qortest::ServerProcess web({"nginx", "--root", repo()});
+    ASSERT_TRUE(web.started()) << web.failure();
+    InitOptions options;
+    options.url = web.url();
+    const Outcome end = runToEnd(options);
+    EXPECT_EQ(end.result, 0);
+    EXPECT_EQ(end.api, pelvane::API_HASH);
+    expectTargetUntouched();
+    EXPECT_FALSE(fs::exists(extract() + "/1.0.0/files/a.bin"));
+
+    // a longer body than the manifest says is cut off, not written on and on
+    qortest::writeTextFile(channelFolder() + "/1.0.0/a.bin", patternData(1 << 20, 1));
+    EXPECT_EQ(runToEnd(options).api, pelvane::API_HASH);
+    expectTargetUntouched();
+}
+
+TEST_F(FailureTest, ManifestsThatAreNotAuthenticRefuseTheRun)
+{
+    publish("1.0.0", {{"a.bin", "x"}});
+    qortest::ServerProcess web({"nginx", "--root", repo()});
+    ASSERT_TRUE(web.started()) << web.failure();
+    InitOptions options;
+    options.url = web.url();
+    const std::string manifest = channelFolder() + "/manifest.json";
+    const std::string genuine = qortest::readTextFile(manifest);
+
+    {
+        SCOPED_TRACE("wrong key");
+        InitOptions wrongKey = options;
+        wrongKey.key = "another key";
+        const Outcome end = runToEnd(wrongKey);
+        EXPECT_EQ(end.result, 0);
+        EXPECT_EQ(end.api, pelvane::API_SIGNATURE);
+    }
+    {
+        SCOPED_TRACE("tampered manifest");
+        std::string tampered = genuine;
+        tampered.replace(tampered.find("1.0.0"), 5, "1.0.1");
+        qortest::writeTextFile(manifest, tampered);
+        EXPECT_EQ(runToEnd(options).api, pelvane::API_SIGNATURE);
+    }
+    {
+        SCOPED_TRACE("missing signature");
+        qortest::writeTextFile(manifest, genuine);
+        fs::remove(manifest + ".sig");
+        const Outcome end = runToEnd(options);
+        EXPECT_EQ(end.api, pelvane::API_SIGNATURE);
+        EXPECT_EQ(end.secondary, 404);
+    }
+    expectTargetUntouched();
+    EXPECT_FALSE(fs::exists(extract() + "/1.0.0"));
+}
+
+TEST_F(FailureTest, SignedButHostileManifestsAreRefused)
+{
+    qortest::ServerProcess web({"nginx", "--root", repo()});
+    ASSERT_TRUE(web.started()) << web.failure();
+    fs::create_directories(channelFolder());
+    const std::string hash = pelvane::sha256Hex("x");
+    const std::string head = R"({"format":1,"product":")" + PRODUCT + R"(","channel":")" +
+                             APPLICATION + "/" + LANGUAGE + R"(","versions":[{"version":"1.0.0",)";
+    const std::vector<std::string> hostile = {
+        head + R"("files":[{"path":"../escape.txt","size":1,"sha256":")" + hash + R"("}]}]})",
+        head + R"("files":[{"path":"/etc/passwd","size":1,"sha256":")" + hash + R"("}]}]})",
+        head + R"("files":[{"path":"a\\..\\b","size":1,"sha256":")" + hash + R"("}]}]})",
+        head + R"("files":[{"path":"","size":1,"sha256":")" + hash + R"("}]}]})",
+        head + R"("files":[{"path":"a","size":-1,"sha256":")" + hash + R"("}]}]})",
+        head + R"("files":[{"path":"a","size":1,"sha256":"zz"}]}]})",
+        R"({"format":1,"product":"OTHER","channel":")" + APPLICATION + "/" + LANGUAGE +
+            R"(","versions":[]})",
+        std::string(100000, '['),
+        "not json at all",
+    };
+    InitOptions options;
+    options.url = web.url();
+    for (const std::string& text : hostile)
+    {
+        SCOPED_TRACE(text.substr(0, 120));
+        writeSignedManifest(text);
+        const Outcome end = runToEnd(options);
+        EXPECT_EQ(end.result, 0);
+        EXPECT_EQ(end.api, pelvane::API_BAD_MANIFEST);
+    }
+    EXPECT_FALSE(fs::exists(temp() / "escape.txt"));
+    expectTargetUntouched();
+}
+
+TEST_F(FailureTest, ALinkPlantedInExtractIsNeverWrittenThrough)
+{
+    publish("1.0.0", {{"sub/a.bin", "payload"}});
+    const std::string outside = temp() / "outside";
+    fs::create_directories(outside);
+    fs::create_directories(extract() + "/1.0.0/files");
+    fs::create_directory_symlink(outside, extract() + "/1.0.0/files/sub");
+    qortest::ServerProcess web({"nginx", "--root", repo()});
+    ASSERT_TRUE(web.started()) << web.failure();
+    InitOptions options;
+    options.url = web.url();
+    const Outcome end = runToEnd(options);
+    EXPECT_EQ(end.result, 0);
+    EXPECT_EQ(end.api, pelvane::API_DISK);
+    EXPECT_TRUE(fs::is_empty(outside));
+    expectTargetUntouched();
+}
+
+TEST_F(FailureTest, ServerPasswordIsSentOnlyAfterAChallengeAndAWrongOneFails)
+{
+    publish("1.0.0", {{"a.txt", "secret stuff"}});
+    qortest::ServerProcess web(
+        {"nginx", "--root", repo(), "--user", APPLICATION, "--password", "notes-pw"});
+    ASSERT_TRUE(web.started()) << web.failure();
+    InitOptions options;
+    options.url = web.url();
+    options.notesPswd = "wrong";
+    const Outcome refused = runToEnd(options);
+    EXPECT_EQ(refused.api, pelvane::API_SERVER_AUTH);
+    EXPECT_EQ(refused.secondary, 401);
+
+    options.notesPswd = "notes-pw";
+    ASSERT_EQ(runToEnd(options).result, 1);
+    EXPECT_EQ(qortest::readTextFile(target() + "/a.txt"), "secret stuff");
+}
+
+TEST_F(FailureTest, ProxyCredentialsAreUnscrambledAndAWrongPasswordIsReported)
+{
+    publish("1.0.0", {{"a.txt", "via proxy"}});
+    qortest::ServerProcess web({"nginx", "--root", repo()});
+    ASSERT_TRUE(web.started()) << web.failure();
+    const std::string proxyLog = temp() / "proxy.log";
+    qortest::ServerProcess proxy(
+        {"tinyproxy", "--user", "alice", "--password", "pr0xyPw9", "--log", proxyLog});
+    ASSERT_TRUE(proxy.started()) << proxy.failure();
+    ::setenv("http_proxy", proxy.url().c_str(), 1);
+
+    InitOptions options;
+    options.url = web.url();
+    options.userProxy = "alice";
+    options.pswdProxy = scramblePassword("wrong");
+    const Outcome refused = runToEnd(options);
+    EXPECT_EQ(refused.result, 0);
+    EXPECT_EQ(refused.api, pelvane::API_PROXY_AUTH);
+    expectTargetUntouched();
+
+    options.pswdProxy = scramblePassword("pr0xyPw9");
+    const Outcome end = runToEnd(options);
+    ASSERT_EQ(end.result, 1) << "api " << end.api << " secondary " << end.secondary;
+    EXPECT_EQ(qortest::readTextFile(target() + "/a.txt"), "via proxy");
+    const std::string seen = qortest::readTextFile(proxyLog);
+    EXPECT_NE(seen.find("GET " + web.url() + "/" + PRODUCT), std::string::npos) << seen;
+    clearProxyEnvironment();
+}
+
+TEST_F(FailureTest, CloseDownloadStopsQuicklyAndKeepsThePartialFile)
+{
+    publish("1.0.0", {{"slow.bin", patternData(8 << 20, 12)}});
+    qortest::ServerProcess web({"nginx", "--root", repo(), "--rate", "256k"});
+    ASSERT_TRUE(web.started()) << web.failure();
+    InitOptions options;
+    options.url = web.url();
+    ASSERT_EQ(init(options).result, 1);
+    std::int32_t count = 0;
+    lib().getVersionCount(&count);
+    lib().downloadUntil("1.0.0");
+    ASSERT_EQ(status().status, 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (status().currentBlock < 2 && std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const auto asked = std::chrono::steady_clock::now();
+    lib().closeDownload();
+    ASSERT_TRUE(waitForEnd(std::chrono::seconds(5))) << "still running 5 s after closeDownload";
+    const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - asked);
+    std::printf("closeDownload to status 0: %lld ms\n", static_cast<long long>(latency.count()));
+    const Outcome end = outcome();
+    EXPECT_EQ(end.result, 0);
+    EXPECT_EQ(end.api, pelvane::API_CANCELED);
+    expectTargetUntouched();
+    EXPECT_TRUE(fs::exists(extract() + "/1.0.0/partial/slow.bin.part"));
+    // closing twice is harmless
+    EXPECT_EQ(lib().closeUpdInter(), 0);
+    EXPECT_EQ(lib().closeUpdInter(), 0);
+}
+
+TEST_F(FailureTest, AStalledServerCountsAsATransientFailure)
+{
+    const std::string data = patternData(300000, 13);
+    publish("1.0.0", {{"a.bin", data}});
+    const std::string path = fileUrlPath("1.0.0", "a.bin");
+    qortest::ServerProcess faults(
+        {"faults", "--root", repo(), "--rule",
+         rule(path, R"("kind":"stall","after":1000,"seconds":20,"times":1)")});
+    ASSERT_TRUE(faults.started()) << faults.failure();
+    InitOptions options;
+    options.url = faults.url();
+    options.stallTimeoutMs = 700;
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(runToEnd(options).result, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(15))
+        << "the stall time-out did not cut the 20 s wait";
+    EXPECT_EQ(qortest::readTextFile(target() + "/a.bin"), data);
+}
+
+TEST_F(FailureTest, StatisticsArePostedAfterTheOutcomeAndNeverHoldItUp)
+{
+    publish("1.0.0", {{"a.txt", "x"}});
+    const std::string log = temp() / "stats.log";
+    qortest::ServerProcess web({"nginx", "--root", repo()});
+    qortest::ServerProcess stats({"faults", "--root", temp().path(), "--requests-log", log});
+    ASSERT_TRUE(web.started() && stats.started());
+    InitOptions options;
+    options.url = web.url();
+    options.statsUrl = stats.url() + "/stats";
+    ASSERT_EQ(runToEnd(options).result, 1);
+    lib().closeUpdInter(); // joins the note if it is still on its way
+    const auto requests = readRequests(log);
+    ASSERT_EQ(requests.size(), 1U);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_NE(requests[0].body.find("\"product\":\"" + PRODUCT + "\""), std::string::npos);
+    EXPECT_NE(requests[0].body.find("\"outcome\":\"success\""), std::string::npos);
+
+    // a statistics server that never answers changes nothing and costs at most 2 s
+    qortest::ServerProcess stalled({"faults", "--root", temp().path(), "--rule",
+                                    R"({"path":"*","kind":"stall","seconds":30})"});
+    ASSERT_TRUE(stalled.started());
+    fs::remove_all(target());
+    options.statsUrl = stalled.url() + "/stats";
+    ASSERT_EQ(runToEnd(options).result, 1);
+    const auto closing = std::chrono::steady_clock::now();
+    lib().closeUpdInter();
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(5));
+    EXPECT_EQ(outcome().result, 1);
+}
+
+TEST_F(FailureTest, AFullDiskFailsCleanlyAndLeavesTargetAsItWas)
+{
+    const std::string small = temp() / "small";
+    fs::create_directories(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0)
+    {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+    }
+    struct Unmount
+    {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{small};
+
+    publish("1.0.0", {{"big.bin", patternData(600000, 14)}, {"a.txt", "new"}});
+    qortest::ServerProcess web({"nginx", "--root", repo()});
+    ASSERT_TRUE(web.started()) << web.failure();
+
+    // Target on the small disk, with a file from before: the copy runs out of room
+    const std::string smallTarget = small + "/target";
+    fs::create_directories(smallTarget);
+    qortest::writeTextFile(smallTarget + "/a.txt", "old");
+    InitOptions options;
+    options.url = web.url();
+    lib().initUpdInterEx(KEY.c_str(), PRODUCT.c_str(), "", 1, extract().c_str(),
+                         smallTarget.c_str(), flagFile().c_str(), "", "", options.url.c_str(), "",
+                         APPLICATION.c_str(), LANGUAGE.c_str(), "", 30000, 30000, "", "");
+    std::int32_t count = 0;
+    lib().getVersionCount(&count);
+    lib().downloadUntil("1.0.0");
+    ASSERT_TRUE(waitForEnd());
+    Outcome end = outcome();
+    EXPECT_EQ(end.result, 0);
+    EXPECT_EQ(end.api, pelvane::API_DISK);
+    EXPECT_EQ(end.primary, ENOSPC);
+    EXPECT_EQ(qortest::readTextFile(smallTarget + "/a.txt"), "old");
+    EXPECT_FALSE(fs::exists(smallTarget + "/big.bin"));
+    EXPECT_FALSE(fs::exists(smallTarget + ".pelvane-staging"));
+    EXPECT_FALSE(fs::exists(flagFile()));
+
+    // Extract on the small disk: the download itself runs out of room
+    const std::string smallExtract = small + "/extract";
+    lib().initUpdInterEx(KEY.c_str(), PRODUCT.c_str(), "", 1, smallExtract.c_str(),
+                         target().c_str(), flagFile().c_str(), "", "", options.url.c_str(), "",
+                         APPLICATION.c_str(), LANGUAGE.c_str(), "", 30000, 30000, "", "");
+    lib().getVersionCount(&count);
+    fs::remove_all(smallTarget);
+    lib().downloadUntil("1.0.0");
+    ASSERT_TRUE(waitForEnd());
+    end = outcome();
+    EXPECT_EQ(end.api, pelvane::API_DISK);
+    EXPECT_EQ(end.primary, ENOSPC);
+    expectTargetUntouched();
+}

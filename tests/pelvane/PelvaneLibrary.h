@@ -1,0 +1,28 @@
+// The built libPelvane.so, loaded the way the program loads it: dlopen and
+// the nine entry points resolved by name.
+#pragma once
+
+#include "updclient/UpdInterApi.h"
+
+#include <string>
+
+namespace pelvanetest
+{
+struct PelvaneLibrary
+{
+    PFN_initUpdInterEx initUpdInterEx = nullptr;
+    PFN_closeUpdInter closeUpdInter = nullptr;
+    PFN_getVersionCount getVersionCount = nullptr;
+    PFN_getVersionInfo getVersionInfo = nullptr;
+    PFN_downloadUntil downloadUntil = nullptr;
+    PFN_closeDownload closeDownload = nullptr;
+    PFN_getStatusUpdInter getStatusUpdInter = nullptr;
+    PFN_getResultUpdInter getResultUpdInter = nullptr;
+    PFN_getResultUpdInterEx getResultUpdInterEx = nullptr;
+    void* handle = nullptr;
+    std::string error;
+
+    // Loaded once per process; stays loaded.
+    static PelvaneLibrary& instance();
+};
+} // namespace pelvanetest

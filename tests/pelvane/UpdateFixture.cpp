@@ -1,0 +1,188 @@
+#include "UpdateFixture.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace pelvanetest
+{
+void UpdateFixture::SetUp()
+{
+    ASSERT_FALSE(m_temp.path().empty());
+    ASSERT_NE(lib().handle, nullptr) << lib().error;
+    ASSERT_TRUE(lib().error.empty()) << lib().error;
+    clearProxyEnvironment();
+    std::filesystem::create_directories(repo());
+}
+
+void UpdateFixture::TearDown()
+{
+    if (lib().closeUpdInter != nullptr)
+    {
+        lib().closeUpdInter();
+    }
+}
+
+void UpdateFixture::clearProxyEnvironment()
+{
+    for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                             "ALL_PROXY", "no_proxy", "NO_PROXY"})
+    {
+        ::unsetenv(name);
+    }
+}
+
+std::string UpdateFixture::channelFolder() const
+{
+    return repo() + "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE;
+}
+
+void UpdateFixture::publish(const std::string& version,
+                            const std::map<std::string, std::string>& files,
+                            const std::string& notes, bool replace)
+{
+    const std::string release = m_temp / ("release-" + version);
+    std::filesystem::remove_all(release);
+    std::filesystem::create_directories(release);
+    for (const auto& [path, content] : files)
+    {
+        const std::filesystem::path file = std::filesystem::path(release) / path;
+        std::filesystem::create_directories(file.parent_path());
+        ASSERT_TRUE(qortest::writeTextFile(file.string(), content));
+    }
+    std::vector<std::string> command = {QOR_PUBLISH_PATH,
+                                        "--repo",
+                                        repo(),
+                                        "--product",
+                                        PRODUCT,
+                                        "--channel",
+                                        APPLICATION + "/" + LANGUAGE,
+                                        "--version",
+                                        version,
+                                        "--key",
+                                        KEY,
+                                        "--notes",
+                                        notes};
+    if (replace)
+    {
+        command.push_back("--replace");
+    }
+    command.push_back(release);
+    std::string output;
+    ASSERT_EQ(qortest::runProgram(command, &output), 0) << output;
+}
+
+Outcome UpdateFixture::init(const InitOptions& o)
+{
+    lib().initUpdInterEx(o.key.c_str(), o.product.c_str(), o.statsUrl.c_str(), o.keepArchives,
+                         extract().c_str(), target().c_str(), flagFile().c_str(),
+                         o.userProxy.c_str(), o.pswdProxy.c_str(), o.url.c_str(),
+                         o.notesPswd.c_str(), APPLICATION.c_str(), LANGUAGE.c_str(),
+                         o.version.c_str(), o.connectTimeoutMs, o.stallTimeoutMs, "", "");
+    return outcome();
+}
+
+Outcome UpdateFixture::outcome()
+{
+    Outcome out;
+    lib().getResultUpdInter(&out.result);
+    lib().getResultUpdInterEx(&out.api, &out.primary, &out.secondary);
+    return out;
+}
+
+StatusSample UpdateFixture::status()
+{
+    StatusSample sample;
+    lib().getStatusUpdInter(&sample.status, &sample.nbUpdate, &sample.currentUpdate,
+                            &sample.nbBlock, &sample.currentBlock);
+    return sample;
+}
+
+bool UpdateFixture::waitForEnd(std::chrono::milliseconds limit, std::vector<StatusSample>* samples)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        const StatusSample sample = status();
+        if (samples != nullptr)
+        {
+            samples->push_back(sample);
+        }
+        if (sample.status != 1)
+        {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+Outcome UpdateFixture::runToEnd(const InitOptions& options)
+{
+    Outcome step = init(options);
+    if (step.result != 1)
+    {
+        return step;
+    }
+    std::int32_t count = -1;
+    lib().getVersionCount(&count);
+    step = outcome();
+    if (step.result != 1 || count < 1)
+    {
+        return step;
+    }
+    std::vector<char> version(1024, '\0');
+    std::vector<char> notes(4096, '\0');
+    std::int32_t files = 0;
+    std::int32_t kib = 0;
+    std::int32_t updates = 0;
+    lib().getVersionInfo(0, version.data(), 1023, notes.data(), 4095, &files, &kib, &updates);
+    step = outcome();
+    if (step.result != 1)
+    {
+        return step;
+    }
+    lib().downloadUntil(version.data());
+    EXPECT_TRUE(waitForEnd()) << "download did not end";
+    return outcome();
+}
+
+std::string UpdateFixture::patternData(std::size_t size, unsigned seed)
+{
+    std::string data(size, '\0');
+    std::uint32_t state = seed * 2654435761U + 1U;
+    for (std::size_t i = 0; i < size; ++i)
+    {
+        state = state * 1664525U + 1013904223U;
+        data[i] = static_cast<char>(state >> 24);
+    }
+    return data;
+}
+
+std::vector<SeenRequest> readRequests(const std::string& logFile)
+{
+    std::vector<SeenRequest> requests;
+    std::ifstream in(logFile);
+    std::string line;
+    while (std::getline(in, line))
+    {
+        const auto item = nlohmann::json::parse(line, nullptr, false);
+        if (item.is_discarded())
+        {
+            continue;
+        }
+        const auto text = [&](const char* name)
+        {
+            return item.contains(name) && item[name].is_string() ? item[name].get<std::string>()
+                                                                 : std::string();
+        };
+        requests.push_back({text("method"), text("path"), text("range"), text("if_range"),
+                            text("authorization"), text("body"), item.value("time", 0.0)});
+    }
+    return requests;
+}
+} // namespace pelvanetest
