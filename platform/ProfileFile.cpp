@@ -498,8 +498,8 @@ std::optional<std::string> ProfileFile::withValue(const std::wstring& section,
     {
         const Line& line = m_lines[*insertAfter];
         std::string result = m_bytes.substr(0, line.end);
-        if (line.end == line.contentEnd) // last line of the file, without a break
-            result += eol + entry;
+        if (m_bytes[line.end - 1] != '\n') // last line of the file, without a break
+            result += (result.back() == '\r' ? "\n" : eol) + entry; // "\r" alone ends no line
         else
             result += entry + eol;
         result.append(m_bytes, line.end, std::string::npos);
@@ -508,7 +508,7 @@ std::optional<std::string> ProfileFile::withValue(const std::wstring& section,
 
     std::string result = m_bytes;
     if (!result.empty() && result.back() != '\n')
-        result += eol;
+        result += result.back() == '\r' ? "\n" : eol;
     result += "[" + encodeUtf8(section) + "]" + eol + entry + eol;
     return result;
 }

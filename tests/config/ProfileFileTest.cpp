@@ -306,6 +306,15 @@ TEST(ProfileWrite, NewKeysAndSectionsGoWhereAReaderExpectsThem)
     ASSERT_TRUE(platform::writePrivateProfileString(L"B", L"z", L"3", L"nonl.ini"));
     EXPECT_EQ(readBytes("nonl.ini"), "[A]\nx=1\ny=2\n[B]\nz=3\n");
 
+    // a carriage return alone does not end a line
+    writeBytes("cr.ini", "[PROXY]\r");
+    ASSERT_TRUE(platform::writePrivateProfileString(L"PROXY", L"UserProxy", L"u", L"cr.ini"));
+    EXPECT_EQ(readProfile(L"cr.ini", L"PROXY", L"UserProxy").text, L"u");
+
+    writeBytes("cr2.ini", "[CONFIG]\r\nMode =\r");
+    ASSERT_TRUE(platform::writePrivateProfileString(L"PROXY", L"UserProxy", L"u", L"cr2.ini"));
+    EXPECT_EQ(readBytes("cr2.ini"), "[CONFIG]\r\nMode =\r\n[PROXY]\r\nUserProxy=u\r\n");
+
     writeBytes("header.ini", "[PROXY]");
     ASSERT_TRUE(platform::writePrivateProfileString(L"PROXY", L"UserProxy", L"u", L"header.ini"));
     EXPECT_EQ(readBytes("header.ini"), "[PROXY]\nUserProxy=u");
