@@ -2,6 +2,7 @@
 // while it is open: a modal-dialog hook runs each test's steps inside the
 // dialog's own loop, and a watchdog ends any dialog left open.
 #include "proxy/QorDownloaderProxy.h"
+#include "resources/ui/UiResources.h"
 
 #include <gtest/gtest.h>
 
@@ -306,6 +307,16 @@ TEST_F(ProxyDialog, EmptyServerStillShowsTheDialog)
                   click(dialog, wxID_CANCEL);
               });
     EXPECT_TRUE(shown);
+}
+
+TEST(UiResources, EveryEmbeddedTemplateAndTheIconLoad)
+{
+    EXPECT_TRUE(loadUiResources()) << "a template in resources/ui does not parse";
+    EXPECT_TRUE(loadUiResources()) << "a second call must be harmless";
+    const wxIcon icon = loadAppIcon();
+    ASSERT_TRUE(icon.IsOk());
+    EXPECT_EQ(icon.GetWidth(), 128);
+    EXPECT_EQ(icon.GetHeight(), 128);
 }
 
 namespace
