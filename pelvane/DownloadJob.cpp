@@ -168,7 +168,10 @@ void DownloadJob::run() noexcept
         report.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::steady_clock::now() - started)
                                 .count();
-        report.send(m_config.statsUrl, m_config.transfer, m_cancel);
+        // not tied to the run's cancel: closeUpdInter right after a success must
+        // not lose the note; the note's own limit bounds the wait
+        const CancelToken neverCanceled;
+        report.send(m_config.statsUrl, m_config.transfer, neverCanceled);
     }
     catch (...)
     {
