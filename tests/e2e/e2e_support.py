@@ -69,11 +69,10 @@ def require_binaries(test, *paths):
         test.skipTest("not built: " + ", ".join(missing))
 
 
-def require_display(test):
-    if not os.environ.get("DISPLAY"):
-        test.skipTest("no X display: run the suite under xvfb-run -a")
-    if shutil.which("xdotool") is None:
-        test.skipTest("xdotool is not installed")
+def require_x_tools(test):
+    for tool in ("Xvfb", "xdotool"):
+        if shutil.which(tool) is None:
+            test.skipTest(tool + " is not installed")
 
 
 def deterministic_bytes(seed, size):
@@ -208,7 +207,45 @@ class WorkingFolder:
         return lines
 
 
-def clean_environment(home, proxy_url=None):
+class PrivateDisplay:
+    """An Xvfb of its own: windows of other tests can neither take the
+    keyboard focus from this test's dialogs nor receive its key presses."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        try:
+            self.proc = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+                 "-nolisten", "tcp", "-noreset"], pass_fds=(write_end,),
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        finally:
+            os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 15
+        try:
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    break
+                number += chunk
+        finally:
+            os.close(read_end)
+        if not number.strip().isdigit():
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number.decode().strip()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+def clean_environment(home, proxy_url=None, display=None):
     """The program's environment: nothing of this machine's own settings."""
     env = {
         "PATH": "/usr/sbin:/usr/bin:/sbin:/bin",
@@ -224,7 +261,12 @@ def clean_environment(home, proxy_url=None):
         # a private single-instance lock, so that parallel tests do not meet
         "QORDOWNLOADER_LOCK_DIR": home,
     }
-    for name in ("DISPLAY", "XAUTHORITY", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+    names = ["ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"]
+    if display:
+        env["DISPLAY"] = display
+    else:
+        names += ["DISPLAY", "XAUTHORITY"]
+    for name in names:
         if name in os.environ:
             env[name] = os.environ[name]
     if proxy_url:
@@ -341,6 +383,12 @@ class E2ECase(unittest.TestCase):
         self.folder = WorkingFolder(self.tmp)
         self.home = os.path.join(self.tmp, "home")
         os.makedirs(self.home)
+        require_x_tools(self)
+        self.display = PrivateDisplay()
+        self.addCleanup(self.display.stop)
+
+    def environment(self, proxy_url=None):
+        return clean_environment(self.home, proxy_url, self.display.name)
 
     def start_nginx(self, rate=None):
         web = servers.Nginx(root=self.repo.root, rate=rate).start()
