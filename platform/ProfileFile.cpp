@@ -114,33 +114,31 @@ enum class ReadOutcome
 {
     Read,
     Absent,
-    Failed // errno tells why
+    Failed
 };
 
-// Reads a whole regular file. Non-blocking open: a FIFO in the file's place
-// must not hang the program.
-ReadOutcome readWholeFile(const std::string& path, std::string& bytes, struct stat& info)
+// Reads a whole regular file; error gets the errno of a failure, taken at
+// once, before closing the file can change errno. Non-blocking open: a FIFO
+// in the file's place must not hang the program.
+ReadOutcome readWholeFile(const std::string& path, std::string& bytes, struct stat& info,
+                          int& error)
 {
+    const auto fail = [&error](int code)
+    {
+        error = code;
+        return ReadOutcome::Failed;
+    };
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
-        return errno == ENOENT ? ReadOutcome::Absent : ReadOutcome::Failed;
+        return errno == ENOENT ? ReadOutcome::Absent : fail(errno);
     if (::fstat(fd.get(), &info) != 0)
-        return ReadOutcome::Failed;
+        return fail(errno);
     if (S_ISDIR(info.st_mode))
-    {
-        errno = EISDIR;
-        return ReadOutcome::Failed;
-    }
+        return fail(EISDIR);
     if (!S_ISREG(info.st_mode))
-    {
-        errno = EINVAL;
-        return ReadOutcome::Failed;
-    }
+        return fail(EINVAL);
     if (static_cast<unsigned long long>(info.st_size) > PROFILE_MAX_FILE_BYTES)
-    {
-        errno = EFBIG;
-        return ReadOutcome::Failed;
-    }
+        return fail(EFBIG);
     bytes.clear();
     char chunk[65536];
     for (;;)
@@ -150,17 +148,14 @@ ReadOutcome readWholeFile(const std::string& path, std::string& bytes, struct st
         {
             if (errno == EINTR)
                 continue;
-            return ReadOutcome::Failed;
+            return fail(errno);
         }
         if (got == 0)
             break;
         bytes.append(chunk, static_cast<std::size_t>(got));
         // the file may grow while it is read
         if (bytes.size() > PROFILE_MAX_FILE_BYTES)
-        {
-            errno = EFBIG;
-            return ReadOutcome::Failed;
-        }
+            return fail(EFBIG);
     }
     return ReadOutcome::Read;
 }
@@ -204,19 +199,25 @@ bool replaceFile(const std::string& path, const std::string& bytes, mode_t mode,
     if (fd.get() < 0)
         return failWithErrno();
     const std::string temporary = pattern;
-    bool ok = ::fchmod(fd.get(), mode) == 0;
+    int error = 0;
+    const auto step = [&error](bool done)
+    {
+        if (!done && error == 0)
+            error = errno;
+        return done;
+    };
+    bool ok = step(::fchmod(fd.get(), mode) == 0);
     if (ok && oldInfo != nullptr)
     {
         // keeps the owner when root edits a user's file; refused otherwise,
         // which changes nothing
         [[maybe_unused]] const int ignored = ::fchown(fd.get(), oldInfo->st_uid, oldInfo->st_gid);
     }
-    ok = ok && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
-    ok = fd.close() && ok;
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    ok = ok && step(writeAll(fd.get(), bytes)) && step(::fsync(fd.get()) == 0);
+    ok = step(fd.close()) && ok;
+    ok = ok && step(::rename(temporary.c_str(), path.c_str()) == 0);
     if (!ok)
     {
-        const int error = errno;
         ::unlink(temporary.c_str());
         setLastError(static_cast<unsigned long>(error));
         return false;
@@ -521,11 +522,11 @@ unsigned long getPrivateProfileString(const std::wstring& section, const std::ws
     struct stat info
     {
     };
-    switch (readWholeFile(profilePath(file), bytes, info))
+    int error = 0;
+    switch (readWholeFile(profilePath(file), bytes, info, error))
     {
     case ReadOutcome::Failed:
     {
-        const int error = errno;
         copyCut(std::wstring(), buffer, bufferSize);
         setLastError(static_cast<unsigned long>(error));
         return 0;
@@ -572,9 +573,13 @@ bool writePrivateProfileString(const std::wstring& section, const std::wstring& 
     struct stat info
     {
     };
-    const ReadOutcome outcome = readWholeFile(path, bytes, info);
+    int error = 0;
+    const ReadOutcome outcome = readWholeFile(path, bytes, info, error);
     if (outcome == ReadOutcome::Failed)
-        return failWithErrno();
+    {
+        setLastError(static_cast<unsigned long>(error));
+        return false;
+    }
     const bool exists = outcome == ReadOutcome::Read;
     if (exists && ((info.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0))
     {
