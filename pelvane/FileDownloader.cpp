@@ -4,6 +4,7 @@
 #include "pelvane/PelvaneLog.h"
 #include "pelvane/SafeFiles.h"
 #include "pelvane/Sha256.h"
+#include "pelvane/Sha256Pipeline.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -90,7 +91,7 @@ class PartFileSink : public FetchSink
 {
 public:
     PartFileSink(std::string partPath, std::string metaPath, std::string url,
-                 std::uint64_t expectedSize, Sha256& digest, std::uint64_t& bytesOnDisk,
+                 std::uint64_t expectedSize, Sha256Pipeline& digest, std::uint64_t& bytesOnDisk,
                  const FileDownloader::Progress& progress)
         : m_partPath(std::move(partPath)), m_metaPath(std::move(metaPath)), m_url(std::move(url)),
           m_expectedSize(expectedSize), m_digest(digest), m_bytesOnDisk(bytesOnDisk),
@@ -186,7 +187,7 @@ private:
     std::string m_metaPath;
     std::string m_url;
     std::uint64_t m_expectedSize;
-    Sha256& m_digest;
+    Sha256Pipeline& m_digest;
     std::uint64_t& m_bytesOnDisk;
     const FileDownloader::Progress& m_progress;
     int m_fd = -1;
@@ -279,7 +280,7 @@ FetchResult FileDownloader::download(const std::string& fileUrl, const std::stri
     for (;;)
     {
         // What can be kept from an earlier try or run?
-        Sha256 digest;
+        Sha256Pipeline digest;
         std::uint64_t onDisk = 0;
         Validator validator;
         const bool partExists = safefiles::regularFileSize(partPath, onDisk) == 0;

@@ -84,7 +84,7 @@ std::string sha256Hex(std::string_view data)
     return digest.finishHex();
 }
 
-bool hashFilePrefix(const std::string& path, std::uint64_t length, Sha256& digest,
+bool hashFilePrefix(const std::string& path, std::uint64_t length, DigestInput& digest,
                     const std::atomic<bool>* cancel, int& errorNumber)
 {
     errorNumber = 0;

@@ -12,16 +12,24 @@ struct evp_md_ctx_st;
 
 namespace pelvane
 {
-class Sha256
+// Anything that takes bytes to hash.
+class DigestInput
+{
+public:
+    virtual ~DigestInput() = default;
+    virtual void update(const void* data, std::size_t size) = 0;
+};
+
+class Sha256 : public DigestInput
 {
 public:
     Sha256();
-    ~Sha256();
+    ~Sha256() override;
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
 
     void reset();
-    void update(const void* data, std::size_t size);
+    void update(const void* data, std::size_t size) override;
     // Ends this digest and starts a new one.
     std::string finishHex();
 
@@ -37,7 +45,7 @@ std::string sha256Hex(std::string_view data);
 
 // Adds the first `length` bytes of the file to `digest`. False on a read
 // failure (errno in `errorNumber`) or when `cancel` becomes true.
-bool hashFilePrefix(const std::string& path, std::uint64_t length, Sha256& digest,
+bool hashFilePrefix(const std::string& path, std::uint64_t length, DigestInput& digest,
                     const std::atomic<bool>* cancel, int& errorNumber);
 
 std::string hmacSha256Hex(std::string_view key, std::string_view data);
