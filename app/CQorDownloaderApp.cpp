@@ -6,6 +6,7 @@
 #include "platform/LastError.h"
 #include "platform/MessageBox.h"
 #include "tools/C_WindowsTools.h"
+#include "tools/UnicodeFile.h"
 #include "workflow/CQorDownloaderDlg.h"
 
 #include <iostream>
@@ -53,7 +54,9 @@ bool CQorDownloaderApp::InitInstance()
         const std::wstring& title = getAppTitle();
         if (m_bUnattended)
         {
-            std::wcerr << title << L": " << text << std::endl;
+            // narrow, like everything else on stderr: a wide write would
+            // turn the stream wide and swallow later narrow messages
+            std::cerr << wstringToString(title + L": " + text, CP_ACP) << std::endl;
         }
         else
         {
