@@ -7,25 +7,22 @@
 #
 # The program dlopens "libPelvane.so" by plain name; outside /usr the
 # library folder is not on the loader's default path, so the installed
-# executables carry a RUNPATH relative to their own folder.
+# program carries a RUNPATH relative to its own folder, which holds for any
+# --prefix given to `cmake --install` as well.
 
 set(QOR_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/qordownloader)
 set(QOR_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/qordownloader)
 
 file(RELATIVE_PATH _qor_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-    # the default search finds /usr/lib/<multiarch>; Debian policy wants no RUNPATH there
-    set(_qor_runpath "")
-else()
-    set(_qor_runpath "$ORIGIN/${_qor_bin_to_lib}")
-endif()
+set(_qor_runpath "$ORIGIN/${_qor_bin_to_lib}")
 
-foreach(_qor_exe qordownloader qor-publish)
-    if(TARGET ${_qor_exe})
-        set_target_properties(${_qor_exe} PROPERTIES INSTALL_RPATH "${_qor_runpath}")
-        install(TARGETS ${_qor_exe} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-    endif()
-endforeach()
+if(TARGET qordownloader)
+    set_target_properties(qordownloader PROPERTIES INSTALL_RPATH "${_qor_runpath}")
+    install(TARGETS qordownloader RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+endif()
+if(TARGET qor-publish)
+    install(TARGETS qor-publish RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+endif()
 
 if(TARGET Pelvane)
     install(TARGETS Pelvane LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
@@ -53,7 +50,7 @@ License: Velmora
 ")
 string(TIMESTAMP _qor_pkg_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 file(WRITE ${_qor_pkg_doc}/changelog
-"qordownloader (${PROJECT_VERSION}) unstable; urgency=medium
+"qordownloader (${PROJECT_VERSION}-1) unstable; urgency=medium
 
   * Release ${PROJECT_VERSION}.
 
@@ -80,18 +77,22 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velmora.invalid/qordownloader")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"fetches one update of the Orvane suite
- QorDownloader is a small desktop tool that asks for confirmation, settles
- proxy credentials, downloads one update of the Orvane software suite through
- the update-client library libPelvane.so behind a progress dialog, moves it to
- its destination and reports the outcome through its exit code.
- .
- The package also holds qor-publish, which adds a release to an update
- repository that any static web server can serve.")
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+# CPack puts the summary first and indents these lines itself
+set(CPACK_PACKAGE_DESCRIPTION
+"QorDownloader is a small desktop tool that asks for confirmation, settles
+proxy credentials, downloads one update of the Orvane software suite through
+the update-client library libPelvane.so behind a progress dialog, moves it to
+its destination and reports the outcome through its exit code.
+
+The package also holds qor-publish, which adds a release to an update
+repository that any static web server can serve.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # qor-publish or the program may link our own libPelvane.so
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# libPelvane.so lands in a folder of the loader's cache
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/triggers)
 include(CPack)

@@ -154,10 +154,12 @@ class WorkingFolder:
 
     def write_ini(self, url, version="1.0.0", user_proxy="", pswd_proxy="",
                   keep_archives="1", library=None):
-        own = ("[CONFIG]\nMode=TEST\nClientLibrary=%s\nDestPath=%s\n\n"
+        # library "" leaves the key out: the program's default name is used
+        library_line = "" if library == "" else "ClientLibrary=%s\n" % (library or LIBRARY)
+        own = ("[CONFIG]\nMode=TEST\n%sDestPath=%s\n\n"
                "[UPDATE]\nExtract=%s\nTarget=%s\nFlagFile=%s\nVersion=%s\n\n"
                "[PROXY]\nUserProxy=%s\nPswdProxy=%s\n"
-               % (library or LIBRARY, self.dest, self.extract, self.target, self.flag_file,
+               % (library_line, self.dest, self.extract, self.target, self.flag_file,
                   version, user_proxy, pswd_proxy))
         with open(os.path.join(self.path, "QorDownloader.ini"), "w") as f:
             f.write(own)
@@ -278,8 +280,8 @@ def clean_environment(home, proxy_url=None, display=None):
 class Program:
     """One run of the real qordownloader in a working folder."""
 
-    def __init__(self, folder, env, unattended=False, extra_args=()):
-        args = [PROGRAM] + (["--unattended"] if unattended else []) + list(extra_args)
+    def __init__(self, folder, env, unattended=False, extra_args=(), executable=None):
+        args = [executable or PROGRAM] + (["--unattended"] if unattended else []) + list(extra_args)
         self.stdout_path = os.path.join(folder.path, "stdout-%d.txt" % time.monotonic_ns())
         self._stdout = open(self.stdout_path, "wb")
         self.proc = subprocess.Popen(args, cwd=folder.path, env=env, stdin=subprocess.DEVNULL,
@@ -408,8 +410,8 @@ class E2ECase(unittest.TestCase):
         self.addCleanup(proxy.stop)
         return proxy
 
-    def run_program(self, env, unattended=False, extra_args=()):
-        program = Program(self.folder, env, unattended, extra_args)
+    def run_program(self, env, unattended=False, extra_args=(), executable=None):
+        program = Program(self.folder, env, unattended, extra_args, executable)
         self.addCleanup(program.kill)
         return program
 

@@ -6,8 +6,11 @@ Run one case:  test_e2e.py SuccessfulRun.test_road_of_a_successful_run
 Exit status 77 means every selected case was skipped (a binary not built).
 """
 
+import glob
 import os
 import re
+import shutil
+import subprocess
 import time
 
 from e2e_support import (EXIT_ALREADY_RUNNING, EXIT_CONFIRMATION_REFUSED,
@@ -96,6 +99,36 @@ class SuccessfulRun(E2ECase):
         self.assertExit(program, EXIT_DOWNLOAD_FAILED, RUN_TIMEOUT)
         self.assertIn("ERROR No file to download: 0", self.folder.log_lines())
         self.assertEqual({"setup.bin": b"installed\n"}, read_tree(self.folder.dest))
+
+
+class Installed(E2ECase):
+    """The tree that `cmake --install` lays out works on its own."""
+
+    def test_installed_program_finds_its_library(self):
+        build_dir = os.environ.get("QOR_BUILD_DIR")
+        if not build_dir or shutil.which("cmake") is None:
+            self.skipTest("QOR_BUILD_DIR or cmake missing")
+        prefix = os.path.join(self.tmp, "prefix")
+        done = subprocess.run(["cmake", "--install", build_dir, "--prefix", prefix],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+        self.assertEqual(0, done.returncode, done.stdout.decode(errors="replace"))
+        program = os.path.join(prefix, "bin", "qordownloader")
+        self.assertTrue(os.access(os.path.join(prefix, "bin", "qor-publish"), os.X_OK))
+        self.assertEqual(1, len(glob.glob(os.path.join(prefix, "lib*", "**", "libPelvane.so"),
+                                          recursive=True)))
+        for sample in ("LogQorDownloader.xml", "QorDownloader.ini", "UpdInter.ini"):
+            self.assertTrue(os.path.isfile(os.path.join(prefix, "share", "qordownloader",
+                                                        sample)), sample)
+
+        self.repo.publish("1.1.0", {"setup.bin": deterministic_bytes(8, 30_000)})
+        web = self.start_nginx()
+        # no ClientLibrary key: the default name, found beside the installed program
+        self.folder.write_ini(web.url, library="")
+        run = self.run_program(self.environment(), unattended=True, executable=program)
+        self.assertExit(run, EXIT_SUCCESS, RUN_TIMEOUT)
+        self.assertIn("INFO Update client library: libPelvane.so", self.folder.log_lines())
+        self.assertEqual({"setup.bin": deterministic_bytes(8, 30_000)},
+                         read_tree(self.folder.dest))
 
 
 class Failures(E2ECase):
