@@ -14,7 +14,8 @@ import subprocess
 import time
 
 from e2e_support import (EXIT_ALREADY_RUNNING, EXIT_CONFIRMATION_REFUSED,
-                         EXIT_DOWNLOAD_FAILED, EXIT_SUCCESS, EXIT_USER_CANCELED, E2ECase, Xdo,
+                         EXIT_DOWNLOAD_FAILED, EXIT_PROXY_CANCELED, EXIT_SUCCESS,
+                         EXIT_USER_CANCELED, E2ECase, Xdo,
                          deterministic_bytes, main, read_tree, write_tree)
 
 RUN_TIMEOUT = 60
@@ -89,6 +90,29 @@ class SuccessfulRun(E2ECase):
                           "setup.bin": deterministic_bytes(3, 50_000)},
                          read_tree(self.folder.dest))
         self.assertFalse(os.path.exists(self.folder.target), "Target is gone after the merge")
+
+    def test_second_run_clears_what_the_first_left(self):
+        self.repo.publish("1.1.0", {"setup.bin": deterministic_bytes(9, 40_000)})
+        web = self.start_nginx()
+        self.folder.write_ini(web.url)
+        first = self.run_program(self.environment(), unattended=True)
+        self.assertExit(first, EXIT_SUCCESS, RUN_TIMEOUT)
+        self.assertTrue(os.path.exists(self.folder.flag_file), "the library marks Extract done")
+        # a leftover the next run must clear with the rest of Extract
+        write_tree(self.folder.extract, {"stale/leftover.bin": b"stale"})
+
+        self.repo.publish("1.2.0", {"setup.bin": deterministic_bytes(10, 40_000)})
+        second = self.run_program(self.environment(), unattended=True)
+        self.assertExit(second, EXIT_SUCCESS, RUN_TIMEOUT)
+        lines = self.folder.log_lines()
+        self.assertInOrder(lines, ["INFO FlagFile found: " + self.folder.flag_file,
+                                   "INFO Directory erased: " + self.folder.extract,
+                                   "INFO FlagFile erased: " + self.folder.flag_file,
+                                   "INFO downloadUntil: 1.2.0",
+                                   "INFO Application return code: 1"])
+        self.assertFalse(os.path.exists(os.path.join(self.folder.extract, "stale")))
+        self.assertEqual({"setup.bin": deterministic_bytes(10, 40_000)},
+                         read_tree(self.folder.dest))
 
     def test_nothing_newer_fails_without_touching_dest_path(self):
         self.repo.publish("1.1.0", {"setup.bin": b"x" * 1000})
@@ -291,6 +315,25 @@ class Dialogs(E2ECase):
         self.assertEqual("WARN APIErrorCode: 6", codes[0] if codes else None)
         self.assertIn(codes[1], ("WARN SecondaryErrorCode: 407", "WARN SecondaryErrorCode: 401"))
         self.assertEqual([], web.access_lines(), "nothing got past the proxy")
+
+    def test_proxy_dialog_canceled(self):
+        self.repo.publish("1.1.0", {"setup.bin": b"x" * 1000})
+        web = self.start_nginx()
+        proxy = self.start_proxy("orvane", "s3cret-pw")
+        self.folder.write_ini(web.url)
+        env = self.environment(proxy_url=proxy.url)
+        xdo = Xdo(env)
+        program = self.run_program(env)
+        confirmation = self.answer(xdo, program, ["Return"])
+        self.answer(xdo, program, ["Escape"], exclude=[confirmation])
+        self.assertExit(program, EXIT_PROXY_CANCELED, 30)
+        self.assertInOrder(self.folder.log_lines(), [
+            "WARN Leaving proxy settings with Cancel button",
+            "WARN Download canceled from proxy configuration",
+            "WARN Download failure return code: -2", "INFO Application return code: -2"])
+        self.assertIsNone(self.folder.ini_value("PROXY", "UserProxy") or None,
+                          "nothing is stored after Cancel")
+        self.assertEqual([], web.access_lines(), "nothing is downloaded")
 
     def test_cancel_during_download(self):
         self.repo.publish("1.1.0", {"setup.bin": deterministic_bytes(7, 2_000_000)})
