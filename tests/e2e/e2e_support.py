@@ -344,6 +344,10 @@ class Xdo:
             time.sleep(0.1)
         return []
 
+    def name(self, window):
+        code, out = self._run(["getwindowname", str(window)])
+        return out.rstrip("\n") if code == 0 else None
+
     def click_at(self, window, x_fraction, y_fraction):
         """Clicks a point given as fractions of the window's size: controls
         laid out in dialog units keep their place relative to the dialog."""

@@ -57,6 +57,7 @@ class SuccessfulRun(E2ECase):
         self.assertInOrder(lines, [
             "INFO Begin",
             "TRACE nIDEvent: 1", "TRACE M_TIMER_STARTDOWNLOAD",
+            "INFO Test mode",
             "INFO No proxy",
             "No FlagFile: ",
             "INFO Update client library: " + self.folder.ini_value("CONFIG", "ClientLibrary"),
@@ -386,6 +387,7 @@ class Dialogs(E2ECase):
         first = self.run_program(env)
         prompt = xdo.wait_windows(first.proc.pid, timeout=20)
         self.assertTrue(prompt, "the first copy shows no confirmation:\n" + first.output())
+        self.assertEqual("QorDownloader v2.0.0.0", xdo.name(prompt[-1]))
 
         second = self.run_program(env, unattended=True)
         self.assertExit(second, EXIT_ALREADY_RUNNING, 30)
