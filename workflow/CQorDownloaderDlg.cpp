@@ -599,13 +599,17 @@ void CQorDownloaderDlg::endDialog(int wxReturnCode)
     {
         timer.Stop();
     }
+    SetReturnCode(wxReturnCode);
+    if (m_cancelPrompt != nullptr)
+    {
+        // A tick ran inside the cancel confirmation's own loop: wx can only
+        // end the loop that is active, so the dialog ends once that one is.
+        m_bEndPending = true;
+        return;
+    }
     if (IsModal())
     {
         EndModal(wxReturnCode);
-    }
-    else
-    {
-        SetReturnCode(wxReturnCode);
     }
 }
 
@@ -695,6 +699,16 @@ void CQorDownloaderDlg::OnBnClickedCancel()
         answer = prompt.showModal();
         m_cancelPrompt = nullptr;
     }
+    onCancelAnswer(answer);
+    if (m_bEndPending && IsModal())
+    {
+        m_bEndPending = false;
+        EndModal(GetReturnCode());
+    }
+}
+
+void CQorDownloaderDlg::onCancelAnswer(int answer)
+{
 
     switch (answer)
     {

@@ -120,6 +120,7 @@ private:
     void killTimer(int id);
     void closeUpdInter();
     void endDialog(int wxReturnCode);
+    void onCancelAnswer(int answer);
     void report(const std::string& line) const;
     std::wstring percentText() const;
 
@@ -130,6 +131,7 @@ private:
     bool m_bHeldHidden = false;
     bool m_bRevealed = false;
     bool m_bUpdInterClosed = false;
+    bool m_bEndPending = false;
     std::array<wxTimer, 5> m_timers;
     QorWaitDialog* m_waitDialog = nullptr;
     platform::MessageBox* m_cancelPrompt = nullptr;

@@ -4,6 +4,8 @@
 
 #include "workflow/QorWaitDialog.h"
 
+#include <cstdlib>
+
 using namespace wftest;
 
 namespace
@@ -27,6 +29,11 @@ protected:
                 waitText = dlg->waitDialog()->m_waitText->GetLabel().utf8_string();
                 waitShown = dlg->waitDialog()->IsShown();
                 waitParent = dlg->waitDialog()->GetParent();
+                const wxRect wait = dlg->waitDialog()->GetScreenRect();
+                const wxRect owner = dlg->GetScreenRect();
+                waitCentred =
+                    std::abs(wait.x + wait.width / 2 - (owner.x + owner.width / 2)) <= 2 &&
+                    std::abs(wait.y + wait.height / 2 - (owner.y + owner.height / 2)) <= 2;
             }
         };
     }
@@ -35,6 +42,7 @@ protected:
     std::string waitText;
     bool waitShown = false;
     wxWindow* waitParent = nullptr;
+    bool waitCentred = false;
 };
 } // namespace
 
@@ -50,6 +58,7 @@ TEST_F(CancelTest, YesStopsTheLibraryShowsTheWaitDialogAndEndsWithMinusThree)
     EXPECT_EQ("Please wait until the download stops...", waitText);
     EXPECT_TRUE(waitShown);
     EXPECT_EQ(dlg.get(), waitParent);
+    EXPECT_TRUE(waitCentred) << "the wait dialog is centred over the download dialog";
     EXPECT_EQ(nullptr, dlg->waitDialog()) << "the wait dialog is gone at the end";
     EXPECT_EQ("", missing({"INFO FindUpdate success", "INFO Stopping download...",
                            "TRACE M_TIMER_GETSTATUS_CANCELUPDATE", "INFO ...download stopped",
@@ -98,6 +107,28 @@ TEST_F(CancelTest, DownloadEndingWhileTheConfirmationIsOpenClosesIt)
                            "INFO FinalizeUpdate success", "INFO Download success return code: 1"}));
     EXPECT_EQ(0, library.count("closeDownload"));
     EXPECT_EQ("new setup", folder.read("dest/payload/setup.bin"));
+}
+
+TEST_F(CancelTest, DownloadFailingWhileTheConfirmationIsOpenEndsTheRunBehindIt)
+{
+    // the tick closes the box, shows the failure and ends the dialog, all
+    // inside the confirmation's own modal loop
+    script = "errors=9 8 7\nhold_file=" + folder.file("go") +
+             "\nhold=1 1 1 100 30 1\nstatus=0 1 1 100 30 0\n";
+    onCancelPrompt = [this]
+    {
+        folder.write("go", "");
+        return wxID_NONE;
+    };
+    clickCancelWhenShown();
+    run();
+    EXPECT_EQ(CQorDownloaderApp::RC_DOWNLOAD_FAILED, returnCode);
+    EXPECT_EQ((std::vector<std::string>{CONFIRM_TEXT, CANCEL_TEXT, FAILED_TEXT}), messages);
+    EXPECT_EQ("", missing({"INFO Cancel popup found: sending ABORT message",
+                           "ERROR DownloadUpdate failure", "INFO Download stopped",
+                           "WARN Download failure return code: -11",
+                           "INFO Download not canceled cause download ending"}));
+    EXPECT_EQ(0, library.count("closeDownload"));
 }
 
 TEST_F(CancelTest, CancelAfterTheDownloadPhaseIsRefused)

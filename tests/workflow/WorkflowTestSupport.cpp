@@ -14,6 +14,7 @@
 #include <wx/utils.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -95,6 +96,10 @@ protected:
     {
         std::lock_guard<std::mutex> lock(m_sink->mutex);
         m_sink->lines.push_back(event->getLevel()->toString() + " " + event->getMessage());
+        if (std::getenv("WFTEST_ECHO_LOG") != nullptr)
+        {
+            std::fprintf(stderr, "%s\n", m_sink->lines.back().c_str());
+        }
     }
 
 private:
@@ -342,9 +347,13 @@ RunResult runDialog(CQorDownloaderDlg& dlg, const std::function<void()>& onTick,
                   [&](wxTimerEvent&)
                   {
                       result.timedOut = true;
+                      // wx ends only the active loop: close an open box
+                      // first, and the dialog at a later tick
                       if (auto* box = platform::MessageBox::innermostOpen())
                       {
                           box->endWith(platform::IDCANCEL);
+                          watchdog.StartOnce(200);
+                          return;
                       }
                       if (dlg.IsModal())
                       {
