@@ -4,6 +4,7 @@
 #include "pelvane/PelvaneLog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>

@@ -13,6 +13,16 @@ namespace
 {
 const std::size_t BLOCK = 64 * 1024;
 
+std::size_t countFileRequests(const std::vector<SeenRequest>& requests, const std::string& path)
+{
+    std::size_t count = 0;
+    for (const SeenRequest& request : requests)
+    {
+        count += request.path == path ? 1U : 0U;
+    }
+    return count;
+}
+
 class DownloadTest : public UpdateFixture
 {
 protected:
@@ -291,4 +301,35 @@ TEST_F(DownloadTest, AResumedFileThatDoesNotVerifyIsFetchedOnceMoreFromTheStart)
     ASSERT_GE(requests.size(), 2U);
     EXPECT_EQ(requests[requests.size() - 2].range, "bytes=150000-");
     EXPECT_EQ(requests.back().range, "") << "the second fetch starts from the beginning";
+}
+
+TEST_F(DownloadTest, APartialFileOfAnOlderBuildIsReplacedWholeWhenTheValidatorNoLongerMatches)
+{
+    publish("1.0.0", {{"f.bin", patternData(3 * BLOCK, 8)}});
+    const std::string filePath =
+        "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/1.0.0/f.bin";
+    {
+        qortest::ServerProcess faults(
+            {"faults", "--root", repo(), "--rule",
+             R"({"path":")" + filePath + R"(","kind":"drop","after":40000,"times":3})"});
+        ASSERT_TRUE(faults.started()) << faults.failure();
+        InitOptions options;
+        options.url = faults.url();
+        EXPECT_EQ(runToEnd(options).result, 0);
+    }
+    // the publisher rebuilt 1.0.0 meanwhile: other bytes, other validator
+    const std::string rebuilt = patternData(3 * BLOCK + 999, 9);
+    publish("1.0.0", {{"f.bin", rebuilt}}, "", true);
+    const std::string log = temp() / "requests.log";
+    qortest::ServerProcess faults({"faults", "--root", repo(), "--requests-log", log});
+    ASSERT_TRUE(faults.started()) << faults.failure();
+    InitOptions options;
+    options.url = faults.url();
+    ASSERT_EQ(runToEnd(options).result, 1);
+    EXPECT_EQ(qortest::readTextFile(target() + "/f.bin"), rebuilt);
+    const auto requests = readRequests(log);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().range, "bytes=120000-");
+    EXPECT_FALSE(requests.back().ifRange.empty());
+    EXPECT_EQ(countFileRequests(requests, filePath), 1U) << "the 200 answer was taken whole";
 }
