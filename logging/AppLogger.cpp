@@ -13,15 +13,15 @@ const log4cxx::helpers::ClassRegistration& s_appenderRegistration =
     log4cxx::QorDwnlFileAppender::registerClass();
 } // namespace
 
-const log4cxx::LoggerPtr& appLogger()
+namespace qorlog
 {
+log4cxx::LoggerPtr configureLogger()
+{
+    // the appender must be known before the configuration names it
+    log4cxx::QorDwnlFileAppender::registerClass();
     // The configuration's outcome is deliberately not examined: without a
     // usable file the program runs the same, only the log is missing.
-    static const log4cxx::LoggerPtr logger = []
-    {
-        log4cxx::xml::DOMConfigurator::configure(qorlog::CONFIG_FILE_STEM +
-                                                 qorlog::CONFIG_FILE_EXTENSION);
-        return log4cxx::Logger::getLogger(qorlog::LOGGER_NAME);
-    }();
-    return logger;
+    log4cxx::xml::DOMConfigurator::configure(CONFIG_FILE_STEM + CONFIG_FILE_EXTENSION);
+    return log4cxx::Logger::getLogger(LOGGER_NAME);
 }
+} // namespace qorlog

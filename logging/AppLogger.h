@@ -20,8 +20,21 @@ inline const std::string CONFIG_FILE_STEM = "LogQorDownloader";
 inline const std::string CONFIG_FILE_EXTENSION = ".xml";
 } // namespace qorlog
 
+namespace qorlog
+{
+// Configures log4cxx from the configuration file and returns the logger;
+// run once, by the first appLogger() call.
+log4cxx::LoggerPtr configureLogger();
+} // namespace qorlog
+
 // The process-wide logger reference; the first call configures log4cxx.
-const log4cxx::LoggerPtr& appLogger();
+// Inline, because every statement of the program calls it before its level
+// check: a disabled statement then costs little more than that check.
+inline const log4cxx::LoggerPtr& appLogger()
+{
+    static const log4cxx::LoggerPtr logger = qorlog::configureLogger();
+    return logger;
+}
 
 #define QOR_LOG_AT(isEnabledFn, levelFn, message)                                                  \
     do                                                                                             \
