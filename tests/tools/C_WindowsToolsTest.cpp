@@ -4,12 +4,15 @@
 #include "TempFolder.h"
 
 #include "platform/ExecutablePath.h"
+#include "platform/LastError.h"
 #include "tools/C_WindowsTools.h"
+#include "tools/ElfVersionReader.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -136,6 +139,25 @@ TEST_F(VersionRecord, EachFailingStepIsLoggedWithItsCodeAndLeavesOutputsAlone)
         EXPECT_EQ(capture.lines(), (Lines{testCase.expectedLine, testCase.expectedLine}))
             << testCase.name;
     }
+}
+
+TEST_F(VersionRecord, FileThatShrinksAfterItWasLocatedFailsTheReadingStep)
+{
+    const auto image = buildElfImage(ElfImageOptions{});
+    const std::string path = (m_folder / "shrinking.elf").string();
+    ASSERT_TRUE(qortest::writeFile(path, image.bytes));
+    ElfVersionReader reader;
+    ASSERT_TRUE(reader.locate(path));
+    EXPECT_EQ(reader.descriptorSize(), 52u);
+    ASSERT_TRUE(qortest::writeFile(
+        path, std::vector<unsigned char>(image.bytes.begin(), image.bytes.begin() + 100)));
+    std::vector<unsigned char> descriptor;
+    EXPECT_FALSE(reader.read(descriptor));
+    EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(EIO));
+    ::unlink(path.c_str());
+    EXPECT_FALSE(reader.read(descriptor));
+    EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(ENOENT));
+    EXPECT_TRUE(descriptor.empty());
 }
 
 TEST_F(VersionRecord, EveryTruncationFailsCleanly)
