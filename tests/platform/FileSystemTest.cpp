@@ -105,22 +105,6 @@ TEST(FileSystem, CopyNeverOverwritesAnExistingTarget)
     EXPECT_EQ(readText(folder / "target"), "old");
 }
 
-TEST(FileSystem, DirectoryAttributesAreApplied)
-{
-    qortest::TempFolder folder;
-    ASSERT_TRUE(FileSystem::makeDirectory((folder / "dir").string(), 0700));
-    FileSystem::Status wanted;
-    wanted.type = FileSystem::EntryType::Directory;
-    wanted.mode = 0751;
-    wanted.modifySeconds = 1300000000;
-    wanted.accessSeconds = 1300000001;
-    ASSERT_TRUE(FileSystem::setAttributes((folder / "dir").string(), wanted));
-    FileSystem::Status status;
-    ASSERT_TRUE(FileSystem::status((folder / "dir").string(), status));
-    EXPECT_EQ(status.mode, 0751u);
-    EXPECT_EQ(status.modifySeconds, 1300000000);
-}
-
 TEST(FileSystem, FaultHookFailsTheChosenCallBeforeItRuns)
 {
     qortest::TempFolder folder;

@@ -11,19 +11,6 @@ using platform::TextCodec;
 
 namespace
 {
-TEST(TextCodec, CodePageNumbersNameTheirCharsets)
-{
-    std::setlocale(LC_ALL, "C.UTF-8");
-    EXPECT_EQ(TextCodec::charsetForCodePage(0), "UTF-8");
-    std::setlocale(LC_ALL, "C");
-    EXPECT_EQ(TextCodec::charsetForCodePage(0), "ANSI_X3.4-1968");
-    EXPECT_EQ(TextCodec::charsetForCodePage(65001), "UTF-8");
-    EXPECT_EQ(TextCodec::charsetForCodePage(20127), "ANSI_X3.4-1968");
-    EXPECT_EQ(TextCodec::charsetForCodePage(28591), "ISO-8859-1");
-    EXPECT_EQ(TextCodec::charsetForCodePage(28599), "ISO-8859-9");
-    EXPECT_EQ(TextCodec::charsetForCodePage(1252), "CP1252");
-}
-
 TEST(TextCodec, UnmappableCharacterEitherReplacedOrRefused)
 {
     std::string out = "untouched";
