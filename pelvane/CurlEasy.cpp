@@ -38,12 +38,9 @@ bool CurlHeaderList::add(const std::string& header)
 
 std::string escapeUrlComponent(const std::string& text)
 {
-    CurlEasy easy;
-    if (!easy)
-    {
-        return {};
-    }
-    char* escaped = curl_easy_escape(easy.get(), text.c_str(), static_cast<int>(text.size()));
+    initialiseCurlOnce();
+    // libcurl ignores the handle here, so no handle is made per path part
+    char* escaped = curl_easy_escape(nullptr, text.c_str(), static_cast<int>(text.size()));
     if (escaped == nullptr)
     {
         return {};

@@ -22,6 +22,15 @@ void ProgressState::begin(std::int32_t nbUpdate, std::int32_t nbBlockOfFirst)
     m_status.store(1, std::memory_order_release);
 }
 
+void ProgressState::clear()
+{
+    m_status.store(0, std::memory_order_release);
+    m_nbUpdate.store(0, std::memory_order_relaxed);
+    m_currentUpdate.store(0, std::memory_order_relaxed);
+    m_nbBlock.store(0, std::memory_order_relaxed);
+    m_currentBlock.store(0, std::memory_order_relaxed);
+}
+
 void ProgressState::setUpdate(std::int32_t currentUpdate, std::int32_t nbBlock)
 {
     // block first, so a reader never sees the new count with the old blocks done

@@ -15,6 +15,8 @@ public:
     static std::int32_t blocksFor(std::uint64_t bytes);
 
     void begin(std::int32_t nbUpdate, std::int32_t nbBlockOfFirst);
+    // Idle with every counter at 0, as before any download.
+    void clear();
     void setUpdate(std::int32_t currentUpdate, std::int32_t nbBlock);
     void setBytesDone(std::uint64_t bytesOfUpdate);
     void setBlock(std::int32_t currentBlock);

@@ -89,8 +89,7 @@ std::int32_t UpdateSession::init(const InitArguments& arguments)
     }
     m_config = std::move(config);
     m_manifest.reset();
-    m_progress.setStatus(0);
-    m_progress.setUpdate(0, 0);
+    m_progress.clear();
     PELVANE_LOG_INFO("Update interface ready for " << m_config->productCode << " "
                                                    << m_config->channelName() << " from "
                                                    << m_config->url);
