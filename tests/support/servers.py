@@ -9,7 +9,8 @@ Python API (context managers):
     from servers import Nginx, Tinyproxy, FaultServer
 
     with Nginx(root="/tmp/repo", rate="200k", auth=("user", "pw")) as web:
-        web.url                     # "http://127.0.0.1:<port>"
+        web.url                     # "http://127.0.0.1:<port>" ("https://" with tls=True,
+                                    # a fresh self-signed certificate in web.certificate)
         web.access_log              # one line per request (method, uri, status,
                                     # Range, If-Range, bytes sent)
     with Tinyproxy(user="u", password="p") as proxy:
@@ -24,7 +25,7 @@ Command line (runs in the foreground until SIGTERM/SIGINT; prints one line
 "PORT <n>" on stdout once the server accepts connections, and writes the port
 to --port-file, atomically, if given):
 
-    servers.py nginx --root DIR [--rate 200k] [--user U --password P] [--port-file F]
+    servers.py nginx --root DIR [--rate 200k] [--user U --password P] [--tls] [--port-file F]
     servers.py tinyproxy --user U --password P [--connect-port N]... [--log F] [--port-file F]
     servers.py faults --root DIR [--rule JSON]... [--rules-file F]
                       [--requests-log F] [--port-file F]
@@ -179,12 +180,27 @@ class Nginx(_ManagedProcess):
 
     name = "nginx"
 
-    def __init__(self, root, rate=None, auth=None):
+    def __init__(self, root, rate=None, auth=None, tls=False):
         super().__init__()
         self.root = os.path.abspath(root)
         self.rate = rate
         self.auth = auth
+        self.tls = tls
         self.access_log = os.path.join(self.workdir, "access.log")
+        self.certificate = os.path.join(self.workdir, "cert.pem")
+        self._key = os.path.join(self.workdir, "key.pem")
+
+    @property
+    def url(self):
+        return "%s://127.0.0.1:%d" % ("https" if self.tls else "http", self.port)
+
+    def _make_certificate(self):
+        if os.path.exists(self.certificate):
+            return
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", self._key, "-out", self.certificate],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 
     def _write_config(self):
         w = self.workdir
@@ -200,6 +216,11 @@ class Nginx(_ManagedProcess):
             location.append('auth_basic "Orvane updates";')
             location.append("auth_basic_user_file %s;" % htpasswd)
         user = "user root;" if os.geteuid() == 0 else ""
+        listen = "listen 127.0.0.1:%d;" % self.port
+        if self.tls:
+            self._make_certificate()
+            listen = ("listen 127.0.0.1:%d ssl;\n        ssl_certificate %s;\n"
+                      "        ssl_certificate_key %s;" % (self.port, self.certificate, self._key))
         config = """
 %(user)s
 daemon off;
@@ -222,7 +243,7 @@ http {
                    'if_range="$http_if_range" auth="$http_authorization" sent=$body_bytes_sent';
     access_log %(w)s/access.log qor;
     server {
-        listen 127.0.0.1:%(port)d;
+        %(listen)s
         server_name localhost;
         root %(root)s;
         location / {
@@ -230,7 +251,7 @@ http {
         }
     }
 }
-""" % {"user": user, "w": w, "port": self.port, "root": self.root,
+""" % {"user": user, "w": w, "listen": listen, "root": self.root,
        "location": "\n            ".join(location)}
         with open(os.path.join(w, "nginx.conf"), "w") as f:
             f.write(config)
@@ -624,6 +645,7 @@ def main(argv=None):
     p_nginx.add_argument("--rate", help="nginx limit_rate, e.g. 200k")
     p_nginx.add_argument("--user")
     p_nginx.add_argument("--password")
+    p_nginx.add_argument("--tls", action="store_true", help="https with a self-signed certificate")
     p_nginx.add_argument("--port-file")
 
     p_proxy = sub.add_parser("tinyproxy", help="HTTP proxy with BasicAuth")
@@ -643,7 +665,7 @@ def main(argv=None):
     args = parser.parse_args(argv)
     if args.command == "nginx":
         auth = (args.user, args.password or "") if args.user else None
-        server = Nginx(args.root, rate=args.rate, auth=auth).start()
+        server = Nginx(args.root, rate=args.rate, auth=auth, tls=args.tls).start()
         _announce(server.port, args.port_file)
         return _run_until_signalled(server)
     if args.command == "tinyproxy":
