@@ -227,7 +227,21 @@ TEST_F(FailureTest, ALinkPlantedInExtractIsNeverWrittenThrough)
     expectTargetUntouched();
 }
 
-TEST_F(FailureTest, ServerPasswordIsSentOnlyAfterAChallengeAndAWrongOneFails)
+TEST_F(FailureTest, AnHttpsServerWithAnUntrustedCertificateIsRefused)
+{
+    publish("1.0.0", {{"a.txt", "x"}});
+    qortest::ServerProcess web({"nginx", "--root", repo(), "--tls"});
+    ASSERT_TRUE(web.started()) << web.failure();
+    InitOptions options;
+    options.url = "https://127.0.0.1:" + std::to_string(web.port());
+    const Outcome end = runToEnd(options);
+    EXPECT_EQ(end.result, 0);
+    EXPECT_EQ(end.api, pelvane::API_NETWORK);
+    EXPECT_EQ(end.primary, 60) << "CURLE_PEER_FAILED_VERIFICATION expected";
+    expectTargetUntouched();
+}
+
+TEST_F(FailureTest, ServerPasswordIsTheNotesPasswordAndAWrongOneFails)
 {
     publish("1.0.0", {{"a.txt", "secret stuff"}});
     qortest::ServerProcess web(
