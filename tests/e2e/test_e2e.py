@@ -138,6 +138,11 @@ class Installed(E2ECase):
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
         self.assertEqual(0, done.returncode, done.stdout.decode(errors="replace"))
         program = os.path.join(prefix, "bin", "qordownloader")
+        with open(program, "rb") as f:
+            if b"libasan.so" in f.read():
+                # its dlopen interceptor makes libasan the caller, whose
+                # RUNPATH is not ours: the lookup only fails under ASan
+                self.skipTest("sanitizer build: dlopen does not see the program's RUNPATH")
         self.assertTrue(os.access(os.path.join(prefix, "bin", "qor-publish"), os.X_OK))
         self.assertEqual(1, len(glob.glob(os.path.join(prefix, "lib*", "**", "libPelvane.so"),
                                           recursive=True)))
