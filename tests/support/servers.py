@@ -414,9 +414,9 @@ class _FaultHandler(http.server.BaseHTTPRequestHandler):
         if range_header and if_range and if_range not in (etag, last_modified):
             range_header = None
         if range_header and range_header.startswith("bytes="):
-            spec = range_header[len("bytes="):]
-            if "," not in spec and "-" in spec:
-                first, last = spec.split("-", 1)
+            wanted = range_header[len("bytes="):]
+            if "," not in wanted and "-" in wanted:
+                first, last = wanted.split("-", 1)
                 try:
                     if first == "":
                         start = max(0, len(data) - int(last))
