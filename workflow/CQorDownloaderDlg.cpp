@@ -137,7 +137,12 @@ bool CQorDownloaderDlg::Show(bool show)
         }
         return false;
     }
-    return wxDialog::Show(show);
+    const bool changed = wxDialog::Show(show);
+    if (show && !m_bInitDone)
+    {
+        InitDialog(); // the toolkit may already have; the set-up runs once
+    }
+    return changed;
 }
 
 void CQorDownloaderDlg::OnInitDialog()
@@ -169,13 +174,12 @@ void CQorDownloaderDlg::killTimer(int id)
 
 void CQorDownloaderDlg::onTimerEvent(wxTimerEvent& event)
 {
-    const int id = event.GetId();
-    if (id < M_TIMER_STARTDOWNLOAD || id > M_TIMER_GETSTATUS_CANCELUPDATE)
+    const auto id = static_cast<unsigned int>(event.GetId());
+    OnTimer(id);
+    if (timerName(id) == nullptr)
     {
-        event.Skip();
-        return;
+        event.Skip(); // not one of ours: the toolkit's default handling
     }
-    OnTimer(static_cast<unsigned int>(id));
 }
 
 void CQorDownloaderDlg::OnTimer(unsigned int nIDEvent)
