@@ -393,6 +393,9 @@ class Dialogs(E2ECase):
         prompt = xdo.wait_windows(first.proc.pid, timeout=20)
         self.assertTrue(prompt, "the first copy shows no confirmation:\n" + first.output())
         self.assertEqual("QorDownloader v2.0.0.0", xdo.name(prompt[-1]))
+        time.sleep(0.3)
+        self.assertEqual(prompt[-1:], xdo.windows(first.proc.pid),
+                         "only the prompt shows while it is open, not the download dialog")
 
         second = self.run_program(env, unattended=True)
         self.assertExit(second, EXIT_ALREADY_RUNNING, 30)
