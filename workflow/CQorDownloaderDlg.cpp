@@ -79,6 +79,7 @@ CQorDownloaderDlg::CQorDownloaderDlg(wxWindow* parent, bool unattended)
         QOR_LOG_ERROR("Dialog template not usable: " << DIALOG_TEMPLATE);
         return;
     }
+    m_bUsable = true;
     Bind(wxEVT_TIMER, &CQorDownloaderDlg::onTimerEvent, this);
     Bind(wxEVT_CHAR_HOOK, &CQorDownloaderDlg::onCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &CQorDownloaderDlg::onCloseWindow, this);
@@ -123,8 +124,23 @@ bool CQorDownloaderDlg::DoDataExchange()
            m_percentText != nullptr;
 }
 
+int CQorDownloaderDlg::ShowModal()
+{
+    if (!m_bUsable)
+    {
+        // like a dialog whose window could not be created: neither IDOK nor
+        // IDCANCEL, and no outcome recorded
+        return -1;
+    }
+    return wxDialog::ShowModal();
+}
+
 bool CQorDownloaderDlg::Show(bool show)
 {
+    if (!m_bUsable)
+    {
+        return false;
+    }
     if (show && m_bHeldHidden)
     {
         // ShowModal shows the dialog, and showing runs the set-up

@@ -57,6 +57,8 @@ public:
     explicit CQorDownloaderDlg(wxWindow* parent = nullptr, bool unattended = false);
     ~CQorDownloaderDlg() override;
 
+    // -1 without running when the dialog template could not be used.
+    int ShowModal() override;
     // Held back while the window manager cannot make the dialog transparent:
     // until the prompts are done the user must see only the prompts.
     bool Show(bool show = true) override;
@@ -125,6 +127,7 @@ private:
     std::wstring percentText() const;
 
     bool m_bUnattended;
+    bool m_bUsable = false;
     eState m_eState = eState::Starting;
     bool m_bInitDone = false;
     bool m_bTransparent = false;
