@@ -5,6 +5,8 @@
 #include <wx/init.h>
 
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
 
 namespace
 {
@@ -29,6 +31,8 @@ int main(int argc, char** argv)
     wxApp::SetInstance(new WorkflowTestApp());
     if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit())
     {
+        std::fprintf(stderr, "workflow_tests: the toolkit did not start (DISPLAY=%s)\n",
+                     std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "");
         return 2;
     }
     const int result = RUN_ALL_TESTS();
