@@ -8,6 +8,7 @@
 
 #include <wx/init.h>
 #include <wx/log.h>
+#include <wx/utils.h>
 
 #include <clocale>
 #include <exception>
@@ -71,6 +72,15 @@ int main(int argc, char** argv)
         return CommandLine::USAGE_ERROR_STATUS;
     case CommandLine::ACTION_RUN:
         break;
+    }
+
+    // The program draws nothing with OpenGL, and GTK's probing for it costs
+    // a few hundred milliseconds before the first prompt; a user's own
+    // choice is kept.
+    wxString glChoice;
+    if (!wxGetEnv("GDK_GL", &glChoice))
+    {
+        wxSetEnv("GDK_GL", "disable");
     }
 
     const int exitCode = runApplication(argv[0], commandLine.m_bUnattended);

@@ -80,6 +80,8 @@ CQorDownloaderDlg::CQorDownloaderDlg(wxWindow* parent, bool unattended)
         return;
     }
     m_bUsable = true;
+    m_focusHolder = new wxWindow(this, wxID_ANY, wxPoint(0, 0), wxSize(1, 1));
+    m_focusHolder->SetCanFocus(true);
     Bind(wxEVT_TIMER, &CQorDownloaderDlg::onTimerEvent, this);
     Bind(wxEVT_CHAR_HOOK, &CQorDownloaderDlg::onCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &CQorDownloaderDlg::onCloseWindow, this);
@@ -321,6 +323,8 @@ void CQorDownloaderDlg::reveal()
         m_bHeldHidden = false;
         wxDialog::Show(true);
     }
+    Raise();
+    m_focusHolder->SetFocus();
     Refresh();
 }
 
@@ -634,7 +638,6 @@ void CQorDownloaderDlg::OnOK(const CQorDownloaderApp::eReturnCode code)
 {
     QOR_LOG_INFO("Download success return code: " << static_cast<int>(code));
     m_eReturnCode = code;
-    report("outcome: " + std::to_string(static_cast<int>(code)));
     endDialog(wxID_OK);
 }
 
@@ -642,7 +645,6 @@ void CQorDownloaderDlg::OnCancel(const CQorDownloaderApp::eReturnCode code)
 {
     QOR_LOG_WARN("Download failure return code: " << static_cast<int>(code));
     m_eReturnCode = code;
-    report("outcome: " + std::to_string(static_cast<int>(code)));
     endDialog(wxID_CANCEL);
 }
 

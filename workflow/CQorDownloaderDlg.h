@@ -100,6 +100,9 @@ public:
     wxStaticText* m_statusText = nullptr;
     UpdInterFct m_updInterFct;
     wxStaticText* m_percentText = nullptr;
+    // Holds the keyboard focus while no control can (OK hidden, Cancel shown
+    // only while downloading), so that Escape and Enter reach the dialog.
+    wxWindow* m_focusHolder = nullptr;
 
 private:
     bool DoDataExchange();

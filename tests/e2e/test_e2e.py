@@ -356,6 +356,12 @@ class Dialogs(E2ECase):
         time.sleep(1.0)
         main_dialog = xdo.wait_windows(program.proc.pid, timeout=10)
         self.assertTrue(main_dialog, "the download dialog is not visible")
+        # Escape asks like the Cancel button; answering No keeps the download
+        xdo.key(main_dialog[0], "Escape")
+        self.assertTrue(xdo.wait_windows(program.proc.pid, timeout=5, exclude=main_dialog),
+                        "Escape did not ask to cancel")
+        self.answer(xdo, program, ["Escape"], exclude=main_dialog)
+        self.assertTrue(self.wait_log("INFO Download not canceled cause user choice (NO)", 5))
         # the Cancel button sits at 262,144 (50 x 16) of the 320 x 167 dialog
         for _ in range(3):
             self.assertTrue(xdo.click_at(main_dialog[0], 287 / 320, 152 / 167))
