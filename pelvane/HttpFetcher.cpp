@@ -1,5 +1,7 @@
 #include "pelvane/HttpFetcher.h"
 
+#include "platform/ProxySettings.h"
+
 #include "pelvane/PelvaneErrors.h"
 #include "pelvane/PelvaneLog.h"
 
@@ -73,17 +75,13 @@ std::int64_t parseRetryAfter(const std::string& value)
     return when > now ? static_cast<std::int64_t>(when - now) * 1000 : 0;
 }
 
-bool proxyConfiguredInEnvironment()
+// The proxy for url, from the same sources as the program's proxy
+// discovery (the environment, else the desktop's settings); empty for none.
+std::string proxyFor(const std::string& url)
 {
-    for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "HTTPS_PROXY", "ALL_PROXY"})
-    {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0')
-        {
-            return true;
-        }
-    }
-    return false;
+    const std::size_t colon = url.find("://");
+    return colon == std::string::npos ? std::string()
+                                      : platform::proxyUrlForScheme(url.substr(0, colon));
 }
 
 bool isTransientCurlCode(CURLcode code)
@@ -324,6 +322,10 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     m_response = &response;
 
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    // An empty proxy keeps libcurl from reading the environment on its own
+    // rules; no_proxy is still honoured by libcurl.
+    const std::string proxy = proxyFor(url);
+    curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
     const std::string range = std::to_string(resumeOffset) + "-";
     curl_easy_setopt(easy, CURLOPT_RANGE, resumeOffset > 0 ? range.c_str() : nullptr);
     CurlHeaderList headers;
@@ -413,10 +415,10 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
         result.secondary = static_cast<std::int32_t>(response.status);
         return result;
     }
-    return classify(code, response, proxyConfiguredInEnvironment());
+    return classify(code, response, !proxy.empty());
 }
 
-FetchResult HttpFetcher::classify(CURLcode code, const Response& response, bool usedProxyEnv) const
+FetchResult HttpFetcher::classify(CURLcode code, const Response& response, bool usedProxy) const
 {
     FetchResult result;
     long connectCode = 0;
@@ -471,7 +473,7 @@ FetchResult HttpFetcher::classify(CURLcode code, const Response& response, bool 
         return result;
     }
     result.primary = static_cast<std::int32_t>(code);
-    if (status == 401 && ((!response.wwwAuthenticate && usedProxyEnv) ||
+    if (status == 401 && ((!response.wwwAuthenticate && usedProxy) ||
                           (!response.proxyChallenge.empty() &&
                            response.proxyChallenge == response.wwwAuthenticateValue)))
     {

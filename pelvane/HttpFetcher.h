@@ -77,7 +77,7 @@ private:
     FetchResult perform(const std::string& url, FetchSink* sink, std::uint64_t resumeOffset,
                         const std::string& ifRange, const std::string* postBody,
                         std::chrono::milliseconds limit);
-    FetchResult classify(CURLcode code, const Response& response, bool usedProxyEnv) const;
+    FetchResult classify(CURLcode code, const Response& response, bool usedProxy) const;
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self);
     static size_t onWrite(char* data, size_t size, size_t count, void* self);

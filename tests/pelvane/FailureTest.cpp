@@ -288,6 +288,30 @@ TEST_F(FailureTest, ProxyCredentialsAreUnscrambledAndAWrongPasswordIsReported)
     clearProxyEnvironment();
 }
 
+TEST_F(FailureTest, UpperCaseProxyVariableIsUsedLikeTheProxyDiscoverySeesIt)
+{
+    // libcurl alone ignores HTTP_PROXY; the program's proxy discovery reads
+    // it, so the library must send its requests there too.
+    publish("1.0.0", {{"a.txt", "via upper-case proxy"}});
+    qortest::ServerProcess web({"nginx", "--root", repo()});
+    ASSERT_TRUE(web.started()) << web.failure();
+    const std::string proxyLog = temp() / "proxy.log";
+    qortest::ServerProcess proxy(
+        {"tinyproxy", "--user", "bob", "--password", "Upp3rPw", "--log", proxyLog});
+    ASSERT_TRUE(proxy.started()) << proxy.failure();
+    ::setenv("HTTP_PROXY", proxy.url().c_str(), 1);
+
+    InitOptions options;
+    options.url = web.url();
+    options.userProxy = "bob";
+    options.pswdProxy = scramblePassword("Upp3rPw");
+    const Outcome end = runToEnd(options);
+    clearProxyEnvironment();
+    ASSERT_EQ(end.result, 1) << "api " << end.api << " secondary " << end.secondary;
+    const std::string seen = qortest::readTextFile(proxyLog);
+    EXPECT_NE(seen.find("GET " + web.url() + "/" + PRODUCT), std::string::npos) << seen;
+}
+
 TEST_F(FailureTest, CloseDownloadStopsQuicklyAndKeepsThePartialFile)
 {
     publish("1.0.0", {{"slow.bin", patternData(8 << 20, 12)}});
