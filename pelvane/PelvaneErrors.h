@@ -23,7 +23,7 @@ enum ApiError : std::int32_t
     API_CANCELED = 11,        // closeDownload or closeUpdInter stopped the run
     API_UNKNOWN_VERSION = 12, // downloadUntil/getVersionInfo: no such newer version
     API_BUSY = 13,            // a download is already running
-    API_IN_PROGRESS = 14,     // downloadUntil started; the final outcome is not there yet
+    API_IN_PROGRESS = 14,     // reserved: a running download reads as result 1
     API_INTERNAL = 15         // an unexpected failure inside the library
 };
 

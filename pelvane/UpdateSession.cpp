@@ -301,7 +301,10 @@ std::int32_t UpdateSession::downloadUntil(const char* versionText)
     m_cancel.reset();
     m_progress.begin(clampToInt32(updates.size()),
                      ProgressState::blocksFor(updates.front().totalSize()));
-    m_outcome.failure(API_IN_PROGRESS);
+    // Nothing has failed while the download runs; the job writes the final
+    // outcome before its status leaves 1, so a caller that judges the result
+    // once the status is no longer 1 never sees this one.
+    m_outcome.success();
     try
     {
         auto job = std::make_shared<DownloadJob>(*m_config, std::move(updates), m_progress,

@@ -190,6 +190,9 @@ TEST_F(DownloadTest, ProgressIsExactWhileTheServerHoldsBack)
     EXPECT_EQ(held.currentBlock, 10);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(status().currentBlock, 10) << "no byte arrived, no block may be counted";
+    const Outcome running = outcome();
+    EXPECT_EQ(running.result, 1) << "nothing has failed while the download runs";
+    EXPECT_EQ(running.api, 0);
 
     ASSERT_TRUE(waitForEnd());
     ASSERT_EQ(outcome().result, 1);
