@@ -1,5 +1,7 @@
 #include "pelvane/SafeFiles.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,31 +15,7 @@ namespace pelvane::safefiles
 {
 namespace
 {
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-        {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
+using platform::FileDescriptor;
 struct DirCloser
 {
     void operator()(DIR* dir) const noexcept { ::closedir(dir); }

@@ -1,5 +1,7 @@
 #include "pelvane/Sha256.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -13,6 +15,7 @@ namespace pelvane
 {
 namespace
 {
+using platform::FileDescriptor;
 std::string toHex(const unsigned char* bytes, std::size_t size)
 {
     static const char digits[] = "0123456789abcdef";
@@ -26,24 +29,6 @@ std::string toHex(const unsigned char* bytes, std::size_t size)
     return text;
 }
 
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-        {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 } // namespace
 
 void Sha256::Deleter::operator()(evp_md_ctx_st* context) const noexcept

@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/FileDescriptor.h"
+
 #include "platform/LastError.h"
 
 #include <cerrno>
@@ -32,36 +34,6 @@ bool injectedFault(platform::FileSystem::Operation operation, const std::string&
     platform::setLastError(static_cast<unsigned long>(error));
     return true;
 }
-
-// Closes a file descriptor on every path out of a function.
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-        {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // Closes now and reports the close's own error (a delayed write error
-    // of some file systems shows only there).
-    bool close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 // Closes a directory stream (and its descriptor).
 class DirectoryStream

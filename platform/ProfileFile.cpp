@@ -1,5 +1,7 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/FileDescriptor.h"
+
 #include "platform/LastError.h"
 
 #include <cerrno>
@@ -84,31 +86,6 @@ unsigned long copyCut(const std::wstring& text, wchar_t* buffer, unsigned long b
     buffer[count] = L'\0';
     return static_cast<unsigned long>(count);
 }
-
-// Owns a file descriptor; closes it on every path.
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) noexcept : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const noexcept { return m_fd; }
-    // Closes now so that a failing close (delayed write error) is seen.
-    bool close() noexcept
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 enum class ReadOutcome
 {
