@@ -1,18 +1,20 @@
 // getAppTitle in a process of its own: built once with the version record
 // (the title is computed once, then kept) and once without it (the title
 // stays empty and every use tries again, logging again).
-#include "../updclient/LogCapture.h"
+#include "LogCapture.h"
 #include "app/CQorDownloaderApp.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+using qortest::LogCapture;
+
 namespace
 {
 size_t countMessage(const LogCapture& log, const std::string& level, const std::string& message)
 {
-    const auto lines = log.lines();
+    const auto lines = log.events();
     return static_cast<size_t>(std::count_if(
         lines.begin(), lines.end(),
         [&](const auto& line) { return line.level == level && line.message == message; }));

@@ -144,7 +144,7 @@ TEST(IniFileToolsRead, FileValueOverloadingAnInternalValueIsWarnedInOrder)
     const std::vector<LogEvent> expected = {warn(L"Configuration file overload an internal value"),
                                             warn(L"File: .\\UpdInter.ini"), warn(L"Section: KARVO"),
                                             warn(L"Key: Language"), warn(L"Value: EN")};
-    EXPECT_EQ(log.events(), expected) << qortest::describe(log.events());
+    EXPECT_EQ(logEvents(log), expected) << qortest::describe(logEvents(log));
 }
 
 TEST(IniFileToolsRead, SameValueAsTheInternalOneOrAMissingKeyLogsNothing)
@@ -158,7 +158,7 @@ TEST(IniFileToolsRead, SameValueAsTheInternalOneOrAMissingKeyLogsNothing)
     // a file value that differs from the caller's default is no overload
     writeBytes("QorDownloader.ini", "[UPDATE]\nTarget=/srv/target\n");
     EXPECT_EQ(store.getWstring(OWN_INI_FILE, SECTION_UPDATE, KEY_TARGET, L"dflt"), L"/srv/target");
-    EXPECT_TRUE(log.events().empty()) << qortest::describe(log.events());
+    EXPECT_TRUE(logEvents(log).empty()) << qortest::describe(logEvents(log));
 }
 
 TEST(IniFileToolsRead, EmptyEntryKeepsTheInternalValueAndTracesWithoutValue)
@@ -171,7 +171,7 @@ TEST(IniFileToolsRead, EmptyEntryKeepsTheInternalValueAndTracesWithoutValue)
     const std::vector<LogEvent> expected = {trace(L"Empty value in configuration file"),
                                             trace(L"File: .\\UpdInter.ini"),
                                             trace(L"Section: KARVO"), trace(L"Key: Language")};
-    EXPECT_EQ(log.events(), expected) << qortest::describe(log.events());
+    EXPECT_EQ(logEvents(log), expected) << qortest::describe(logEvents(log));
 
     // an empty entry never replaces the caller's default either
     writeBytes("QorDownloader.ini", "[CONFIG]\nDestPath=\n");
@@ -189,7 +189,7 @@ TEST(IniFileToolsRead, UnreadableFileIsWarnedWithItsErrorAndKeepsTheValue)
         warn(L"Configuration file error during reading: " + std::to_wstring(EISDIR)),
         warn(L"File: .\\UpdInter.ini"), warn(L"Section: KARVO"), warn(L"Key: Language"),
         warn(L"Value: EN")};
-    EXPECT_EQ(log.events(), expected) << qortest::describe(log.events());
+    EXPECT_EQ(logEvents(log), expected) << qortest::describe(logEvents(log));
 }
 
 TEST(IniFileToolsRead, AbsentKeyWithEmptyDefaultIsReportedAsNotFound)
@@ -198,8 +198,8 @@ TEST(IniFileToolsRead, AbsentKeyWithEmptyDefaultIsReportedAsNotFound)
     C_IniFileTools store;
     const LogCapture log;
     EXPECT_EQ(store.getWstring(OWN_INI_FILE, SECTION_PROXY, KEY_USER_PROXY, L""), L"");
-    const std::vector<LogEvent> warnings = eventsAt(log.events(), "WARN");
-    ASSERT_EQ(warnings.size(), 5u) << qortest::describe(log.events());
+    const std::vector<LogEvent> warnings = eventsAt(logEvents(log), "WARN");
+    ASSERT_EQ(warnings.size(), 5u) << qortest::describe(logEvents(log));
     EXPECT_EQ(warnings[0], warn(L"Configuration file error during reading: 2"));
     EXPECT_EQ(warnings[4], warn(L"Value: "));
 }
@@ -248,7 +248,7 @@ TEST(IniFileToolsWrite, WriteTracesItsArgumentsAndCreatesAnOwnerOnlyFile)
     const std::vector<LogEvent> expected = {trace(L"File: .\\QorDownloader.ini"),
                                             trace(L"Section: PROXY"), trace(L"Key: UserProxy"),
                                             trace(L"Value: alice")};
-    EXPECT_EQ(log.events(), expected) << qortest::describe(log.events());
+    EXPECT_EQ(logEvents(log), expected) << qortest::describe(logEvents(log));
 
     struct stat info
     {
@@ -283,7 +283,7 @@ TEST(IniFileToolsWrite, ReadOnlyFileFailsWithWarningsAndKeepsTheOldValue)
         warn(L"Configuration file error during writing: " + std::to_wstring(EACCES)),
         warn(L"File: .\\QorDownloader.ini"), warn(L"Section: PROXY"), warn(L"Key: UserProxy"),
         warn(L"Value: bob")};
-    EXPECT_EQ(eventsAt(log.events(), "WARN"), expected) << qortest::describe(log.events());
+    EXPECT_EQ(eventsAt(logEvents(log), "WARN"), expected) << qortest::describe(logEvents(log));
     EXPECT_EQ(store.getWstring(OWN_INI_FILE, SECTION_PROXY, KEY_USER_PROXY, L""), L"alice");
 }
 
@@ -340,7 +340,7 @@ TEST(IniFileToolsMode, NoOwnFileMeansNetworkModeLoggedOnce)
         const LogCapture log;
         C_IniFileTools first;
         C_IniFileTools second;
-        check.events(eventsAt(log.events(), "INFO"), {info(L"Network mode: NETWORK")},
+        check.events(eventsAt(logEvents(log), "INFO"), {info(L"Network mode: NETWORK")},
                      "mode events");
         check.equal(internalValue(KEY_APPLICATION), std::wstring(L"0_NETWORK_0_EN"), "Application");
     });
@@ -353,9 +353,9 @@ TEST(IniFileToolsMode, EmptyModeEntryIsNetworkMode)
         writeBytes("QorDownloader.ini", "[CONFIG]\nMode=\n");
         const LogCapture log;
         C_IniFileTools store;
-        check.events(eventsAt(log.events(), "INFO"), {info(L"Network mode: NETWORK")},
+        check.events(eventsAt(logEvents(log), "INFO"), {info(L"Network mode: NETWORK")},
                      "mode events");
-        check.events(eventsAt(log.events(), "TRACE"),
+        check.events(eventsAt(logEvents(log), "TRACE"),
                      {trace(L"Empty value in configuration file"),
                       trace(L"File: .\\QorDownloader.ini"), trace(L"Section: CONFIG"),
                       trace(L"Key: Mode")},
@@ -377,7 +377,7 @@ TEST(IniFileToolsMode, EachRunModeSelectsItsOwnPassword)
         writeBytes("QorDownloader.ini", "[CONFIG]\nMode=TEST\n");
         const LogCapture log;
         C_IniFileTools store;
-        check.events(eventsAt(log.events(), "INFO"), {info(L"Test mode")}, "mode events");
+        check.events(eventsAt(logEvents(log), "INFO"), {info(L"Test mode")}, "mode events");
         check.equal(internalValue(KEY_APPLICATION), std::wstring(L"0_TEST_0_EN"), "Application");
         saveText(sharedFolder() / "test", internalValue(KEY_NOTES_PSWD));
     });
@@ -386,7 +386,7 @@ TEST(IniFileToolsMode, EachRunModeSelectsItsOwnPassword)
         writeBytes("QorDownloader.ini", "[CONFIG]\nMode=FIELDTEST\n");
         const LogCapture log;
         C_IniFileTools store;
-        check.events(eventsAt(log.events(), "INFO"), {info(L"Field test mode")}, "mode events");
+        check.events(eventsAt(logEvents(log), "INFO"), {info(L"Field test mode")}, "mode events");
         check.equal(internalValue(KEY_APPLICATION), std::wstring(L"0_FIELDTEST_0_EN"),
                     "Application");
         saveText(sharedFolder() / "fieldtest", internalValue(KEY_NOTES_PSWD));
@@ -397,7 +397,7 @@ TEST(IniFileToolsMode, EachRunModeSelectsItsOwnPassword)
         writeBytes("QorDownloader.ini", "[CONFIG]\nMode=fieldtest\n");
         const LogCapture log;
         C_IniFileTools store;
-        check.events(eventsAt(log.events(), "INFO"), {info(L"Network mode: fieldtest")},
+        check.events(eventsAt(logEvents(log), "INFO"), {info(L"Network mode: fieldtest")},
                      "mode events");
         check.equal(internalValue(KEY_APPLICATION), std::wstring(L"0_fieldtest_0_EN"),
                     "Application");
@@ -426,7 +426,7 @@ TEST(IniFileToolsMode, FirstConstructionFixesTheModeForTheProcess)
         C_IniFileTools first;
         writeBytes("QorDownloader.ini", "[CONFIG]\nMode=FIELDTEST\n");
         C_IniFileTools second;
-        check.events(eventsAt(log.events(), "INFO"), {info(L"Test mode")}, "mode events");
+        check.events(eventsAt(logEvents(log), "INFO"), {info(L"Test mode")}, "mode events");
         check.equal(internalValue(KEY_APPLICATION), std::wstring(L"0_TEST_0_EN"), "Application");
         // the file is read afresh, the table is not
         check.equal(second.getWstring(OWN_INI_FILE, SECTION_CONFIG, KEY_MODE, L""),
@@ -449,7 +449,7 @@ TEST(IniFileToolsMode, ConcurrentFirstConstructionsBuildTheTableOnce)
         }
         for (std::thread& thread : threads)
             thread.join();
-        check.events(eventsAt(log.events(), "INFO"), {info(L"Test mode")}, "mode events");
+        check.events(eventsAt(logEvents(log), "INFO"), {info(L"Test mode")}, "mode events");
         for (const std::wstring& application : applications)
             check.equal(application, std::wstring(L"0_TEST_0_EN"), "Application on every thread");
     });
@@ -466,6 +466,6 @@ TEST(IniFileToolsMode, HostileModeValueIsCutAndHarmless)
         // cut again, nor reported as overloaded, when UpdInter.ini lacks it
         check.equal(internalValue(KEY_APPLICATION), L"0_" + std::wstring(1023, L'M') + L"_0_EN",
                     "Application");
-        check.events(eventsAt(log.events(), "WARN"), {}, "warnings");
+        check.events(eventsAt(logEvents(log), "WARN"), {}, "warnings");
     });
 }

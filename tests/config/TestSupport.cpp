@@ -1,7 +1,5 @@
 #include "tests/config/TestSupport.h"
 
-#include "logging/AppLogger.h"
-
 #include <log4cxx/helpers/transcoder.h>
 
 #include <cstdlib>
@@ -12,8 +10,6 @@
 
 namespace qortest
 {
-IMPLEMENT_LOG4CXX_OBJECT(CapturingAppender)
-
 TempWorkDir::TempWorkDir() : m_previous(std::filesystem::current_path())
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "qorcfg-XXXXXX").string();
@@ -50,41 +46,16 @@ std::string readBytes(const std::filesystem::path& file)
     return content.str();
 }
 
-std::vector<LogEvent> CapturingAppender::events() const
+std::vector<LogEvent> logEvents(const LogCapture& log)
 {
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_events;
-}
-
-void CapturingAppender::clear()
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    m_events.clear();
-}
-
-void CapturingAppender::append(const ::log4cxx::spi::LoggingEventPtr& event,
-                               ::log4cxx::helpers::Pool&)
-{
-    std::wstring text;
-    ::log4cxx::helpers::Transcoder::encode(event->getMessage(), text);
-    const std::string level = event->getLevel()->toString(); // UTF-8 log strings
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    m_events.push_back(LogEvent{level, text});
-}
-
-LogCapture::LogCapture() : m_appender(std::make_shared<CapturingAppender>())
-{
-    const ::log4cxx::LoggerPtr& logger = appLogger();
-    m_previousLevel = logger->getLevel();
-    logger->setLevel(::log4cxx::Level::getTrace());
-    logger->addAppender(m_appender);
-}
-
-LogCapture::~LogCapture()
-{
-    const ::log4cxx::LoggerPtr& logger = appLogger();
-    logger->removeAppender(m_appender);
-    logger->setLevel(m_previousLevel);
+    std::vector<LogEvent> result;
+    for (const CapturedEvent& event : log.events())
+    {
+        std::wstring text;
+        ::log4cxx::helpers::Transcoder::encode(event.message, text);
+        result.push_back(LogEvent{event.level, text});
+    }
+    return result;
 }
 
 std::string describe(const std::vector<LogEvent>& events)

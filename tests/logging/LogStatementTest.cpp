@@ -1,6 +1,6 @@
 // The form of a log statement: level check first, narrow or wide message,
 // the statement's own location.
-#include "CapturingAppender.h"
+#include "LogCapture.h"
 
 #include "logging/AppLogger.h"
 

@@ -1,6 +1,6 @@
 // The appender as the XML configuration creates it: its File option is a
 // conversion pattern rendered when the file is opened.
-#include "CapturingAppender.h"
+#include "LogCapture.h"
 
 #include "logging/AppLogger.h"
 #include "logging/QorDwnlFileAppender.h"

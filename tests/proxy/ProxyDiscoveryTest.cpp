@@ -93,7 +93,7 @@ Discovery discover(const std::wstring& callerValue = L"")
     Discovery discovery{false, callerValue, {}};
     C_Proxy proxy;
     discovery.result = proxy.getProxyConfiguration(discovery.proxy);
-    discovery.events = log.events();
+    discovery.events = logEvents(log);
     return discovery;
 }
 

@@ -1,6 +1,6 @@
 // File versions read from ELF version notes, and the program's string table.
-#include "CapturingAppender.h"
 #include "ElfImage.h"
+#include "LogCapture.h"
 #include "TempFolder.h"
 
 #include "platform/ExecutablePath.h"

@@ -1,6 +1,6 @@
 // Strings of another module: the system module's button captions come from
 // the toolkit; any other module must be there to be read.
-#include "CapturingAppender.h"
+#include "LogCapture.h"
 #include "TempFolder.h"
 
 #include "platform/ExecutablePath.h"

@@ -1,5 +1,5 @@
 // Wide <-> narrow text in the locale's character set, both ways the same.
-#include "CapturingAppender.h"
+#include "LogCapture.h"
 
 #include "tools/UnicodeFile.h"
 

@@ -17,6 +17,7 @@
 #include <string>
 
 namespace fs = std::filesystem;
+using qortest::LogCapture;
 
 namespace
 {
@@ -41,7 +42,7 @@ int variantOf(const UpdInterFct& binding)
 size_t countLevel(const LogCapture& log, const std::string& level)
 {
     size_t count = 0;
-    for (const CapturedLine& line : log.lines())
+    for (const qortest::CapturedEvent& line : log.events())
     {
         count += line.level == level ? 1u : 0u;
     }
@@ -105,9 +106,9 @@ TEST_F(UpdInterFctTest, LoadsALibraryWithAllNineEntryPointsAndFreesIt)
     binding.getVersionCount(&count);
     EXPECT_EQ(count, 1) << "getVersionCount must be bound to its own export";
 
-    ASSERT_EQ(log.lines().size(), 1u) << log.text();
-    EXPECT_EQ(log.lines()[0].level, "INFO");
-    EXPECT_EQ(log.lines()[0].message, std::string("Update client library: ") + FAKE_FULL_PATH);
+    ASSERT_EQ(log.events().size(), 1u) << log.text();
+    EXPECT_EQ(log.events()[0].level, "INFO");
+    EXPECT_EQ(log.events()[0].message, std::string("Update client library: ") + FAKE_FULL_PATH);
 
     EXPECT_TRUE(binding.freeLibrary());
     EXPECT_FALSE(binding.isLoaded());
@@ -137,7 +138,7 @@ TEST_F(UpdInterFctTest, LibraryLackingOneExportIsNotKeptLoaded)
     EXPECT_FALSE(isLoadedInProcess(FAKE_EIGHT_PATH));
     EXPECT_EQ(binding.downloadUntil, nullptr);
 
-    const auto lines = log.lines();
+    const auto lines = log.events();
     ASSERT_EQ(lines.size(), 2u) << log.text();
     EXPECT_EQ(lines[1].level, "ERROR");
     EXPECT_EQ(lines[1].message, "GetProcAddress error");
@@ -153,7 +154,7 @@ TEST_F(UpdInterFctTest, MissingLibraryLogsLoadLibraryErrorAndItsReason)
 
     EXPECT_FALSE(binding.initAndLoadLibrary());
     EXPECT_FALSE(binding.isLoaded());
-    const auto lines = log.lines();
+    const auto lines = log.events();
     ASSERT_EQ(lines.size(), 3u) << log.text();
     EXPECT_EQ(lines[1].level, "ERROR");
     EXPECT_EQ(lines[1].message, "LoadLibrary error: 126");
@@ -179,7 +180,7 @@ TEST_F(UpdInterFctTest, FreeLibraryWithNothingLoadedReturnsTrueAndLogsNothing)
     LogCapture log;
     UpdInterFct binding;
     EXPECT_TRUE(binding.freeLibrary());
-    EXPECT_TRUE(log.lines().empty()) << log.text();
+    EXPECT_TRUE(log.events().empty()) << log.text();
 }
 
 TEST_F(UpdInterFctTest, WithoutTheKeyTheDefaultNameIsUsed)
@@ -188,8 +189,8 @@ TEST_F(UpdInterFctTest, WithoutTheKeyTheDefaultNameIsUsed)
     LogCapture log;
     UpdInterFct binding;
     binding.initAndLoadLibrary();
-    ASSERT_FALSE(log.lines().empty());
-    EXPECT_EQ(log.lines()[0].message, "Update client library: libPelvane.so");
+    ASSERT_FALSE(log.events().empty());
+    EXPECT_EQ(log.events()[0].message, "Update client library: libPelvane.so");
 }
 
 TEST_F(UpdInterFctTest, PlainNameIsLookedForBesideTheExecutableFirst)

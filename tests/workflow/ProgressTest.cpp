@@ -149,7 +149,7 @@ TEST_F(ProgressTest, MissingCountsLeaveTheBarAndAreLogged)
     dlg->setPos(300);
     EXPECT_TRUE(dlg->getStatusAuto());
     EXPECT_EQ(300, bar());
-    EXPECT_TRUE(log.missingInOrder({"WARN NbUpdate: 2", "WARN NbBlock: 0"}).empty()) << log.dump();
+    EXPECT_TRUE(log.missingInOrder({"WARN NbUpdate: 2", "WARN NbBlock: 0"}).empty()) << log.text();
 }
 
 TEST_F(ProgressTest, HugeCountsClampAtTheEnd)
@@ -168,7 +168,7 @@ TEST_F(ProgressTest, ResultOtherThanOneLogsTheThreeErrorCodes)
     EXPECT_TRUE(log.missingInOrder({"WARN APIErrorCode: -7", "WARN PrimaryErrorCode: 22",
                                     "WARN SecondaryErrorCode: 33"})
                     .empty())
-        << log.dump();
+        << log.text();
 }
 
 TEST_F(ProgressTest, WithoutLibraryThePollReportsNothingRunning)

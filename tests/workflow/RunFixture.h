@@ -78,7 +78,7 @@ protected:
     std::string missing(const std::vector<std::string>& expected) const
     {
         const std::string gap = log.missingInOrder(expected);
-        return gap.empty() ? "" : "missing in order: " + gap + "\n" + log.dump();
+        return gap.empty() ? "" : "missing in order: " + gap + "\n" + log.text();
     }
 
     void clickCancel()

@@ -1,12 +1,8 @@
 #include "WorkflowTestSupport.h"
 
-#include "logging/AppLogger.h"
 #include "platform/MessageBox.h"
 
 #include <gtest/gtest.h>
-#include <log4cxx/appenderskeleton.h>
-#include <log4cxx/level.h>
-#include <log4cxx/spi/loggingevent.h>
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/msgdlg.h>
@@ -76,128 +72,9 @@ void TestFolder::makeDir(const std::string& name) const
     fs::create_directories(fs::path(m_path) / name);
 }
 
-struct LogCapture::Sink
+LogCapture::LogCapture()
 {
-    std::mutex mutex;
-    std::vector<std::string> lines;
-};
-
-namespace
-{
-class CaptureAppender : public log4cxx::AppenderSkeleton
-{
-public:
-    explicit CaptureAppender(std::shared_ptr<LogCapture::Sink> sink) : m_sink(std::move(sink)) {}
-    void close() override {}
-    bool requiresLayout() const override { return false; }
-
-protected:
-    void append(const log4cxx::spi::LoggingEventPtr& event, log4cxx::helpers::Pool&) override
-    {
-        std::lock_guard<std::mutex> lock(m_sink->mutex);
-        m_sink->lines.push_back(event->getLevel()->toString() + " " + event->getMessage());
-        if (std::getenv("WFTEST_ECHO_LOG") != nullptr)
-        {
-            std::fprintf(stderr, "%s\n", m_sink->lines.back().c_str());
-        }
-    }
-
-private:
-    std::shared_ptr<LogCapture::Sink> m_sink;
-};
-
-log4cxx::AppenderPtr& captureAppender()
-{
-    static log4cxx::AppenderPtr appender;
-    return appender;
-}
-} // namespace
-
-LogCapture::LogCapture() : m_sink(std::make_shared<Sink>())
-{
-    const log4cxx::LoggerPtr& logger = appLogger();
-    logger->setLevel(log4cxx::Level::getAll());
-    captureAppender() = std::make_shared<CaptureAppender>(m_sink);
-    captureAppender()->setName(LOG4CXX_STR("wftest-capture"));
-    logger->addAppender(captureAppender());
-}
-
-LogCapture::~LogCapture()
-{
-    appLogger()->removeAppender(captureAppender());
-    captureAppender().reset();
-}
-
-std::vector<std::string> LogCapture::lines() const
-{
-    std::lock_guard<std::mutex> lock(m_sink->mutex);
-    return m_sink->lines;
-}
-
-bool LogCapture::contains(const std::string& line) const
-{
-    for (const auto& candidate : lines())
-    {
-        if (candidate == line)
-        {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool LogCapture::containsPrefix(const std::string& prefix) const
-{
-    for (const auto& candidate : lines())
-    {
-        if (candidate.rfind(prefix, 0) == 0)
-        {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string LogCapture::missingInOrder(const std::vector<std::string>& expected) const
-{
-    const auto all = lines();
-    std::size_t at = 0;
-    for (const auto& wanted : expected)
-    {
-        const bool isPrefix = !wanted.empty() && wanted.back() == '*';
-        const std::string text = isPrefix ? wanted.substr(0, wanted.size() - 1) : wanted;
-        bool found = false;
-        for (; at < all.size(); ++at)
-        {
-            if (isPrefix ? all[at].rfind(text, 0) == 0 : all[at] == text)
-            {
-                found = true;
-                ++at;
-                break;
-            }
-        }
-        if (!found)
-        {
-            return wanted;
-        }
-    }
-    return "";
-}
-
-void LogCapture::clear()
-{
-    std::lock_guard<std::mutex> lock(m_sink->mutex);
-    m_sink->lines.clear();
-}
-
-std::string LogCapture::dump() const
-{
-    std::string text;
-    for (const auto& line : lines())
-    {
-        text += line + "\n";
-    }
-    return text;
+    echoToStderr(std::getenv("WFTEST_ECHO_LOG") != nullptr);
 }
 
 PromptAnswers::PromptAnswers(Answer answer) : m_answer(std::move(answer))

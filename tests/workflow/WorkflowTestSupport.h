@@ -1,16 +1,17 @@
 // Shared pieces of the dialog tests: a private working folder with the two
-// INI files, the fake update-client library's script and journal, a log4cxx
-// appender that keeps every line, a modal-dialog hook that answers prompts,
+// INI files, the fake update-client library's script and journal, a capture
+// of every log line, a modal-dialog hook that answers prompts,
 // and a capped run of the download dialog.
 #pragma once
 
 #include "workflow/CQorDownloaderDlg.h"
 
+#include "LogCapture.h"
+
 #include <wx/modalhook.h>
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,25 +36,12 @@ private:
     std::string m_previousDir;
 };
 
-// Everything the "QorDownloader" logger emits, as "LEVEL message".
-class LogCapture
+// Everything the "QorDownloader" logger emits, also echoed to stderr when
+// WFTEST_ECHO_LOG is set.
+class LogCapture : public qortest::LogCapture
 {
 public:
     LogCapture();
-    ~LogCapture();
-    std::vector<std::string> lines() const;
-    bool contains(const std::string& line) const;
-    bool containsPrefix(const std::string& prefix) const;
-    // empty when the lines (exact, or prefixes ending in "*") come in order;
-    // otherwise what was missing
-    std::string missingInOrder(const std::vector<std::string>& expected) const;
-    std::string dump() const;
-    void clear();
-
-    struct Sink;
-
-private:
-    std::shared_ptr<Sink> m_sink;
 };
 
 // Answers modal dialogs. The answer function returns a wx id (wxID_YES...)
