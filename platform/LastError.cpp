@@ -9,9 +9,15 @@ thread_local unsigned long t_lastError = 0;
 
 namespace platform
 {
-unsigned long getLastError() noexcept { return t_lastError; }
+unsigned long getLastError() noexcept
+{
+    return t_lastError;
+}
 
-void setLastError(unsigned long code) noexcept { t_lastError = code; }
+void setLastError(unsigned long code) noexcept
+{
+    t_lastError = code;
+}
 
 bool failWithErrno() noexcept
 {

@@ -8,29 +8,31 @@
 
 #include <cstdint>
 
-extern "C" {
+extern "C"
+{
 
-using PFN_initUpdInterEx = std::int32_t (*)(
-    const char* key, const char* productCode, const char* statsUrl, std::int32_t keepArchives,
-    const char* extract, const char* target, const char* flagFile, const char* userProxy,
-    const char* pswdProxy, const char* url, const char* notesPswd, const char* application,
-    const char* language, const char* version, std::int32_t connectTimeoutMs,
-    std::int32_t stallTimeoutMs, const char* reserved1, const char* reserved2);
-using PFN_closeUpdInter = std::int32_t (*)();
-using PFN_getVersionCount = std::int32_t (*)(std::int32_t* count);
-using PFN_getVersionInfo = std::int32_t (*)(std::int32_t index, char* version,
-                                            std::int32_t versionCapacity, char* notes,
-                                            std::int32_t notesCapacity, std::int32_t* fileCount,
-                                            std::int32_t* sizeKiB, std::int32_t* updateCount);
-using PFN_downloadUntil = std::int32_t (*)(const char* version);
-using PFN_closeDownload = std::int32_t (*)();
-using PFN_getStatusUpdInter = std::int32_t (*)(std::int32_t* status, std::int32_t* nbUpdate,
-                                               std::int32_t* currentUpdate, std::int32_t* nbBlock,
-                                               std::int32_t* currentBlock);
-using PFN_getResultUpdInter = std::int32_t (*)(std::int32_t* result);
-using PFN_getResultUpdInterEx = std::int32_t (*)(std::int32_t* apiErrorCode,
-                                                 std::int32_t* primaryErrorCode,
-                                                 std::int32_t* secondaryErrorCode);
+    using PFN_initUpdInterEx = std::int32_t (*)(
+        const char* key, const char* productCode, const char* statsUrl, std::int32_t keepArchives,
+        const char* extract, const char* target, const char* flagFile, const char* userProxy,
+        const char* pswdProxy, const char* url, const char* notesPswd, const char* application,
+        const char* language, const char* version, std::int32_t connectTimeoutMs,
+        std::int32_t stallTimeoutMs, const char* reserved1, const char* reserved2);
+    using PFN_closeUpdInter = std::int32_t (*)();
+    using PFN_getVersionCount = std::int32_t (*)(std::int32_t* count);
+    using PFN_getVersionInfo = std::int32_t (*)(std::int32_t index, char* version,
+                                                std::int32_t versionCapacity, char* notes,
+                                                std::int32_t notesCapacity, std::int32_t* fileCount,
+                                                std::int32_t* sizeKiB, std::int32_t* updateCount);
+    using PFN_downloadUntil = std::int32_t (*)(const char* version);
+    using PFN_closeDownload = std::int32_t (*)();
+    using PFN_getStatusUpdInter = std::int32_t (*)(std::int32_t* status, std::int32_t* nbUpdate,
+                                                   std::int32_t* currentUpdate,
+                                                   std::int32_t* nbBlock,
+                                                   std::int32_t* currentBlock);
+    using PFN_getResultUpdInter = std::int32_t (*)(std::int32_t* result);
+    using PFN_getResultUpdInterEx = std::int32_t (*)(std::int32_t* apiErrorCode,
+                                                     std::int32_t* primaryErrorCode,
+                                                     std::int32_t* secondaryErrorCode);
 
 } // extern "C"
 
