@@ -3,55 +3,18 @@
 //   pelvane_bench cancel   LIB URL EXTRACT TARGET  -> closeDownload to status 0
 //   pelvane_bench status   LIB                     -> cost of one getStatusUpdInter
 // The repository must hold product BENCH, channel APP/EN, key benchkey.
-#include "updclient/UpdInterApi.h"
+#include "tests/pelvane/PelvaneLibrary.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <dlfcn.h>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
 
 namespace
 {
-struct Library
-{
-    PFN_initUpdInterEx init = nullptr;
-    PFN_getVersionCount count = nullptr;
-    PFN_getVersionInfo info = nullptr;
-    PFN_downloadUntil download = nullptr;
-    PFN_closeDownload closeDownload = nullptr;
-    PFN_getStatusUpdInter status = nullptr;
-    PFN_getResultUpdInter result = nullptr;
-    PFN_getResultUpdInterEx resultEx = nullptr;
-    PFN_closeUpdInter close = nullptr;
-};
-
-template <typename Pointer> void resolve(void* handle, const char* name, Pointer& pointer)
-{
-    pointer = reinterpret_cast<Pointer>(::dlsym(handle, name));
-}
-
-bool load(const char* path, Library& lib)
-{
-    void* handle = ::dlopen(path, RTLD_NOW);
-    if (handle == nullptr)
-    {
-        std::fprintf(stderr, "dlopen: %s\n", ::dlerror());
-        return false;
-    }
-    resolve(handle, "initUpdInterEx", lib.init);
-    resolve(handle, "getVersionCount", lib.count);
-    resolve(handle, "getVersionInfo", lib.info);
-    resolve(handle, "downloadUntil", lib.download);
-    resolve(handle, "closeDownload", lib.closeDownload);
-    resolve(handle, "getStatusUpdInter", lib.status);
-    resolve(handle, "getResultUpdInter", lib.result);
-    resolve(handle, "getResultUpdInterEx", lib.resultEx);
-    resolve(handle, "closeUpdInter", lib.close);
-    return lib.close != nullptr && lib.init != nullptr;
-}
+using Library = pelvanetest::PelvaneLibrary;
 
 double peakRssMiB()
 {
@@ -63,31 +26,31 @@ double peakRssMiB()
 std::int32_t statusOf(const Library& lib)
 {
     std::int32_t s = 0, a = -1, b = -1, c = -1, d = -1;
-    lib.status(&s, &a, &b, &c, &d);
+    lib.getStatusUpdInter(&s, &a, &b, &c, &d);
     return s;
 }
 
 bool start(const Library& lib, const char* url, const char* extract, const char* target)
 {
-    lib.init("benchkey", "BENCH", "", 1, extract, target, "", "", "", url, "", "APP", "EN", "",
-             30000, 30000, "", "");
+    lib.initUpdInterEx("benchkey", "BENCH", "", 1, extract, target, "", "", "", url, "", "APP",
+                       "EN", "", 30000, 30000, "", "");
     std::int32_t count = -1;
-    lib.count(&count);
+    lib.getVersionCount(&count);
     char version[1024] = {};
     char notes[4096] = {};
     std::int32_t files = 0, kib = 0, updates = 0;
-    lib.info(0, version, 1023, notes, 4095, &files, &kib, &updates);
+    lib.getVersionInfo(0, version, 1023, notes, 4095, &files, &kib, &updates);
     std::int32_t result = 0;
-    lib.result(&result);
+    lib.getResultUpdInter(&result);
     if (count < 1 || result != 1)
     {
         std::int32_t api = 0, primary = 0, secondary = 0;
-        lib.resultEx(&api, &primary, &secondary);
+        lib.getResultUpdInterEx(&api, &primary, &secondary);
         std::fprintf(stderr, "no update found: api %d primary %d secondary %d\n", api, primary,
                      secondary);
         return false;
     }
-    lib.download(version);
+    lib.downloadUntil(version);
     return true;
 }
 } // namespace
@@ -101,9 +64,10 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string mode = argv[1];
-    Library lib;
-    if (!load(argv[2], lib))
+    const Library lib = Library::load(argv[2]);
+    if (!lib.error.empty())
     {
+        std::fprintf(stderr, "%s: %s\n", argv[2], lib.error.c_str());
         return 2;
     }
     if (mode == "status")
@@ -144,7 +108,7 @@ int main(int argc, char** argv)
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked)
                 .count();
         std::printf("closeDownload to status 0: %.1f ms\n", ms);
-        lib.close();
+        lib.closeUpdInter();
         return 0;
     }
     // while it downloads, the poll is measured under load too
@@ -165,10 +129,10 @@ int main(int argc, char** argv)
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     std::int32_t result = 0;
-    lib.result(&result);
+    lib.getResultUpdInter(&result);
     std::int32_t api = 0, primary = 0, secondary = 0;
-    lib.resultEx(&api, &primary, &secondary);
-    lib.close();
+    lib.getResultUpdInterEx(&api, &primary, &secondary);
+    lib.closeUpdInter();
     std::printf("result %d (api %d): %.3f s, peak RSS %.1f MiB, slowest status poll %.1f us\n",
                 result, api, seconds, peakRssMiB(), worstPollNs / 1000.0);
     return result == 1 ? 0 : 1;

@@ -22,7 +22,9 @@ struct PelvaneLibrary
     void* handle = nullptr;
     std::string error;
 
-    // Loaded once per process; stays loaded.
+    // The library at path; error names what failed. It stays loaded.
+    static PelvaneLibrary load(const char* path);
+    // The built library, loaded once per process.
     static PelvaneLibrary& instance();
 };
 } // namespace pelvanetest
