@@ -1,5 +1,8 @@
 #include "pelvane/DownloadJob.h"
 
+#include "pelvane/BaseStore.h"
+#include "pelvane/ChunkedUpdate.h"
+
 #include "pelvane/FileDownloader.h"
 #include "pelvane/PelvaneErrors.h"
 #include "pelvane/PelvaneLog.h"
@@ -7,6 +10,7 @@
 #include "pelvane/StatsReport.h"
 #include "pelvane/TargetAssembler.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -26,11 +30,18 @@ FetchResult DownloadJob::downloadUpdates()
     std::filesystem::create_directories(m_config.extract, created);
     HttpFetcher fetcher(m_config.transfer, m_cancel);
     FileDownloader downloader(fetcher, m_cancel);
+    ChunkedUpdate plan(m_config, m_updates, fetcher, m_cancel);
+    if (FetchResult prepared = plan.prepare(); !prepared.ok())
+    {
+        return prepared;
+    }
     for (std::size_t index = 0; index < m_updates.size(); ++index)
     {
         const ManifestVersion& update = m_updates[index];
+        // the blocks of an update count the bytes it takes from the network
+        std::uint64_t planned = plan.plannedBytes(index);
         m_progress.setUpdate(static_cast<std::int32_t>(index + 1),
-                             ProgressState::blocksFor(update.totalSize()));
+                             ProgressState::blocksFor(planned));
         PELVANE_LOG_INFO("Downloading update " << index + 1 << "/" << m_updates.size() << ": "
                                                << update.number.text());
         const std::string folder = m_config.versionFolder(update.number);
@@ -43,23 +54,37 @@ FetchResult DownloadJob::downloadUpdates()
             return failed;
         }
         std::uint64_t bytesOfEarlierFiles = 0;
-        for (const ManifestFile& file : update.files)
+        for (std::size_t f = 0; f < update.files.size(); ++f)
         {
-            const auto progress = [&](std::uint64_t bytesOfFile)
-            { m_progress.setBytesDone(bytesOfEarlierFiles + bytesOfFile); };
-            FetchResult result = downloader.download(m_config.fileUrl(update.number, file.path),
-                                                     folder, file, progress);
+            const ManifestFile& file = update.files[f];
+            if (plan.superseded(index, f))
+            {
+                continue;
+            }
+            std::uint64_t bytesOfThisFile = plan.plannedBytes(index, f);
+            const auto progress = [&](std::uint64_t bytesOfFile) {
+                m_progress.setBytesDone(bytesOfEarlierFiles +
+                                        std::min(bytesOfFile, bytesOfThisFile));
+            };
+            const auto extra = [&](std::uint64_t bytes)
+            {
+                bytesOfThisFile += bytes;
+                planned += bytes;
+                m_progress.setBlockCount(ProgressState::blocksFor(planned));
+            };
+            FetchResult result = plan.download(index, f, downloader, progress, extra);
             if (!result.ok())
             {
                 PELVANE_LOG_ERROR("Download of " << file.path
                                                  << " failed: " << apiErrorName(result.apiError));
                 return result;
             }
-            bytesOfEarlierFiles += file.size;
+            bytesOfEarlierFiles += bytesOfThisFile;
             m_progress.setBytesDone(bytesOfEarlierFiles);
         }
-        m_progress.setBlock(ProgressState::blocksFor(update.totalSize()));
+        m_progress.setBlock(ProgressState::blocksFor(planned));
     }
+    m_placed = plan.placedUpdates();
     return {};
 }
 
@@ -88,7 +113,7 @@ FetchResult DownloadJob::finish()
 {
     std::vector<const ManifestVersion*> versions;
     std::vector<std::string> folders;
-    for (const ManifestVersion& update : m_updates)
+    for (const ManifestVersion& update : m_placed)
     {
         versions.push_back(&update);
         folders.push_back(m_config.versionFolder(update.number));
@@ -118,6 +143,16 @@ FetchResult DownloadJob::finish()
         }
     }
     writeFlagFile();
+    std::vector<std::string> paths;
+    for (const ManifestVersion& update : m_placed)
+    {
+        for (const ManifestFile& file : update.files)
+        {
+            paths.push_back(file.path);
+        }
+    }
+    BaseStore(m_config.productCode, m_config.channelName())
+        .keep(m_config.target, paths, m_updates.back().number.text(), m_cancel);
     return result;
 }
 

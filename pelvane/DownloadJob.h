@@ -29,6 +29,7 @@ private:
 
     UpdateConfig m_config;
     std::vector<ManifestVersion> m_updates; // ascending
+    std::vector<ManifestVersion> m_placed;  // the updates less the files later ones replace
     ProgressState& m_progress;
     OutcomeState& m_outcome;
     CancelToken& m_cancel;

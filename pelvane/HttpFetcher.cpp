@@ -111,6 +111,7 @@ struct HttpFetcher::Response
     FetchSink* sink = nullptr;
     std::uint64_t resumeOffset = 0;
     bool fileScheme = false;
+    bool explicitRanges = false; // fetchRanges: the sink judges the answer
     // per answer, reset at every status line
     long status = 0;
     std::string etag;
@@ -214,6 +215,10 @@ size_t HttpFetcher::onHeader(char* data, size_t size, size_t count, void* self)
             response.contentRangeStart = std::strtoll(value.c_str() + 6, nullptr, 10);
         }
     }
+    if (response.sink != nullptr)
+    {
+        response.sink->header(line);
+    }
     return size * count;
 }
 
@@ -238,7 +243,7 @@ size_t HttpFetcher::onWrite(char* data, size_t size, size_t count, void* self)
             return response.discarded > MAX_DISCARDED_BODY ? 0 : total;
         }
         std::uint64_t offset = 0;
-        if (partial)
+        if (partial && !response.explicitRanges)
         {
             if (response.resumeOffset == 0 ||
                 response.contentRangeStart != static_cast<std::int64_t>(response.resumeOffset))
@@ -263,6 +268,15 @@ FetchResult HttpFetcher::fetch(const std::string& url, FetchSink& sink, std::uin
                                const std::string& ifRange)
 {
     return perform(url, &sink, resumeOffset, ifRange, nullptr, std::chrono::milliseconds(0));
+}
+
+FetchResult HttpFetcher::fetchRanges(const std::string& url, const std::string& ranges,
+                                     FetchSink& sink)
+{
+    m_ranges = ranges;
+    const FetchResult result = perform(url, &sink, 0, {}, nullptr, std::chrono::milliseconds(0));
+    m_ranges.clear();
+    return result;
 }
 
 FetchResult HttpFetcher::fetchText(const std::string& url, std::size_t maxBytes, std::string& text)
@@ -318,6 +332,7 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     response.sink = sink;
     response.resumeOffset = resumeOffset;
     response.fileScheme = startsWithNoCase(url, "file:");
+    response.explicitRanges = !m_ranges.empty();
     response.lastActivity = std::chrono::steady_clock::now();
     m_response = &response;
 
@@ -326,8 +341,10 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     // rules; no_proxy is still honoured by libcurl.
     const std::string proxy = proxyFor(url);
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
-    const std::string range = std::to_string(resumeOffset) + "-";
-    curl_easy_setopt(easy, CURLOPT_RANGE, resumeOffset > 0 ? range.c_str() : nullptr);
+    const std::string range =
+        response.explicitRanges ? m_ranges : std::to_string(resumeOffset) + "-";
+    curl_easy_setopt(easy, CURLOPT_RANGE,
+                     resumeOffset > 0 || response.explicitRanges ? range.c_str() : nullptr);
     CurlHeaderList headers;
     if (resumeOffset > 0 && !ifRange.empty())
     {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace pelvane
 {
@@ -36,6 +37,9 @@ public:
                       const std::string& lastModified) = 0;
     // Returns 0, an errno, or TOO_LONG when the body exceeds what is expected.
     virtual int write(const char* data, std::size_t size) = 0;
+    // Every header line of every answer, status lines included, for sinks
+    // that need more than the validators (a multi-range answer's boundary).
+    virtual void header(std::string_view line) { (void)line; }
 };
 
 struct FetchResult
@@ -66,6 +70,10 @@ public:
     // whole (200); the sink learns which through start().
     FetchResult fetch(const std::string& url, FetchSink& sink, std::uint64_t resumeOffset = 0,
                       const std::string& ifRange = {});
+    // Asks for the byte ranges `ranges` ("0-99,200-299"). The sink gets the
+    // body of a 200 or 206 as it comes (start() with offset 0) and reads the
+    // header lines to tell a whole answer, one range or a multipart one.
+    FetchResult fetchRanges(const std::string& url, const std::string& ranges, FetchSink& sink);
     // A small bounded body into memory.
     FetchResult fetchText(const std::string& url, std::size_t maxBytes, std::string& text);
     // Best effort; ends within `limit` whatever the server does.
@@ -87,5 +95,6 @@ private:
     CurlEasy m_easy;
     CurlMulti m_multi;
     Response* m_response = nullptr; // the transfer in progress
+    std::string m_ranges;           // set only during fetchRanges
 };
 } // namespace pelvane

@@ -102,6 +102,21 @@ bool parseFile(const json& item, ManifestFile& file, std::string& error)
         error = "bad sha256 of " + file.path;
         return false;
     }
+    if (const auto chunks = item.find("chunks"); chunks != item.end())
+    {
+        ChunkIndexRef index;
+        const bool isObject = chunks->is_object();
+        const auto indexSize = isObject ? chunks->find("size") : chunks->end();
+        if (!isObject || indexSize == chunks->end() || !indexSize->is_number_unsigned() ||
+            indexSize->get<std::uint64_t>() > Manifest::MAX_FILE_SIZE ||
+            !textField(*chunks, "sha256", index.sha256, 64) || !isLowerHex(index.sha256, 64))
+        {
+            error = "bad chunk index of " + file.path;
+            return false;
+        }
+        index.size = indexSize->get<std::uint64_t>();
+        file.chunks = std::move(index);
+    }
     return true;
 }
 
@@ -246,7 +261,12 @@ std::string Manifest::serialize() const
         json files = json::array();
         for (const ManifestFile& file : version.files)
         {
-            files.push_back({{"path", file.path}, {"size", file.size}, {"sha256", file.sha256}});
+            json entry = {{"path", file.path}, {"size", file.size}, {"sha256", file.sha256}};
+            if (file.chunks)
+            {
+                entry["chunks"] = {{"size", file.chunks->size}, {"sha256", file.chunks->sha256}};
+            }
+            files.push_back(std::move(entry));
         }
         versions.push_back(
             {{"version", version.number.text()}, {"notes", version.notes}, {"files", files}});

@@ -15,11 +15,19 @@
 
 namespace pelvane
 {
+// The file's chunk index, published as <path>.cidx beside it (optional).
+struct ChunkIndexRef
+{
+    std::uint64_t size = 0;
+    std::string sha256; // 64 lowercase hex digits
+};
+
 struct ManifestFile
 {
     std::string path; // relative, '/'-separated, checked by isSafeRelativePath
     std::uint64_t size = 0;
     std::string sha256; // 64 lowercase hex digits
+    std::optional<ChunkIndexRef> chunks = std::nullopt;
 };
 
 struct ManifestVersion

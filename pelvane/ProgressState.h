@@ -19,6 +19,11 @@ public:
     void clear();
     void setUpdate(std::int32_t currentUpdate, std::int32_t nbBlock);
     void setBytesDone(std::uint64_t bytesOfUpdate);
+    // The current update needs more blocks than planned (a fallback).
+    void setBlockCount(std::int32_t nbBlock)
+    {
+        m_nbBlock.store(nbBlock, std::memory_order_relaxed);
+    }
     void setBlock(std::int32_t currentBlock);
     void setStatus(std::int32_t status) { m_status.store(status, std::memory_order_release); }
     std::int32_t status() const { return m_status.load(std::memory_order_acquire); }

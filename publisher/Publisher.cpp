@@ -1,5 +1,7 @@
 #include "publisher/Publisher.h"
 
+#include "publisher/ChunkIndexFiles.h"
+
 #include "pelvane/Manifest.h"
 #include "pelvane/SafeFiles.h"
 #include "pelvane/Sha256.h"
@@ -36,8 +38,9 @@ bool readWhole(const fs::path& path, std::string& bytes)
     return !in.bad();
 }
 
-// Copies one file and hashes it in the same pass.
-bool copyAndHash(const fs::path& source, const fs::path& destination, pelvane::ManifestFile& file)
+// Copies one file, hashes and chunks it in the same pass.
+bool copyAndHash(const fs::path& source, const fs::path& destination, pelvane::ManifestFile& file,
+                 ChunkIndexFiles::Builder& chunks)
 {
     std::ifstream in(source, std::ios::binary);
     std::ofstream out(destination, std::ios::binary | std::ios::trunc);
@@ -58,6 +61,7 @@ bool copyAndHash(const fs::path& source, const fs::path& destination, pelvane::M
         }
         out.write(buffer.data(), got);
         digest.update(buffer.data(), static_cast<std::size_t>(got));
+        chunks.update(buffer.data(), static_cast<std::size_t>(got));
         file.size += static_cast<std::uint64_t>(got);
     }
     out.close();
@@ -128,11 +132,22 @@ ExitCode Publisher::publish(const PublishRequest& request)
         }
         paths.push_back(relative);
     }
+    std::sort(paths.begin(), paths.end());
+    for (const std::string& path : paths)
+    {
+        // the chunk index of `path` is published as <path>.cidx beside it
+        if (std::binary_search(paths.begin(), paths.end(), path + pelvane::ChunkIndex::SUFFIX) ||
+            !pelvane::safefiles::isSafeRelativePath(path + pelvane::ChunkIndex::SUFFIX))
+        {
+            return refuse(EXIT_BAD_INPUT, "file name taken by the chunk index of another file, "
+                                          "or too long for one: " +
+                                              path);
+        }
+    }
     if (error)
     {
         return refuse(EXIT_IO_ERROR, "cannot read the release folder: " + error.message());
     }
-    std::sort(paths.begin(), paths.end());
 
     const fs::path channel =
         fs::path(request.repository) / request.product / application / language;
@@ -189,7 +204,10 @@ ExitCode Publisher::publish(const PublishRequest& request)
         file.path = path;
         const fs::path destination = incoming / path;
         fs::create_directories(destination.parent_path(), error);
-        if (error || !copyAndHash(fs::path(request.releaseFolder) / path, destination, file))
+        ChunkIndexFiles::Builder chunks;
+        if (error ||
+            !copyAndHash(fs::path(request.releaseFolder) / path, destination, file, chunks) ||
+            !chunks.write(ChunkIndexFiles::indexPath(incoming, path), file))
         {
             fs::remove_all(incoming, error);
             return refuse(EXIT_IO_ERROR, "cannot copy " + path);

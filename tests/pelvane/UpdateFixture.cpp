@@ -17,6 +17,11 @@ void UpdateFixture::SetUp()
     ASSERT_TRUE(lib().error.empty()) << lib().error;
     clearProxyEnvironment();
     std::filesystem::create_directories(repo());
+    // the library's base store goes to the cache folder: one per test
+    ::setenv("XDG_CACHE_HOME", (m_temp / "cache").c_str(), 1);
+    ::unsetenv("PELVANE_BASE_STORE");
+    ::unsetenv("PELVANE_BASE_STORE_MAX_MIB");
+    ::unsetenv("PELVANE_CHUNKS");
 }
 
 void UpdateFixture::TearDown()

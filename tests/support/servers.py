@@ -27,7 +27,7 @@ to --port-file, atomically, if given):
 
     servers.py nginx --root DIR [--rate 200k] [--user U --password P] [--tls] [--port-file F]
     servers.py tinyproxy --user U --password P [--connect-port N]... [--log F] [--port-file F]
-    servers.py faults --root DIR [--rule JSON]... [--rules-file F]
+    servers.py faults --root DIR [--rule JSON]... [--rules-file F] [--multirange]
                       [--requests-log F] [--port-file F]
 
 Fault server rules (JSON objects; the first matching rule with tries left wins):
@@ -41,10 +41,14 @@ Fault server rules (JSON objects; the first matching rule with tries left wins):
                        optional `retry_after` header value
               "body"   answer 200 with `content` (text) instead of the file
               "auth"   require HTTP basic `user`/`password` (401 otherwise)
+              "noranges"  answer 200 with the whole file whatever Range says
     times     how many requests the rule applies to (absent: all of them)
 
 Without a matching rule the fault server serves files of --root like a static
-server: GET/HEAD with ETag, Last-Modified, single byte ranges and If-Range;
+server: GET/HEAD with ETag, Last-Modified, single byte ranges and If-Range
+(a request for several ranges gets the whole file, as from a server that
+serves one range only; with --multirange it gets a multipart/byteranges
+answer instead, which "drop" can cut like any body);
 POST is accepted (204) and its body recorded. Rules can be replaced while it
 runs with "POST /_ctl/rules" (a JSON list) and the seen requests read with
 "GET /_ctl/requests"; control requests are not recorded. With --requests-log
@@ -395,7 +399,29 @@ class _FaultHandler(http.server.BaseHTTPRequestHandler):
         except OSError:
             pass
 
-    def _file_answer(self, path):
+    def _multirange_answer(self, wanted, data, headers):
+        """A multipart/byteranges answer for "a-b,c-d,..." (None if unusable)."""
+        ranges = []
+        for part in wanted.split(","):
+            first, _, last = part.strip().partition("-")
+            if not first.isdigit() or (last and not last.isdigit()):
+                return None
+            start, end = int(first), min(int(last) if last else len(data) - 1, len(data) - 1)
+            if start > end:
+                return None
+            ranges.append((start, end))
+        boundary = "QorChunkBoundary%08x" % (hash(wanted) & 0xFFFFFFFF)
+        body = b""
+        for start, end in ranges:
+            body += ("\r\n--%s\r\nContent-Type: application/octet-stream\r\n"
+                     "Content-Range: bytes %d-%d/%d\r\n\r\n"
+                     % (boundary, start, end, len(data))).encode("ascii")
+            body += data[start:end + 1]
+        body += ("\r\n--%s--\r\n" % boundary).encode("ascii")
+        headers["Content-Type"] = "multipart/byteranges; boundary=%s" % boundary
+        return 206, headers, body
+
+    def _file_answer(self, path, ignore_ranges=False):
         """(status, headers, body bytes) of the static answer for `path`."""
         relative = path.lstrip("/")
         full = os.path.realpath(os.path.join(self.server.root, relative))
@@ -413,8 +439,14 @@ class _FaultHandler(http.server.BaseHTTPRequestHandler):
         if_range = self.headers.get("If-Range")
         if range_header and if_range and if_range not in (etag, last_modified):
             range_header = None
+        if ignore_ranges:
+            range_header = None
         if range_header and range_header.startswith("bytes="):
             wanted = range_header[len("bytes="):]
+            if "," in wanted and self.server.multirange:
+                answer = self._multirange_answer(wanted, data, headers)
+                if answer is not None:
+                    return answer
             if "," not in wanted and "-" in wanted:
                 first, last = wanted.split("-", 1)
                 try:
@@ -482,7 +514,7 @@ class _FaultHandler(http.server.BaseHTTPRequestHandler):
             content = rule.get("content", "").encode("utf-8")
             return self._send_answer(200, {"ETag": '"%s"' % hashlib.sha256(content).hexdigest()[:16]},
                                      content)
-        status, headers, data = self._file_answer(path)
+        status, headers, data = self._file_answer(path, ignore_ranges=kind == "noranges")
         if status not in (200, 206):
             return self._send_answer(status, headers, data if status != 416 else b"")
         if kind == "drop":
@@ -524,8 +556,9 @@ class _FaultHTTPServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, root, rules, requests_log):
+    def __init__(self, address, root, rules, requests_log, multirange=False):
         super().__init__(address, _FaultHandler)
+        self.multirange = multirange
         self.root = os.path.realpath(root)
         self.rules = _RuleBook(rules)
         self._requests = []
@@ -551,8 +584,9 @@ class _FaultHTTPServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
 class FaultServer:
     """The scriptable fault server, run on a thread of this process."""
 
-    def __init__(self, root, rules=(), requests_log=None):
+    def __init__(self, root, rules=(), requests_log=None, multirange=False):
         self.root = root
+        self.multirange = multirange
         self._initial_rules = rules
         self._requests_log = requests_log
         self._server = None
@@ -565,7 +599,7 @@ class FaultServer:
 
     def start(self):
         self._server = _FaultHTTPServer(("127.0.0.1", 0), self.root, self._initial_rules,
-                                        self._requests_log)
+                                        self._requests_log, self.multirange)
         self.port = self._server.server_address[1]
         self._thread = threading.Thread(target=self._server.serve_forever,
                                         kwargs={"poll_interval": 0.1}, daemon=True)
@@ -660,6 +694,8 @@ def main(argv=None):
     p_faults.add_argument("--rule", action="append", default=[], help="one JSON rule")
     p_faults.add_argument("--rules-file", help="a JSON list of rules")
     p_faults.add_argument("--requests-log", help="append every request as a JSON line")
+    p_faults.add_argument("--multirange", action="store_true",
+                          help="answer several ranges with multipart/byteranges")
     p_faults.add_argument("--port-file")
 
     args = parser.parse_args(argv)
@@ -676,7 +712,7 @@ def main(argv=None):
     if args.rules_file:
         with open(args.rules_file) as f:
             rules += json.load(f)
-    server = FaultServer(args.root, rules, args.requests_log).start()
+    server = FaultServer(args.root, rules, args.requests_log, args.multirange).start()
     _announce(server.port, args.port_file)
     return _run_until_signalled(server)
 

@@ -1,0 +1,49 @@
+// Builds one file of an update from chunks: local copies first (each read
+// back and checked against the index's SHA-256), then the missing chunks by
+// range requests (each checked as it completes), then the whole file against
+// the manifest's SHA-256. Anything that does not add up (a fetched chunk of
+// other bytes, a server that ignores ranges, a file that does not verify)
+// asks the caller to fetch the file whole, with the reason.
+//
+// It assembles in <version>/partial/<path>.chunked and renames the verified
+// file to <version>/files/<path>, where the whole-file path would put it.
+#pragma once
+
+#include "pelvane/ChunkIndex.h"
+#include "pelvane/FetchPlanner.h"
+#include "pelvane/Manifest.h"
+#include "pelvane/RangeFetcher.h"
+
+#include <functional>
+#include <string>
+
+namespace pelvane
+{
+class ChunkAssembler
+{
+public:
+    // Told how many bytes of this file came over the network so far.
+    using Progress = std::function<void(std::uint64_t networkBytes)>;
+
+    struct Result
+    {
+        FetchResult fetch;
+        bool fetchWhole = false; // fall back to a whole download
+        std::string reason;
+        std::uint64_t localBytes = 0;
+        std::uint64_t networkBytes = 0;
+    };
+
+    ChunkAssembler(RangeFetcher& ranges, const CancelToken& cancel);
+
+    Result assemble(const std::string& fileUrl, const std::string& versionFolder,
+                    const ManifestFile& file, const ChunkIndex& index, const ChunkPlan& plan,
+                    const Progress& progress);
+
+    static std::string assemblyPath(const std::string& versionFolder, const std::string& path);
+
+private:
+    RangeFetcher& m_ranges;
+    const CancelToken& m_cancel;
+};
+} // namespace pelvane

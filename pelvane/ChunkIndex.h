@@ -1,0 +1,59 @@
+// The chunk index of one published file: where ContentChunker cuts it, and
+// each chunk's length and SHA-256. qor-publish writes it beside the file as
+// <path>.cidx; the manifest names its size and SHA-256, so the manifest's
+// signature covers it. Binary, little-endian:
+//
+//   offset  size  field
+//   0       8     magic "QORCIDX1"
+//   8       4     minimum chunk size    } must equal ContentChunker's,
+//   12      4     average chunk size    } else the index is refused
+//   16      4     maximum chunk size    }
+//   20      8     size of the file
+//   28      4     number of chunks N
+//   32      36*N  per chunk: length (4 bytes), SHA-256 (32 raw bytes)
+//
+// Chunk i starts where chunk i-1 ends; the lengths add up to the file size.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelvane
+{
+struct Chunk
+{
+    std::uint64_t offset = 0;
+    std::uint32_t length = 0;
+    std::string sha256; // lowercase hex
+};
+
+class ChunkIndex
+{
+public:
+    static constexpr const char* SUFFIX = ".cidx";
+    static constexpr std::size_t HEADER_BYTES = 32;
+    static constexpr std::size_t ENTRY_BYTES = 36;
+
+    static std::optional<ChunkIndex> parse(std::string_view bytes, std::string& error);
+    std::string serialize() const;
+
+    // Chunks a file (and hashes it whole, when `fileSha256` is given). False
+    // with errno in `errorNumber` on a read failure or a cancel.
+    static bool build(const std::string& path, ChunkIndex& index, std::string* fileSha256,
+                      const std::atomic<bool>* cancel, int& errorNumber);
+    // Empty when `index` describes the file at `path` exactly, else what differs.
+    static std::string checkAgainstFile(const ChunkIndex& index, const std::string& path);
+
+    std::uint64_t fileSize() const { return m_fileSize; }
+    const std::vector<Chunk>& chunks() const { return m_chunks; }
+    void add(std::uint32_t length, std::string sha256);
+
+private:
+    std::uint64_t m_fileSize = 0;
+    std::vector<Chunk> m_chunks;
+};
+} // namespace pelvane

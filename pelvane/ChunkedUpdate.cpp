@@ -1,0 +1,310 @@
+#include "pelvane/ChunkedUpdate.h"
+
+#include "pelvane/ContentChunker.h"
+#include "pelvane/PelvaneErrors.h"
+#include "pelvane/PelvaneLog.h"
+#include "pelvane/SafeFiles.h"
+#include "pelvane/Sha256.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <unordered_set>
+
+namespace pelvane
+{
+namespace
+{
+bool isHttp(const std::string& url)
+{
+    return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0 ||
+           url.rfind("HTTP://", 0) == 0 || url.rfind("HTTPS://", 0) == 0;
+}
+
+bool regularFile(const std::string& path)
+{
+    std::uint64_t size = 0;
+    return safefiles::regularFileSize(path, size) == 0;
+}
+} // namespace
+
+ChunkedUpdate::ChunkedUpdate(const UpdateConfig& config,
+                             const std::vector<ManifestVersion>& updates, HttpFetcher& fetcher,
+                             const CancelToken& cancel)
+    : m_config(config), m_updates(updates), m_fetcher(fetcher), m_cancel(cancel),
+      m_base(config.productCode, config.channelName()), m_ranges(fetcher, cancel)
+{
+    const char* setting = std::getenv(DISABLE_VARIABLE);
+    const bool disabled =
+        setting != nullptr && (std::strcmp(setting, "0") == 0 || std::strcmp(setting, "off") == 0);
+    // a file:// repository is local already: ranges would buy nothing
+    m_enabled = !disabled && isHttp(config.url);
+}
+
+bool ChunkedUpdate::superseded(std::size_t update, std::size_t file) const
+{
+    return m_work[update][file].superseded;
+}
+
+std::uint64_t ChunkedUpdate::plannedBytes(std::size_t update, std::size_t file) const
+{
+    return m_work[update][file].planned;
+}
+
+std::uint64_t ChunkedUpdate::plannedBytes(std::size_t update) const
+{
+    std::uint64_t total = 0;
+    for (const FileWork& work : m_work[update])
+    {
+        total += work.planned;
+    }
+    return total;
+}
+
+bool ChunkedUpdate::chunkable(const ManifestFile& file) const
+{
+    return m_enabled && file.chunks && file.chunks->size <= MAX_INDEX_BYTES &&
+           file.size >= ContentChunker::MIN_SIZE;
+}
+
+bool ChunkedUpdate::wantsIndex(std::size_t update, const ManifestFile& file,
+                               bool severalChunkable) const
+{
+    if (!chunkable(file))
+    {
+        return false;
+    }
+    const std::string folder = m_config.versionFolder(m_updates[update].number);
+    if (regularFile(FileDownloader::verifiedPath(folder, file.path)) ||
+        regularFile(FileDownloader::partialPath(folder, file.path) + ".meta"))
+    {
+        return false; // reused or resumed as a whole file
+    }
+    // an index pays only when some local copy, or another file of the run,
+    // may hold part of the file
+    return severalChunkable || regularFile(m_config.target + "/" + file.path) ||
+           (m_base.enabled() && regularFile(m_base.filePath(file.path)));
+}
+
+bool ChunkedUpdate::fetchIndex(const std::string& url, const ManifestFile& file, ChunkIndex& index,
+                               FetchResult& failure)
+{
+    std::string bytes;
+    const FetchResult fetched =
+        m_fetcher.fetchText(url, static_cast<std::size_t>(file.chunks->size), bytes);
+    std::string problem;
+    if (!fetched.ok())
+    {
+        if (fetched.kind == FetchResult::Kind::Canceled)
+        {
+            failure = fetched;
+            return false;
+        }
+        problem = "HTTP " + std::to_string(fetched.secondary) + ", curl " +
+                  std::to_string(fetched.primary);
+    }
+    else if (bytes.size() != file.chunks->size ||
+             !digestsEqual(file.chunks->sha256, sha256Hex(bytes)))
+    {
+        problem = "it does not match the manifest";
+    }
+    else if (auto parsed = ChunkIndex::parse(bytes, problem))
+    {
+        if (parsed->fileSize() == file.size)
+        {
+            index = std::move(*parsed);
+            return true;
+        }
+        problem = "it is for a file of another size";
+    }
+    PELVANE_LOG_INFO("No chunk index for " << file.path << " (" << problem << "); it comes whole");
+    return false;
+}
+
+FetchResult ChunkedUpdate::prepare()
+{
+    const std::vector<std::vector<bool>> superseded = FetchPlanner::superseded(m_updates);
+    m_work.assign(m_updates.size(), {});
+    std::size_t chunkableFiles = 0;
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            chunkableFiles += !superseded[u][f] && chunkable(m_updates[u].files[f]) ? 1U : 0U;
+        }
+    }
+    std::unordered_set<std::string> wanted;
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        const std::string folder = m_config.versionFolder(m_updates[u].number);
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            const ManifestFile& file = m_updates[u].files[f];
+            FileWork work;
+            work.superseded = superseded[u][f];
+            if (work.superseded)
+            {
+                PELVANE_LOG_INFO("Not fetching " << file.path << " of "
+                                                 << m_updates[u].number.text()
+                                                 << ": a later update replaces it");
+                m_work[u].push_back(std::move(work));
+                continue;
+            }
+            std::uint64_t onDisk = 0;
+            if (safefiles::regularFileSize(FileDownloader::verifiedPath(folder, file.path),
+                                           onDisk) == 0 ||
+                (regularFile(FileDownloader::partialPath(folder, file.path) + ".meta") &&
+                 safefiles::regularFileSize(FileDownloader::partialPath(folder, file.path),
+                                            onDisk) == 0))
+            {
+                work.alreadyOnDisk = std::min(onDisk, file.size);
+            }
+            work.planned = file.size - work.alreadyOnDisk;
+            if (wantsIndex(u, file, chunkableFiles > 1))
+            {
+                ChunkIndex index;
+                FetchResult failure;
+                const std::string url =
+                    m_config.fileUrl(m_updates[u].number, file.path) + ChunkIndex::SUFFIX;
+                if (fetchIndex(url, file, index, failure))
+                {
+                    for (const Chunk& chunk : index.chunks())
+                    {
+                        wanted.insert(chunk.sha256);
+                    }
+                    work.index = std::move(index);
+                }
+                else if (failure.kind == FetchResult::Kind::Canceled)
+                {
+                    return failure;
+                }
+            }
+            m_work[u].push_back(std::move(work));
+        }
+    }
+    if (wanted.empty())
+    {
+        return {};
+    }
+
+    // Local copies of the same paths: Target and the base store, each file once.
+    std::set<std::string> scanned;
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            if (!m_work[u][f].index)
+            {
+                continue;
+            }
+            const std::string& path = m_updates[u].files[f].path;
+            std::vector<std::string> candidates = {m_config.target + "/" + path};
+            if (m_base.enabled())
+            {
+                candidates.push_back(m_base.filePath(path));
+            }
+            for (const std::string& candidate : candidates)
+            {
+                std::error_code error;
+                const std::string canonical = std::filesystem::canonical(candidate, error);
+                if (error || !scanned.insert(canonical).second)
+                {
+                    continue; // missing, or a hard link already read under another name
+                }
+                if (!m_sources.scanFile(candidate, wanted, m_cancel))
+                {
+                    FetchResult canceled;
+                    canceled.kind = FetchResult::Kind::Canceled;
+                    canceled.apiError = API_CANCELED;
+                    return canceled;
+                }
+            }
+        }
+    }
+    // In run order: a chunk fetched by an earlier file is local for later ones.
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        const std::string folder = m_config.versionFolder(m_updates[u].number);
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            FileWork& work = m_work[u][f];
+            if (!work.index)
+            {
+                continue;
+            }
+            const ManifestFile& file = m_updates[u].files[f];
+            ChunkPlan plan = FetchPlanner::planChunks(*work.index, m_sources);
+            m_sources.addIndexed(FileDownloader::verifiedPath(folder, file.path), *work.index);
+            PELVANE_LOG_INFO("Plan for " << file.path << " of " << m_updates[u].number.text()
+                                         << ": " << plan.localBytes << " bytes local, "
+                                         << plan.fetchBytes << " to fetch");
+            if (plan.localBytes > 0)
+            {
+                work.planned = plan.fetchBytes;
+                work.plan = std::move(plan);
+            }
+        }
+    }
+    return {};
+}
+
+FetchResult ChunkedUpdate::download(std::size_t update, std::size_t file,
+                                    FileDownloader& downloader,
+                                    const FileDownloader::Progress& progress,
+                                    const std::function<void(std::uint64_t)>& extraBytes)
+{
+    const ManifestVersion& version = m_updates[update];
+    const ManifestFile& entry = version.files[file];
+    const FileWork& work = m_work[update][file];
+    const std::string url = m_config.fileUrl(version.number, entry.path);
+    const std::string folder = m_config.versionFolder(version.number);
+    // bytes already on disk before the run travel no more
+    const std::uint64_t skipped = work.alreadyOnDisk;
+    const FileDownloader::Progress wholeProgress = [&](std::uint64_t bytesOfFile)
+    { progress(bytesOfFile > skipped ? bytesOfFile - skipped : 0); };
+    if (!work.plan)
+    {
+        return downloader.download(url, folder, entry, wholeProgress);
+    }
+    ChunkAssembler assembler(m_ranges, m_cancel);
+    const ChunkAssembler::Result assembled =
+        assembler.assemble(url, folder, entry, *work.index, *work.plan, progress);
+    if (!assembled.fetchWhole)
+    {
+        // local chunks that no longer verified came over the network too
+        if (assembled.networkBytes > work.planned)
+        {
+            extraBytes(assembled.networkBytes - work.planned);
+        }
+        return assembled.fetch;
+    }
+    PELVANE_LOG_WARN("Fetching " << entry.path << " whole: " << assembled.reason);
+    const std::uint64_t before = assembled.networkBytes;
+    if (before + entry.size > work.planned)
+    {
+        extraBytes(before + entry.size - work.planned);
+    }
+    return downloader.download(url, folder, entry,
+                               [&](std::uint64_t bytesOfFile) { progress(before + bytesOfFile); });
+}
+
+std::vector<ManifestVersion> ChunkedUpdate::placedUpdates() const
+{
+    std::vector<ManifestVersion> placed;
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        ManifestVersion version = m_updates[u];
+        version.files.clear();
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            if (!m_work[u][f].superseded)
+            {
+                version.files.push_back(m_updates[u].files[f]);
+            }
+        }
+        placed.push_back(std::move(version));
+    }
+    return placed;
+}
+} // namespace pelvane

@@ -1,0 +1,73 @@
+#include "publisher/ChunkIndexFiles.h"
+
+#include "pelvane/SafeFiles.h"
+#include "pelvane/Sha256.h"
+
+#include <fstream>
+
+namespace publisher
+{
+ChunkIndexFiles::Builder::Builder()
+    : m_chunker(std::make_unique<pelvane::ContentChunker>(
+          [this](std::uint64_t, std::uint32_t length, const std::string& sha256)
+          { m_index.add(length, sha256); }))
+{
+}
+
+void ChunkIndexFiles::Builder::update(const char* data, std::size_t size)
+{
+    m_chunker->update(reinterpret_cast<const unsigned char*>(data), size);
+}
+
+bool ChunkIndexFiles::Builder::write(const std::filesystem::path& indexPath,
+                                     pelvane::ManifestFile& file)
+{
+    m_chunker->finish();
+    const std::string bytes = m_index.serialize();
+    if (pelvane::safefiles::writeFileAtomically(indexPath.string(), bytes) != 0)
+    {
+        return false;
+    }
+    file.chunks = pelvane::ChunkIndexRef{bytes.size(), pelvane::sha256Hex(bytes)};
+    return true;
+}
+
+std::filesystem::path ChunkIndexFiles::indexPath(const std::filesystem::path& versionFolder,
+                                                 const std::string& path)
+{
+    return versionFolder / (path + pelvane::ChunkIndex::SUFFIX);
+}
+
+std::string ChunkIndexFiles::check(const std::filesystem::path& versionFolder,
+                                   const pelvane::ManifestFile& file)
+{
+    if (!file.chunks)
+    {
+        return file.path + ": no chunk index in the manifest";
+    }
+    const std::filesystem::path index = indexPath(versionFolder, file.path);
+    std::ifstream in(index, std::ios::binary);
+    std::string bytes;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+    {
+        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+    }
+    if (!in.eof() || in.bad())
+    {
+        return file.path + ": cannot read " + index.string();
+    }
+    if (bytes.size() != file.chunks->size || pelvane::sha256Hex(bytes) != file.chunks->sha256)
+    {
+        return file.path + ": the chunk index does not match its manifest entry";
+    }
+    std::string problem;
+    const auto parsed = pelvane::ChunkIndex::parse(bytes, problem);
+    if (!parsed)
+    {
+        return file.path + ": " + problem;
+    }
+    problem = pelvane::ChunkIndex::checkAgainstFile(*parsed, (versionFolder / file.path).string());
+    return problem.empty() ? std::string() : file.path + ": " + problem;
+}
+} // namespace publisher

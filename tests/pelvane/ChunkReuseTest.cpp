@@ -1,0 +1,279 @@
+// Whole runs that reuse what the client already holds: chunks from Target,
+// from the base store, from files fetched earlier in the same run; what
+// travels is checked against the fault server's record of every Range asked
+// for, and the status's blocks against the bytes that really changed.
+#include "UpdateFixture.h"
+
+#include "pelvane/ChunkIndex.h"
+#include "pelvane/Sha256.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+using namespace pelvanetest;
+namespace fs = std::filesystem;
+
+namespace
+{
+const std::uint64_t BLOCK = 64 * 1024;
+
+class ChunkReuseTest : public UpdateFixture
+{
+protected:
+    // Three bytes runs replaced, one inserted, one removed.
+    static std::string edited(std::string data, unsigned seed)
+    {
+        for (std::size_t at : {100000U, 420000U, 800000U})
+        {
+            data.replace(at, 2000, patternData(2000, seed + static_cast<unsigned>(at)));
+        }
+        data.insert(600000, patternData(3000, seed));
+        data.erase(900000, 2500);
+        return data;
+    }
+
+    std::string urlPath(const std::string& version, const std::string& path) const
+    {
+        return "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/" + version + "/" + path;
+    }
+
+    std::string baseStore() const
+    {
+        return temp() /
+               ("cache/pelvane/base/" +
+                pelvane::sha256Hex(PRODUCT + "\n" + APPLICATION + "/" + LANGUAGE).substr(0, 16));
+    }
+
+    // Bytes of `newer` in chunks that `older` does not have.
+    static std::uint64_t changedBytes(const std::string& older, const std::string& newer,
+                                      const std::string& scratch)
+    {
+        std::set<std::string> known;
+        pelvane::ChunkIndex index;
+        int error = 0;
+        qortest::writeTextFile(scratch, older);
+        pelvane::ChunkIndex::build(scratch, index, nullptr, nullptr, error);
+        for (const pelvane::Chunk& chunk : index.chunks())
+        {
+            known.insert(chunk.sha256);
+        }
+        qortest::writeTextFile(scratch, newer);
+        pelvane::ChunkIndex::build(scratch, index, nullptr, nullptr, error);
+        std::uint64_t changed = 0;
+        for (const pelvane::Chunk& chunk : index.chunks())
+        {
+            changed += known.count(chunk.sha256) == 0 ? chunk.length : 0;
+        }
+        return changed;
+    }
+
+    // What the requests for `path` asked for: ranges summed, a request
+    // without Range counts the whole file.
+    struct Traffic
+    {
+        std::size_t requests = 0;
+        std::size_t whole = 0;
+        std::uint64_t rangeBytes = 0;
+    };
+    static Traffic trafficOf(const std::vector<SeenRequest>& requests, const std::string& path)
+    {
+        Traffic traffic;
+        for (const SeenRequest& request : requests)
+        {
+            if (request.path != path)
+            {
+                continue;
+            }
+            ++traffic.requests;
+            if (request.range.empty())
+            {
+                ++traffic.whole;
+                continue;
+            }
+            std::size_t at = 6; // "bytes="
+            while (at < request.range.size())
+            {
+                const std::size_t comma =
+                    std::min(request.range.find(',', at), request.range.size());
+                const std::string part = request.range.substr(at, comma - at);
+                traffic.rangeBytes +=
+                    std::stoull(part.substr(part.find('-') + 1)) - std::stoull(part) + 1;
+                at = comma + 1;
+            }
+        }
+        return traffic;
+    }
+
+    // Installs 1.0.0 with `files` through a first run from nothing.
+    void installFirstVersion(const std::map<std::string, std::string>& files)
+    {
+        publish("1.0.0", files);
+        qortest::ServerProcess web({"nginx", "--root", repo()});
+        ASSERT_TRUE(web.started()) << web.failure();
+        InitOptions options;
+        options.url = web.url();
+        ASSERT_EQ(runToEnd(options).result, 1);
+    }
+
+    Outcome updateFrom(const std::string& installed, const std::string& url)
+    {
+        InitOptions options;
+        options.url = url;
+        options.version = installed;
+        return runToEnd(options);
+    }
+};
+} // namespace
+
+TEST_F(ChunkReuseTest, ChunksComeFromTargetAndTheBlocksCountOnlyWhatTravels)
+{
+    const std::string first = patternData(1024 * 1024, 21);
+    const std::string second = edited(first, 22);
+    ::setenv("PELVANE_BASE_STORE", "0", 1); // Target is the only local copy
+    installFirstVersion({{"app.bin", first}});
+    publish("2.0.0", {{"app.bin", second}});
+    const std::string log = temp() / "requests.log";
+    qortest::ServerProcess faults(
+        {"faults", "--root", repo(), "--multirange", "--requests-log", log});
+    ASSERT_TRUE(faults.started()) << faults.failure();
+    const Outcome end = updateFrom("1.0.0", faults.url());
+    ASSERT_EQ(end.result, 1) << "api " << end.api << " primary " << end.primary;
+    EXPECT_EQ(qortest::readTextFile(target() + "/app.bin"), second);
+
+    const std::uint64_t changed = changedBytes(first, second, temp() / "scratch");
+    const Traffic traffic = trafficOf(readRequests(log), urlPath("2.0.0", "app.bin"));
+    EXPECT_EQ(traffic.whole, 0U);
+    EXPECT_EQ(traffic.rangeBytes, changed);
+    EXPECT_LT(changed, second.size() / 2);
+    const StatusSample last = status();
+    EXPECT_EQ(last.nbBlock, static_cast<std::int32_t>((changed + BLOCK - 1) / BLOCK));
+    EXPECT_EQ(last.currentBlock, last.nbBlock);
+    EXPECT_FALSE(fs::exists(baseStore())) << "the base store was turned off";
+}
+
+TEST_F(ChunkReuseTest, ChunksComeFromTheBaseStoreWhenTargetIsGone)
+{
+    const std::string first = patternData(1024 * 1024, 31);
+    const std::string second = edited(first, 32);
+    installFirstVersion({{"bin/app.bin", first}});
+    EXPECT_EQ(qortest::readTextFile(baseStore() + "/files/bin/app.bin"), first);
+    EXPECT_EQ(qortest::readTextFile(baseStore() + "/version.txt"), "1.0.0\n");
+    fs::remove_all(target());
+    fs::remove_all(extract());
+
+    publish("2.0.0", {{"bin/app.bin", second}});
+    const std::string log = temp() / "requests.log";
+    qortest::ServerProcess faults(
+        {"faults", "--root", repo(), "--multirange", "--requests-log", log});
+    ASSERT_TRUE(faults.started()) << faults.failure();
+    ASSERT_EQ(updateFrom("1.0.0", faults.url()).result, 1);
+    EXPECT_EQ(qortest::readTextFile(target() + "/bin/app.bin"), second);
+    const Traffic traffic = trafficOf(readRequests(log), urlPath("2.0.0", "bin/app.bin"));
+    EXPECT_EQ(traffic.whole, 0U);
+    EXPECT_EQ(traffic.rangeBytes, changedBytes(first, second, temp() / "scratch"));
+    // the store now holds the new version
+    EXPECT_EQ(qortest::readTextFile(baseStore() + "/files/bin/app.bin"), second);
+    EXPECT_EQ(qortest::readTextFile(baseStore() + "/version.txt"), "2.0.0\n");
+}
+
+TEST_F(ChunkReuseTest, ChunksFetchedEarlierInTheRunServeLaterFiles)
+{
+    const std::string a = patternData(1024 * 1024, 41);
+    const std::string b = edited(a, 42);
+    publish("1.0.0", {{"a.bin", a}});
+    publish("1.1.0", {{"b.bin", b}});
+    const std::string log = temp() / "requests.log";
+    qortest::ServerProcess faults(
+        {"faults", "--root", repo(), "--multirange", "--requests-log", log});
+    ASSERT_TRUE(faults.started()) << faults.failure();
+    ASSERT_EQ(updateFrom("", faults.url()).result, 1);
+    EXPECT_EQ(qortest::readTextFile(target() + "/a.bin"), a);
+    EXPECT_EQ(qortest::readTextFile(target() + "/b.bin"), b);
+    const auto requests = readRequests(log);
+    EXPECT_EQ(trafficOf(requests, urlPath("1.0.0", "a.bin")).whole, 1U);
+    const Traffic traffic = trafficOf(requests, urlPath("1.1.0", "b.bin"));
+    EXPECT_EQ(traffic.whole, 0U);
+    EXPECT_EQ(traffic.rangeBytes, changedBytes(a, b, temp() / "scratch"));
+}
+
+TEST_F(ChunkReuseTest, APathThatALaterUpdateReplacesIsNotFetched)
+{
+    publish("1.0.0", {{"x.bin", patternData(300000, 51)}, {"keep.txt", "kept"}});
+    publish("1.1.0", {{"x.bin", patternData(200000, 52)}, {"y.txt", "y"}});
+    const std::string last = patternData(100000, 53);
+    publish("1.2.0", {{"x.bin", last}});
+    const std::string log = temp() / "requests.log";
+    qortest::ServerProcess faults({"faults", "--root", repo(), "--requests-log", log});
+    ASSERT_TRUE(faults.started()) << faults.failure();
+    InitOptions options;
+    options.url = faults.url();
+    ASSERT_EQ(runToEnd(options).result, 1);
+    const auto requests = readRequests(log);
+    EXPECT_EQ(trafficOf(requests, urlPath("1.0.0", "x.bin")).requests, 0U);
+    EXPECT_EQ(trafficOf(requests, urlPath("1.1.0", "x.bin")).requests, 0U);
+    EXPECT_EQ(trafficOf(requests, urlPath("1.2.0", "x.bin")).whole, 1U);
+    EXPECT_EQ(qortest::readTextFile(target() + "/x.bin"), last);
+    EXPECT_EQ(qortest::readTextFile(target() + "/keep.txt"), "kept");
+    EXPECT_EQ(qortest::readTextFile(target() + "/y.txt"), "y");
+    // the last update's blocks count x.bin alone, not the files it replaced
+    const StatusSample end = status();
+    EXPECT_EQ(end.nbUpdate, 3);
+    EXPECT_EQ(end.nbBlock, static_cast<std::int32_t>((100000 + BLOCK - 1) / BLOCK));
+    EXPECT_EQ(end.currentBlock, end.nbBlock);
+}
+
+TEST_F(ChunkReuseTest, TheBaseStoreHonoursItsCapAndItsOptOut)
+{
+    const std::string first = patternData(1024 * 1024, 61);
+    ::setenv("PELVANE_BASE_STORE_MAX_MIB", "0", 1);
+    installFirstVersion({{"app.bin", first}});
+    EXPECT_FALSE(fs::exists(baseStore())) << "1 MiB is over a cap of 0 MiB";
+
+    // under the cap it is kept; opted out, it is neither read nor written
+    ::setenv("PELVANE_BASE_STORE_MAX_MIB", "2", 1);
+    fs::remove_all(target());
+    fs::remove_all(extract());
+    {
+        qortest::ServerProcess web({"nginx", "--root", repo()});
+        ASSERT_TRUE(web.started());
+        ASSERT_EQ(updateFrom("", web.url()).result, 1);
+    }
+    ASSERT_TRUE(fs::exists(baseStore() + "/files/app.bin"));
+    ::setenv("PELVANE_BASE_STORE", "0", 1);
+    fs::remove_all(target());
+    fs::remove_all(extract());
+    const std::string second = edited(first, 62);
+    publish("2.0.0", {{"app.bin", second}});
+    const std::string log = temp() / "requests.log";
+    qortest::ServerProcess faults(
+        {"faults", "--root", repo(), "--multirange", "--requests-log", log});
+    ASSERT_TRUE(faults.started());
+    ASSERT_EQ(updateFrom("1.0.0", faults.url()).result, 1);
+    EXPECT_EQ(trafficOf(readRequests(log), urlPath("2.0.0", "app.bin")).whole, 1U);
+    EXPECT_EQ(qortest::readTextFile(baseStore() + "/version.txt"), "1.0.0\n")
+        << "an opted-out run leaves the store alone";
+}
+
+TEST_F(ChunkReuseTest, AServerThatIgnoresRangesGetsTheWholeFileAndTheBlocksFollow)
+{
+    const std::string first = patternData(1024 * 1024, 71);
+    const std::string second = edited(first, 72);
+    installFirstVersion({{"app.bin", first}});
+    publish("2.0.0", {{"app.bin", second}});
+    const std::string log = temp() / "requests.log";
+    const std::string path = urlPath("2.0.0", "app.bin");
+    qortest::ServerProcess faults({"faults", "--root", repo(), "--requests-log", log, "--rule",
+                                   R"({"path":")" + path + R"(","kind":"noranges"})"});
+    ASSERT_TRUE(faults.started());
+    ASSERT_EQ(updateFrom("1.0.0", faults.url()).result, 1);
+    EXPECT_EQ(qortest::readTextFile(target() + "/app.bin"), second);
+    const auto requests = readRequests(log);
+    const Traffic traffic = trafficOf(requests, path);
+    EXPECT_EQ(traffic.whole, 1U);
+    EXPECT_GE(traffic.requests, 2U) << "ranges were asked for first";
+    // nothing came through the refused ranges: the blocks are the whole file's
+    const StatusSample last = status();
+    EXPECT_EQ(last.nbBlock, static_cast<std::int32_t>((second.size() + BLOCK - 1) / BLOCK));
+    EXPECT_EQ(last.currentBlock, last.nbBlock);
+}

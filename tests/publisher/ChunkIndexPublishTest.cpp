@@ -1,0 +1,117 @@
+// The chunk indexes qor-publish writes beside every file: named by the
+// manifest with their size and hash, describing the file exactly, and
+// checked by the same function a verify command calls.
+#include "publisher/ChunkIndexFiles.h"
+
+#include "pelvane/ChunkIndex.h"
+#include "pelvane/Manifest.h"
+#include "pelvane/Sha256.h"
+
+#include "ServerProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+class ChunkIndexPublishTest : public ::testing::Test
+{
+protected:
+    std::string channel() const { return m_temp / "repo/PROD/APP/EN"; }
+
+    int publish(const std::map<std::string, std::string>& files, std::string* output = nullptr)
+    {
+        fs::remove_all(m_temp / "release");
+        for (const auto& [path, content] : files)
+        {
+            fs::create_directories((fs::path(m_temp / "release") / path).parent_path());
+            qortest::writeTextFile(m_temp / ("release/" + path), content);
+        }
+        fs::create_directories(m_temp / "repo");
+        return qortest::runProgram({QOR_PUBLISH_PATH, "--repo", m_temp / "repo", "--product",
+                                    "PROD", "--channel", "APP/EN", "--version", "1.0.0", "--key",
+                                    "k", "--replace", m_temp / "release"},
+                                   output);
+    }
+
+    pelvane::ManifestVersion version()
+    {
+        std::string error;
+        const auto manifest =
+            pelvane::Manifest::parse(qortest::readTextFile(channel() + "/manifest.json"), error);
+        EXPECT_TRUE(manifest) << error;
+        return manifest ? manifest->versions().front() : pelvane::ManifestVersion{};
+    }
+
+    qortest::TempFolder m_temp;
+};
+
+std::string bigData(std::size_t size)
+{
+    std::string data(size, '\0');
+    std::uint32_t state = 12345;
+    for (char& c : data)
+    {
+        state = state * 1103515245U + 12345U;
+        c = static_cast<char>(state >> 23);
+    }
+    return data;
+}
+} // namespace
+
+TEST_F(ChunkIndexPublishTest, EveryFileGetsAnIndexThatTheManifestNamesAndTheCheckAccepts)
+{
+    std::string output;
+    ASSERT_EQ(
+        publish({{"big.bin", bigData(900000)}, {"sub/small.txt", "tiny"}, {"empty", ""}}, &output),
+        0)
+        << output;
+    const pelvane::ManifestVersion published = version();
+    ASSERT_EQ(published.files.size(), 3U);
+    for (const pelvane::ManifestFile& file : published.files)
+    {
+        ASSERT_TRUE(file.chunks) << file.path;
+        const std::string bytes =
+            qortest::readTextFile(channel() + "/1.0.0/" + file.path + ".cidx");
+        EXPECT_EQ(bytes.size(), file.chunks->size) << file.path;
+        EXPECT_EQ(pelvane::sha256Hex(bytes), file.chunks->sha256) << file.path;
+        std::string problem;
+        const auto index = pelvane::ChunkIndex::parse(bytes, problem);
+        ASSERT_TRUE(index) << problem;
+        EXPECT_EQ(index->fileSize(), file.size);
+        EXPECT_EQ(publisher::ChunkIndexFiles::check(channel() + "/1.0.0", file), "") << file.path;
+    }
+}
+
+TEST_F(ChunkIndexPublishTest, TheCheckFindsATamperedFileOrIndex)
+{
+    ASSERT_EQ(publish({{"big.bin", bigData(500000)}}), 0);
+    const pelvane::ManifestFile file = version().files.front();
+    const std::string folder = channel() + "/1.0.0";
+
+    std::string tampered = bigData(500000);
+    tampered[400000] = static_cast<char>(tampered[400000] ^ 2);
+    qortest::writeTextFile(folder + "/big.bin", tampered);
+    EXPECT_NE(publisher::ChunkIndexFiles::check(folder, file).find("differs"), std::string::npos);
+
+    qortest::writeTextFile(folder + "/big.bin", bigData(500000));
+    std::string index = qortest::readTextFile(folder + "/big.bin.cidx");
+    index[40] = static_cast<char>(index[40] ^ 1);
+    qortest::writeTextFile(folder + "/big.bin.cidx", index);
+    EXPECT_NE(publisher::ChunkIndexFiles::check(folder, file).find("manifest entry"),
+              std::string::npos);
+
+    fs::remove(folder + "/big.bin.cidx");
+    EXPECT_FALSE(publisher::ChunkIndexFiles::check(folder, file).empty());
+}
+
+TEST_F(ChunkIndexPublishTest, AReleaseFileNamedLikeAnIndexIsRefused)
+{
+    std::string output;
+    EXPECT_EQ(publish({{"a.bin", "x"}, {"a.bin.cidx", "y"}}, &output), 2);
+    EXPECT_NE(output.find("a.bin"), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(channel() + "/manifest.json"));
+}
