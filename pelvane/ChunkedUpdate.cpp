@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <set>
 #include <unordered_set>
 
 namespace pelvane
@@ -189,7 +188,20 @@ FetchResult ChunkedUpdate::prepare()
     }
 
     // Local copies of the same paths: Target and the base store, each file once.
-    std::set<std::string> scanned;
+    std::vector<std::string> scanned;
+    const auto alreadyScanned = [&scanned](const std::string& candidate)
+    {
+        for (const std::string& done : scanned)
+        {
+            // a hard link of a file already read (Target and the base store share inodes)
+            std::error_code error;
+            if (std::filesystem::equivalent(done, candidate, error))
+            {
+                return true;
+            }
+        }
+        return false;
+    };
     for (std::size_t u = 0; u < m_updates.size(); ++u)
     {
         for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
@@ -206,12 +218,11 @@ FetchResult ChunkedUpdate::prepare()
             }
             for (const std::string& candidate : candidates)
             {
-                std::error_code error;
-                const std::string canonical = std::filesystem::canonical(candidate, error);
-                if (error || !scanned.insert(canonical).second)
+                if (!regularFile(candidate) || alreadyScanned(candidate))
                 {
-                    continue; // missing, or a hard link already read under another name
+                    continue;
                 }
+                scanned.push_back(candidate);
                 if (!m_sources.scanFile(candidate, wanted, m_cancel))
                 {
                     FetchResult canceled;

@@ -26,6 +26,7 @@ Command line (runs in the foreground until SIGTERM/SIGINT; prints one line
 to --port-file, atomically, if given):
 
     servers.py nginx --root DIR [--rate 200k] [--user U --password P] [--tls] [--port-file F]
+                     [--access-log F]
     servers.py tinyproxy --user U --password P [--connect-port N]... [--log F] [--port-file F]
     servers.py faults --root DIR [--rule JSON]... [--rules-file F] [--multirange]
                       [--requests-log F] [--port-file F]
@@ -184,13 +185,13 @@ class Nginx(_ManagedProcess):
 
     name = "nginx"
 
-    def __init__(self, root, rate=None, auth=None, tls=False):
+    def __init__(self, root, rate=None, auth=None, tls=False, access_log=None):
         super().__init__()
         self.root = os.path.abspath(root)
         self.rate = rate
         self.auth = auth
         self.tls = tls
-        self.access_log = os.path.join(self.workdir, "access.log")
+        self.access_log = os.path.abspath(access_log or os.path.join(self.workdir, "access.log"))
         self.certificate = os.path.join(self.workdir, "cert.pem")
         self._key = os.path.join(self.workdir, "key.pem")
 
@@ -245,7 +246,7 @@ http {
     scgi_temp_path %(w)s/scgi;
     log_format qor '$request_method $uri $status range="$http_range" '
                    'if_range="$http_if_range" auth="$http_authorization" sent=$body_bytes_sent';
-    access_log %(w)s/access.log qor;
+    access_log %(log)s qor;
     server {
         %(listen)s
         server_name localhost;
@@ -255,7 +256,7 @@ http {
         }
     }
 }
-""" % {"user": user, "w": w, "listen": listen, "root": self.root,
+""" % {"user": user, "w": w, "listen": listen, "root": self.root, "log": self.access_log,
        "location": "\n            ".join(location)}
         with open(os.path.join(w, "nginx.conf"), "w") as f:
             f.write(config)
@@ -681,6 +682,7 @@ def main(argv=None):
     p_nginx.add_argument("--password")
     p_nginx.add_argument("--tls", action="store_true", help="https with a self-signed certificate")
     p_nginx.add_argument("--port-file")
+    p_nginx.add_argument("--access-log", help="where nginx logs each request (bytes sent too)")
 
     p_proxy = sub.add_parser("tinyproxy", help="HTTP proxy with BasicAuth")
     p_proxy.add_argument("--user")
@@ -701,7 +703,8 @@ def main(argv=None):
     args = parser.parse_args(argv)
     if args.command == "nginx":
         auth = (args.user, args.password or "") if args.user else None
-        server = Nginx(args.root, rate=args.rate, auth=auth, tls=args.tls).start()
+        server = Nginx(args.root, rate=args.rate, auth=auth, tls=args.tls,
+                       access_log=args.access_log).start()
         _announce(server.port, args.port_file)
         return _run_until_signalled(server)
     if args.command == "tinyproxy":
