@@ -202,6 +202,7 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
     {
         if (m_cancel.canceled())
         {
+            safefiles::removeTree(assembly);
             result.fetch = failure(FetchResult::Kind::Canceled, API_CANCELED, 0);
             return result;
         }
@@ -241,6 +242,8 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
     }
     if (!result.fetch.ok())
     {
+        // a later run plans again from its local copies; this one is not resumed
+        safefiles::removeTree(assembly);
         return result;
     }
     if (!out.close())

@@ -244,3 +244,16 @@ TEST_F(ChunkAssemblerTest, BytesThatContradictTheIndexMakeTheFileComeWhole)
     EXPECT_TRUE(result.fetchWhole);
     EXPECT_NE(result.reason.find("do not match"), std::string::npos) << result.reason;
 }
+
+TEST_F(ChunkAssemblerTest, APermanentFailureEndsTheFileWithoutLeavingAHalfAssembly)
+{
+    qortest::ServerProcess faults({"faults", "--root", m_temp / "served", "--rule",
+                                   R"({"path":"/new.bin","kind":"status","code":404})"});
+    ASSERT_TRUE(faults.started()) << faults.failure();
+    const ChunkAssembler::Result result = assemble(faults.url());
+    EXPECT_FALSE(result.fetch.ok());
+    EXPECT_EQ(result.fetch.secondary, 404);
+    EXPECT_FALSE(result.fetchWhole) << "a whole download would meet the same 404";
+    EXPECT_FALSE(fs::exists(ChunkAssembler::assemblyPath(m_temp / "extract/2.0.0", "new.bin")));
+    EXPECT_FALSE(fs::exists(FileDownloader::verifiedPath(m_temp / "extract/2.0.0", "new.bin")));
+}
