@@ -178,9 +178,8 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
         error = safefiles::makeParentDirectories(versionFolder, "files/" + file.path);
     }
     platform::FileDescriptor out(
-        error != 0
-            ? -1
-            : ::open(assembly.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+        error != 0 ? -1
+                   : ::open(assembly.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (error == 0 && !out.valid())
     {
         error = errno;
@@ -202,7 +201,6 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
     {
         if (m_cancel.canceled())
         {
-            safefiles::removeTree(assembly);
             result.fetch = failure(FetchResult::Kind::Canceled, API_CANCELED, 0);
             return result;
         }
@@ -210,7 +208,10 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
         const std::optional<ChunkSources::Location>& local = plan.local[i];
         if (local && ChunkSources::readVerified(*local, chunk.sha256, buffer))
         {
-            if ((error = writeAt(out.get(), buffer.data(), buffer.size(), chunk.offset)) != 0)
+            // a chunk an earlier run already put in place stays where it is
+            const bool inPlace = local->file == assembly && local->offset == chunk.offset;
+            if (!inPlace &&
+                (error = writeAt(out.get(), buffer.data(), buffer.size(), chunk.offset)) != 0)
             {
                 result.fetch = failure(FetchResult::Kind::Permanent, API_DISK, error);
                 return result;
@@ -242,8 +243,7 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
     }
     if (!result.fetch.ok())
     {
-        // a later run plans again from its local copies; this one is not resumed
-        safefiles::removeTree(assembly);
+        // kept: the next run takes the chunks that arrived from here
         return result;
     }
     if (!out.close())

@@ -6,7 +6,9 @@
 // asks the caller to fetch the file whole, with the reason.
 //
 // It assembles in <version>/partial/<path>.chunked and renames the verified
-// file to <version>/files/<path>, where the whole-file path would put it.
+// file to <version>/files/<path>, where the whole-file path would put it. A
+// run that fails or is canceled keeps the .chunked file: the chunks in it
+// that still verify are local for the next run.
 #pragma once
 
 #include "pelvane/ChunkIndex.h"

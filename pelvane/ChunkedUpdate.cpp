@@ -82,7 +82,8 @@ bool ChunkedUpdate::wantsIndex(std::size_t update, const ManifestFile& file,
     }
     // an index pays only when some local copy, or another file of the run,
     // may hold part of the file
-    return severalChunkable || regularFile(m_config.target + "/" + file.path) ||
+    return severalChunkable || regularFile(ChunkAssembler::assemblyPath(folder, file.path)) ||
+           regularFile(m_config.target + "/" + file.path) ||
            (m_base.enabled() && regularFile(m_base.filePath(file.path)));
 }
 
@@ -246,6 +247,14 @@ FetchResult ChunkedUpdate::prepare()
             }
             const ManifestFile& file = m_updates[u].files[f];
             ChunkPlan plan = FetchPlanner::planChunks(*work.index, m_sources);
+            if (!takeChunksInPlace(ChunkAssembler::assemblyPath(folder, file.path), *work.index,
+                                   plan))
+            {
+                FetchResult canceled;
+                canceled.kind = FetchResult::Kind::Canceled;
+                canceled.apiError = API_CANCELED;
+                return canceled;
+            }
             m_sources.addIndexed(FileDownloader::verifiedPath(folder, file.path), *work.index);
             PELVANE_LOG_INFO("Plan for " << file.path << " of " << m_updates[u].number.text()
                                          << ": " << plan.localBytes << " bytes local, "
@@ -258,6 +267,41 @@ FetchResult ChunkedUpdate::prepare()
         }
     }
     return {};
+}
+
+bool ChunkedUpdate::takeChunksInPlace(const std::string& assembly, const ChunkIndex& index,
+                                      ChunkPlan& plan)
+{
+    std::uint64_t size = 0;
+    if (safefiles::regularFileSize(assembly, size) != 0 || size != index.fileSize())
+    {
+        safefiles::removeTree(assembly); // another build's, or cut short: nothing to take
+        return true;
+    }
+    std::vector<unsigned char> buffer;
+    std::uint64_t kept = 0;
+    for (std::size_t i = 0; i < index.chunks().size(); ++i)
+    {
+        if (m_cancel.canceled())
+        {
+            return false;
+        }
+        const Chunk& chunk = index.chunks()[i];
+        const ChunkSources::Location here{assembly, chunk.offset, chunk.length};
+        if (!ChunkSources::readVerified(here, chunk.sha256, buffer))
+        {
+            continue;
+        }
+        if (!plan.local[i])
+        {
+            plan.fetchBytes -= chunk.length;
+            plan.localBytes += chunk.length;
+        }
+        plan.local[i] = here;
+        kept += chunk.length;
+    }
+    PELVANE_LOG_INFO("Resuming " << assembly << ": " << kept << " bytes already in place");
+    return true;
 }
 
 FetchResult ChunkedUpdate::download(std::size_t update, std::size_t file,

@@ -59,6 +59,9 @@ private:
     };
     bool chunkable(const ManifestFile& file) const;
     bool wantsIndex(std::size_t update, const ManifestFile& file, bool severalChunkable) const;
+    // Marks the chunks that a .chunked file of an earlier run holds, verified,
+    // at their own offsets as local.
+    bool takeChunksInPlace(const std::string& assembly, const ChunkIndex& index, ChunkPlan& plan);
     bool fetchIndex(const std::string& url, const ManifestFile& file, ChunkIndex& index,
                     FetchResult& failure);
 

@@ -245,15 +245,42 @@ TEST_F(ChunkAssemblerTest, BytesThatContradictTheIndexMakeTheFileComeWhole)
     EXPECT_NE(result.reason.find("do not match"), std::string::npos) << result.reason;
 }
 
-TEST_F(ChunkAssemblerTest, APermanentFailureEndsTheFileWithoutLeavingAHalfAssembly)
+TEST_F(ChunkAssemblerTest, AFailedAssemblyIsKeptAndItsVerifiedChunksServeTheNextTry)
 {
-    qortest::ServerProcess faults({"faults", "--root", m_temp / "served", "--rule",
-                                   R"({"path":"/new.bin","kind":"status","code":404})"});
-    ASSERT_TRUE(faults.started()) << faults.failure();
-    const ChunkAssembler::Result result = assemble(faults.url());
-    EXPECT_FALSE(result.fetch.ok());
-    EXPECT_EQ(result.fetch.secondary, 404);
-    EXPECT_FALSE(result.fetchWhole) << "a whole download would meet the same 404";
-    EXPECT_FALSE(fs::exists(ChunkAssembler::assemblyPath(m_temp / "extract/2.0.0", "new.bin")));
-    EXPECT_FALSE(fs::exists(FileDownloader::verifiedPath(m_temp / "extract/2.0.0", "new.bin")));
+    const std::string assembly = ChunkAssembler::assemblyPath(m_temp / "extract/2.0.0", "new.bin");
+    {
+        // three cuts: the tries run out with part of the chunks in place
+        qortest::ServerProcess faults(
+            {"faults", "--root", m_temp / "served", "--multirange", "--rule",
+             R"({"path":"/new.bin","kind":"drop","after":70000,"times":3})"});
+        ASSERT_TRUE(faults.started()) << faults.failure();
+        const ChunkAssembler::Result failed = assemble(faults.url());
+        EXPECT_FALSE(failed.fetch.ok());
+        EXPECT_FALSE(failed.fetchWhole);
+        ASSERT_GT(failed.networkBytes, 0U);
+        ASSERT_LT(failed.networkBytes, m_plan.fetchBytes);
+    }
+    ASSERT_TRUE(fs::exists(assembly));
+    // what the next run finds in place: whole chunks only, checked
+    std::vector<unsigned char> buffer;
+    std::uint64_t inPlace = 0;
+    for (std::size_t i = 0; i < m_index.chunks().size(); ++i)
+    {
+        const Chunk& chunk = m_index.chunks()[i];
+        if (!m_plan.local[i] && ChunkSources::readVerified({assembly, chunk.offset, chunk.length},
+                                                           chunk.sha256, buffer))
+        {
+            m_plan.local[i] = ChunkSources::Location{assembly, chunk.offset, chunk.length};
+            m_plan.fetchBytes -= chunk.length;
+            inPlace += chunk.length;
+        }
+    }
+    EXPECT_GT(inPlace, 0U);
+    qortest::ServerProcess web({"nginx", "--root", m_temp / "served"});
+    ASSERT_TRUE(web.started()) << web.failure();
+    const ChunkAssembler::Result resumed = assemble(web.url());
+    ASSERT_TRUE(resumed.fetch.ok());
+    EXPECT_EQ(assembled(), m_new);
+    EXPECT_EQ(resumed.networkBytes, m_plan.fetchBytes);
+    EXPECT_FALSE(fs::exists(assembly));
 }

@@ -5,6 +5,7 @@
 #include "UpdateFixture.h"
 
 #include "pelvane/ChunkIndex.h"
+#include "pelvane/PelvaneErrors.h"
 #include "pelvane/Sha256.h"
 
 #include <cstdlib>
@@ -276,4 +277,35 @@ TEST_F(ChunkReuseTest, AServerThatIgnoresRangesGetsTheWholeFileAndTheBlocksFollo
     const StatusSample last = status();
     EXPECT_EQ(last.nbBlock, static_cast<std::int32_t>((second.size() + BLOCK - 1) / BLOCK));
     EXPECT_EQ(last.currentBlock, last.nbBlock);
+}
+
+TEST_F(ChunkReuseTest, ARunCutShortLeavesChunksThatTheNextRunDoesNotFetchAgain)
+{
+    const std::string first = patternData(1024 * 1024, 81);
+    const std::string second = edited(first, 82);
+    installFirstVersion({{"app.bin", first}});
+    publish("2.0.0", {{"app.bin", second}});
+    const std::string path = urlPath("2.0.0", "app.bin");
+    {
+        qortest::ServerProcess faults(
+            {"faults", "--root", repo(), "--multirange", "--rule",
+             R"({"path":")" + path + R"(","kind":"drop","after":60000,"times":3})"});
+        ASSERT_TRUE(faults.started());
+        const Outcome failed = updateFrom("1.0.0", faults.url());
+        EXPECT_EQ(failed.result, 0);
+        EXPECT_EQ(failed.api, pelvane::API_NETWORK);
+    }
+    EXPECT_TRUE(fs::exists(extract() + "/2.0.0/partial/app.bin.chunked"));
+    const std::string log = temp() / "requests.log";
+    qortest::ServerProcess faults(
+        {"faults", "--root", repo(), "--multirange", "--requests-log", log});
+    ASSERT_TRUE(faults.started());
+    ASSERT_EQ(updateFrom("1.0.0", faults.url()).result, 1);
+    EXPECT_EQ(qortest::readTextFile(target() + "/app.bin"), second);
+    const std::uint64_t changed = changedBytes(first, second, temp() / "scratch");
+    const Traffic traffic = trafficOf(readRequests(log), path);
+    EXPECT_EQ(traffic.whole, 0U);
+    // three cuts after 60000 bytes each brought whole chunks that travel no more
+    EXPECT_LT(traffic.rangeBytes + 60000, changed);
+    EXPECT_FALSE(fs::exists(extract() + "/2.0.0/partial/app.bin.chunked"));
 }
