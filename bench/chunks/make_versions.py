@@ -17,7 +17,7 @@ import sys
 def main():
     out, mib, versions = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
     rng = random.Random(2026)
-    data = bytearray(os.urandom(mib * 1024 * 1024))
+    data = bytearray(rng.randbytes(mib * 1024 * 1024))
 
     def write(version):
         os.makedirs(os.path.join(out, version), exist_ok=True)
@@ -36,14 +36,14 @@ def main():
             size = rng.randint(per_region // 2, per_region * 3 // 2)
             kind = i % 3
             if kind == 0:  # overwrite in place
-                data[start:start + size] = os.urandom(size)
+                data[start:start + size] = rng.randbytes(size)
                 changed += size
             elif kind == 1:  # insertion: everything after it moves
-                data[start:start] = os.urandom(size)
+                data[start:start] = rng.randbytes(size)
                 changed += size
             else:  # deletion, with a few new bytes where it was
                 del data[start:start + size]
-                data[start:start] = os.urandom(64)
+                data[start:start] = rng.randbytes(64)
                 changed += 64
         write(version)
         print("%s changed %d" % (version, changed))

@@ -28,6 +28,8 @@ cleanup() {
 }
 trap cleanup EXIT
 unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
+# plain downloads: no base store to reuse from (and none left in the real home)
+export PELVANE_BASE_STORE=0
 
 make_repo() { # name MiB
   mkdir -p "$work/release-$1"
