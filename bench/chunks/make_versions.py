@@ -17,7 +17,7 @@ import sys
 def main():
     out, mib, versions = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
     rng = random.Random(2026)
-    data = bytearray(rng.randbytes(mib * 1024 * 1024))
+    data = bytearray(b"".join(rng.randbytes(1 << 20) for _ in range(mib)))
 
     def write(version):
         os.makedirs(os.path.join(out, version), exist_ok=True)
