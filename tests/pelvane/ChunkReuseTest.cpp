@@ -309,3 +309,42 @@ TEST_F(ChunkReuseTest, ARunCutShortLeavesChunksThatTheNextRunDoesNotFetchAgain)
     EXPECT_LT(traffic.rangeBytes + 60000, changed);
     EXPECT_FALSE(fs::exists(extract() + "/2.0.0/partial/app.bin.chunked"));
 }
+
+TEST_F(ChunkReuseTest, AnIndexThatDoesNotMatchTheManifestOrChunksTurnedOffMeanWholeFiles)
+{
+    const std::string first = patternData(1024 * 1024, 91);
+    const std::string second = edited(first, 92);
+    ::setenv("PELVANE_BASE_STORE", "0", 1);
+    installFirstVersion({{"app.bin", first}});
+    publish("2.0.0", {{"app.bin", second}});
+    const std::string path = urlPath("2.0.0", "app.bin");
+    // an index changed on the server: the manifest's hash no longer covers it
+    const std::string indexFile = channelFolder() + "/2.0.0/app.bin.cidx";
+    std::string index = qortest::readTextFile(indexFile);
+    index[40] = static_cast<char>(index[40] ^ 1);
+    qortest::writeTextFile(indexFile, index);
+
+    for (const bool chunksOff : {false, true})
+    {
+        SCOPED_TRACE(chunksOff ? "PELVANE_CHUNKS=0" : "tampered index");
+        if (chunksOff)
+        {
+            ::setenv("PELVANE_CHUNKS", "0", 1);
+        }
+        fs::remove_all(extract());
+        const std::string log = temp() / (chunksOff ? "off.log" : "tampered.log");
+        qortest::ServerProcess faults(
+            {"faults", "--root", repo(), "--multirange", "--requests-log", log});
+        ASSERT_TRUE(faults.started());
+        ASSERT_EQ(updateFrom("1.0.0", faults.url()).result, 1);
+        EXPECT_EQ(qortest::readTextFile(target() + "/app.bin"), second);
+        const auto requests = readRequests(log);
+        EXPECT_EQ(trafficOf(requests, path).whole, 1U);
+        EXPECT_EQ(trafficOf(requests, path).rangeBytes, 0U);
+        EXPECT_EQ(trafficOf(requests, path + ".cidx").requests, chunksOff ? 0U : 1U);
+        // put 1.0.0 back for the next round
+        fs::remove_all(target());
+        fs::create_directories(target());
+        qortest::writeTextFile(target() + "/app.bin", first);
+    }
+}
