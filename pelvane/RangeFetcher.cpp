@@ -268,11 +268,19 @@ FetchResult RangeFetcher::fetch(const std::string& url, RangeSink& sink, bool& r
 {
     refused = false;
     int failedTries = 0;
+    // a server that answers each range only in part must not keep us asking
+    std::size_t requestsLeft = sink.missing().size() * 2 + 16;
     for (;;)
     {
         const std::vector<ByteRange> missing = sink.missing();
         if (missing.empty())
         {
+            return {};
+        }
+        if (requestsLeft-- == 0)
+        {
+            PELVANE_LOG_WARN("Too many range requests for " << url);
+            refused = true;
             return {};
         }
         if (m_rangesRefused)
