@@ -114,7 +114,7 @@ public:
         }
         if (m_status != 206 || (m_boundary.empty() && !m_haveSingle))
         {
-            return EPROTO;
+            return malformed();
         }
         m_multipart = !m_boundary.empty();
         m_state = m_multipart ? State::BetweenParts : State::Body;
@@ -135,7 +135,7 @@ public:
             {
                 if (m_left == 0)
                 {
-                    return EPROTO; // more than the range said
+                    return malformed(); // more than the range said
                 }
                 const std::size_t take =
                     static_cast<std::size_t>(std::min<std::uint64_t>(m_left, size));
@@ -165,7 +165,7 @@ public:
                 m_line.push_back(c);
                 if (m_line.size() > MAX_LINE)
                 {
-                    return EPROTO;
+                    return malformed();
                 }
                 continue;
             }
@@ -180,11 +180,18 @@ public:
     }
 
     bool wholeAnswer() const { return m_wholeAnswer; }
+    bool unusable() const { return m_unusable; }
     std::size_t parts() const { return m_parts; }
     std::uint64_t accepted() const { return m_accepted; }
     bool multipart() const { return m_multipart; }
 
 private:
+    int malformed()
+    {
+        m_unusable = true;
+        return EPROTO;
+    }
+
     enum class State
     {
         BetweenParts,
@@ -218,7 +225,7 @@ private:
         }
         if (!m_havePartRange)
         {
-            return EPROTO;
+            return malformed();
         }
         m_offset = m_partRange.first;
         m_left = m_partRange.size();
@@ -233,6 +240,7 @@ private:
     ByteRange m_single;
     bool m_haveSingle = false;
     bool m_wholeAnswer = false;
+    bool m_unusable = false;
     bool m_multipart = false;
     State m_state = State::Done;
     std::string m_line;
@@ -303,6 +311,13 @@ FetchResult RangeFetcher::fetch(const std::string& url, RangeSink& sink, bool& r
                 continue;
             }
             m_rangesRefused = true;
+            refused = true;
+            return {};
+        }
+        if (answer.unusable())
+        {
+            // a 206 this parser cannot follow: the whole file is still there
+            PELVANE_LOG_WARN("Unusable range answer from " << url);
             refused = true;
             return {};
         }

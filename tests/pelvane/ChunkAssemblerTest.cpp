@@ -192,6 +192,16 @@ TEST_F(ChunkAssemblerTest, AServerIgnoringRangesMakesTheFileComeWhole)
     EXPECT_FALSE(fs::exists(ChunkAssembler::assemblyPath(m_temp / "extract/2.0.0", "new.bin")));
 }
 
+TEST_F(ChunkAssemblerTest, A206WithoutRangesIsNotTakenForBytes)
+{
+    qortest::ServerProcess faults({"faults", "--root", m_temp / "served", "--rule",
+                                   R"({"path":"/new.bin","kind":"badranges"})"});
+    ASSERT_TRUE(faults.started()) << faults.failure();
+    const ChunkAssembler::Result result = assemble(faults.url());
+    EXPECT_TRUE(result.fetchWhole) << "api " << result.fetch.apiError;
+    EXPECT_EQ(result.networkBytes, 0U);
+}
+
 TEST_F(ChunkAssemblerTest, ACutInAMultiRangeAnswerResumesAtTheFirstByteNotReceived)
 {
     const std::string log = m_temp / "requests.log";

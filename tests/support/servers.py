@@ -43,6 +43,7 @@ Fault server rules (JSON objects; the first matching rule with tries left wins):
               "body"   answer 200 with `content` (text) instead of the file
               "auth"   require HTTP basic `user`/`password` (401 otherwise)
               "noranges"  answer 200 with the whole file whatever Range says
+              "badranges" answer 206 without Content-Range or multipart body
     times     how many requests the rule applies to (absent: all of them)
 
 Without a matching rule the fault server serves files of --root like a static
@@ -511,6 +512,9 @@ class _FaultHandler(http.server.BaseHTTPRequestHandler):
             kind = None
         if self.command == "POST":
             return self._send_simple(204)
+        if kind == "badranges":
+            return self._send_answer(206, {"Content-Type": "application/octet-stream"},
+                                     b"these bytes belong to no range\n")
         if kind == "body":
             content = rule.get("content", "").encode("utf-8")
             return self._send_answer(200, {"ETag": '"%s"' % hashlib.sha256(content).hexdigest()[:16]},
