@@ -197,6 +197,7 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
     // Local chunks first: each one is read back and checked before it is used.
     ChunkReceiver receiver(out.get(), progress);
     std::vector<unsigned char> buffer;
+    std::vector<std::size_t> repeats; // copies of chunks this file fetches first
     for (std::size_t i = 0; i < index.chunks().size(); ++i)
     {
         if (m_cancel.canceled())
@@ -206,6 +207,11 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
         }
         const Chunk& chunk = index.chunks()[i];
         const std::optional<ChunkSources::Location>& local = plan.local[i];
+        if (local && local->file == assembly && local->offset != chunk.offset)
+        {
+            repeats.push_back(i);
+            continue;
+        }
         if (local && ChunkSources::readVerified(*local, chunk.sha256, buffer))
         {
             // a chunk an earlier run already put in place stays where it is
@@ -245,6 +251,22 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
     {
         // kept: the next run takes the chunks that arrived from here
         return result;
+    }
+    for (const std::size_t i : repeats)
+    {
+        const Chunk& chunk = index.chunks()[i];
+        if (!ChunkSources::readVerified(*plan.local[i], chunk.sha256, buffer))
+        {
+            safefiles::removeTree(assembly);
+            return fetchWhole("a repeated chunk at " + std::to_string(chunk.offset) +
+                              " does not verify");
+        }
+        if ((error = writeAt(out.get(), buffer.data(), buffer.size(), chunk.offset)) != 0)
+        {
+            result.fetch = failure(FetchResult::Kind::Permanent, API_DISK, error);
+            return result;
+        }
+        result.localBytes += chunk.length;
     }
     if (!out.close())
     {

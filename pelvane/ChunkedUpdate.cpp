@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace pelvane
@@ -254,6 +255,21 @@ FetchResult ChunkedUpdate::prepare()
                 canceled.kind = FetchResult::Kind::Canceled;
                 canceled.apiError = API_CANCELED;
                 return canceled;
+            }
+            // a chunk that the file holds more than once travels once
+            std::unordered_map<std::string, std::uint64_t> firstFetched;
+            for (std::size_t i = 0; i < work.index->chunks().size(); ++i)
+            {
+                const Chunk& chunk = work.index->chunks()[i];
+                if (plan.local[i] || firstFetched.emplace(chunk.sha256, chunk.offset).second)
+                {
+                    continue;
+                }
+                plan.local[i] =
+                    ChunkSources::Location{ChunkAssembler::assemblyPath(folder, file.path),
+                                           firstFetched[chunk.sha256], chunk.length};
+                plan.fetchBytes -= chunk.length;
+                plan.localBytes += chunk.length;
             }
             m_sources.addIndexed(FileDownloader::verifiedPath(folder, file.path), *work.index);
             PELVANE_LOG_INFO("Plan for " << file.path << " of " << m_updates[u].number.text()

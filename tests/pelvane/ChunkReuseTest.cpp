@@ -46,7 +46,7 @@ protected:
                 pelvane::sha256Hex(PRODUCT + "\n" + APPLICATION + "/" + LANGUAGE).substr(0, 16));
     }
 
-    // Bytes of `newer` in chunks that `older` does not have.
+    // Bytes of the distinct chunks of `newer` that `older` does not have.
     static std::uint64_t changedBytes(const std::string& older, const std::string& newer,
                                       const std::string& scratch)
     {
@@ -64,7 +64,8 @@ protected:
         std::uint64_t changed = 0;
         for (const pelvane::Chunk& chunk : index.chunks())
         {
-            changed += known.count(chunk.sha256) == 0 ? chunk.length : 0;
+            // a chunk the new file holds twice needs to travel once
+            changed += known.insert(chunk.sha256).second ? chunk.length : 0;
         }
         return changed;
     }
@@ -347,4 +348,25 @@ TEST_F(ChunkReuseTest, AnIndexThatDoesNotMatchTheManifestOrChunksTurnedOffMeanWh
         fs::create_directories(target());
         qortest::writeTextFile(target() + "/app.bin", first);
     }
+}
+
+TEST_F(ChunkReuseTest, AChunkThatANewFileRepeatsTravelsOnce)
+{
+    const std::string first = patternData(1024 * 1024, 101);
+    std::string second = first;
+    second.insert(500000, std::string(1536 * 1024, '\0')); // padding: six equal chunks
+    ::setenv("PELVANE_BASE_STORE", "0", 1);
+    installFirstVersion({{"app.bin", first}});
+    publish("2.0.0", {{"app.bin", second}});
+    const std::string log = temp() / "requests.log";
+    qortest::ServerProcess faults(
+        {"faults", "--root", repo(), "--multirange", "--requests-log", log});
+    ASSERT_TRUE(faults.started());
+    ASSERT_EQ(updateFrom("1.0.0", faults.url()).result, 1);
+    EXPECT_EQ(qortest::readTextFile(target() + "/app.bin"), second);
+    const std::uint64_t changed = changedBytes(first, second, temp() / "scratch");
+    const Traffic traffic = trafficOf(readRequests(log), urlPath("2.0.0", "app.bin"));
+    EXPECT_EQ(traffic.whole, 0U);
+    EXPECT_EQ(traffic.rangeBytes, changed);
+    EXPECT_LT(changed, 1024U * 1024U) << "the padding came more than once";
 }
