@@ -5,6 +5,7 @@
 #include "app/CQorDownloaderApp.h"
 #include "app/CommandLine.h"
 #include "logging/AppLogger.h"
+#include "resources/Translation.h"
 
 #include <wx/init.h>
 #include <wx/log.h>
@@ -26,7 +27,8 @@ int runApplication(const char* programPath, bool unattended)
     char* toolkitArgv[] = {const_cast<char*>(programPath), nullptr};
     if (!wxEntryStart(toolkitArgc, toolkitArgv))
     {
-        std::cerr << "qordownloader: cannot start the user interface (no display?)" << std::endl;
+        std::cerr << "qordownloader: " << qorTr("cannot start the user interface (no display?)")
+                  << std::endl;
         return CQorDownloaderApp::RC_NOT_SET;
     }
     // Toolkit messages go to stderr: a box of the toolkit's own would wait
@@ -68,7 +70,7 @@ int main(int argc, char** argv)
         return 0;
     case CommandLine::ACTION_USAGE_ERROR:
         std::cerr << "qordownloader: " << commandLine.m_sError << "\n"
-                  << "Try 'qordownloader --help' for more information." << std::endl;
+                  << qorTr("Try 'qordownloader --help' for more information.") << std::endl;
         return CommandLine::USAGE_ERROR_STATUS;
     case CommandLine::ACTION_RUN:
         break;
@@ -86,8 +88,9 @@ int main(int argc, char** argv)
     const int exitCode = runApplication(argv[0], commandLine.m_bUnattended);
     if (commandLine.m_bUnattended)
     {
-        std::cout << "Outcome: " << exitCode << " (" << CommandLine::describeReturnCode(exitCode)
-                  << ")" << std::endl;
+        std::cout << qorTrFormat("Outcome: %s", std::to_string(exitCode) + " (" +
+                                                    CommandLine::describeReturnCode(exitCode) + ")")
+                  << std::endl;
     }
     return exitCode;
 }

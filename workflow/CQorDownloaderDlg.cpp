@@ -8,6 +8,7 @@
 #include "proxy/C_Proxy.h"
 #include "proxy/PasswordScrambling.h"
 #include "proxy/QorDownloaderProxy.h"
+#include "resources/Translation.h"
 #include "resources/ui/UiResources.h"
 #include "tools/C_WindowsTools.h"
 #include "tools/UnicodeFile.h"
@@ -236,7 +237,7 @@ void CQorDownloaderDlg::onStartDownload()
     if (m_bUnattended)
     {
         QOR_LOG_INFO("Download confirmed (unattended)");
-        report("QorDownloader: confirmed");
+        report(qorTr("QorDownloader: confirmed"));
     }
     else if (platform::messageBox(this, C_WindowsTools::getUString(IDS_CONFIRM_DOWNLOAD, L""),
                                   CQorDownloaderApp::getAppTitle(),
@@ -273,7 +274,7 @@ bool CQorDownloaderDlg::settleProxyCredentials()
     if (!proxy.getProxyConfiguration(proxyAddress))
     {
         QOR_LOG_INFO("No proxy");
-        report("proxy: none");
+        report(qorTr("proxy: none"));
         return true;
     }
 
@@ -286,7 +287,8 @@ bool CQorDownloaderDlg::settleProxyCredentials()
     {
         // the stored credentials go to the library as they are; nothing is rewritten
         QOR_LOG_INFO("Proxy settings taken from the configuration (unattended)");
-        report("proxy: " + wstringToString(proxyAddress, CP_ACP) + " (stored credentials)");
+        report(
+            qorTrFormat("proxy: %s (stored credentials)", wstringToString(proxyAddress, CP_ACP)));
         return true;
     }
 
@@ -343,20 +345,20 @@ void CQorDownloaderDlg::onFindThreadPoll()
         if (exitCode == 1)
         {
             QOR_LOG_INFO("FindUpdate success");
-            report("find: update " + m_foundVersion + " found, downloading");
+            report(qorTrFormat("find: update %s found, downloading", m_foundVersion));
             m_eState = eState::Downloading;
             setTimer(M_TIMER_GETSTATUS, STATUS_POLL_MS);
             return;
         }
         QOR_LOG_ERROR("FindUpdate failure: thread return code NOK");
-        report("find: failed");
+        report(qorTr("find: failed"));
         finalizeStatus(false);
         OnCancel(CQorDownloaderApp::RC_DOWNLOAD_FAILED);
         return;
     }
     case platform::WorkerThread::ePoll::Failed:
         QOR_LOG_ERROR("FindUpdate failure: thread abandoned");
-        report("find: failed");
+        report(qorTr("find: failed"));
         killTimer(M_TIMER_STATUS_FINDTHREAD);
         finalizeStatus(false);
         OnCancel(CQorDownloaderApp::RC_DOWNLOAD_FAILED);
@@ -375,7 +377,7 @@ void CQorDownloaderDlg::onDownloadPoll()
     if (m_iResultUpdInter == UPDINTER_RESULT_SUCCESS)
     {
         QOR_LOG_INFO("DownloadUpdate success");
-        report("download: complete");
+        report(qorTr("download: complete"));
         m_eState = eState::Finalizing;
         if (!m_hThreadFinalizeUpdate.start([this] { return threadFinalizeUpdate(this); }))
         {
@@ -385,7 +387,7 @@ void CQorDownloaderDlg::onDownloadPoll()
         return;
     }
     QOR_LOG_ERROR("DownloadUpdate failure");
-    report("download: failed");
+    report(qorTr("download: failed"));
     finalizeStatus(true);
     OnCancel(CQorDownloaderApp::RC_DOWNLOAD_FAILED);
 }
@@ -405,20 +407,20 @@ void CQorDownloaderDlg::onFinalizeThreadPoll()
         if (exitCode == 1)
         {
             QOR_LOG_INFO("FinalizeUpdate success");
-            report("finalize: moved to " + wstringToString(m_destPath, CP_ACP));
+            report(qorTrFormat("finalize: moved to %s", wstringToString(m_destPath, CP_ACP)));
             finalizeStatus(true);
             OnOK(CQorDownloaderApp::RC_SUCCESS);
             return;
         }
         QOR_LOG_ERROR("FinalizeUpdate failure");
-        report("finalize: failed");
+        report(qorTr("finalize: failed"));
         finalizeStatus(false);
         OnCancel(CQorDownloaderApp::RC_DOWNLOAD_FAILED);
         return;
     }
     case platform::WorkerThread::ePoll::Failed:
         QOR_LOG_ERROR("FinalizeUpdate failure: thread abandoned");
-        report("finalize: failed");
+        report(qorTr("finalize: failed"));
         killTimer(M_TIMER_STATUS_FINALIZETHREAD);
         finalizeStatus(false);
         OnCancel(CQorDownloaderApp::RC_DOWNLOAD_FAILED);
@@ -439,7 +441,7 @@ void CQorDownloaderDlg::onCancelPoll()
         m_updInterFct.closeUpdInter();
         QOR_LOG_INFO("...download stopped");
     }
-    report("download: canceled");
+    report(qorTr("download: canceled"));
     if (m_waitDialog != nullptr)
     {
         m_waitDialog->Destroy();
@@ -484,7 +486,7 @@ void CQorDownloaderDlg::setPos(const int& pos)
         if (decile > m_iLastReportedDecile)
         {
             m_iLastReportedDecile = decile;
-            report("download: " + wstringToString(text, CP_ACP));
+            report(qorTrFormat("download: %s", wstringToString(text, CP_ACP)));
         }
     }
 }
