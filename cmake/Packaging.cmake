@@ -71,7 +71,7 @@ install(CODE "
          \"${PROJECT_SOURCE_DIR}/demo/sample/QorDownloader.ini\"
          \"${PROJECT_SOURCE_DIR}/demo/sample/UpdInter.ini\"
          \"${QOR_PACKAGING_DIR}/etc/LogQorDownloader.xml\"
-         DESTINATION \"\${_qor_etc}\" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ)
+         DESTINATION \"\${_qor_etc}\")
 " COMPONENT runtime)
 
 # Desktop entry and the icon at three sizes of the hicolor theme.
@@ -126,6 +126,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "fetches one update of the Orvane suite")
 set(CPACK_PACKAGE_CONTACT "Velmora QorDownloader team <qordownloader@velmora.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
 # absolute destinations (/etc) land in the package, not on this machine
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
