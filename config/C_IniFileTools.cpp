@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <tuple>
 
 namespace
@@ -19,6 +20,22 @@ using InternalValues = std::map<InternalKey, std::wstring>;
 
 // Set once the table is built; a reader before that sees no internal value.
 std::atomic<const InternalValues*> s_internalValues{nullptr};
+
+// Values that could not be written, kept for the rest of the run so that a
+// later read gives what was set rather than the file's stale text. Section
+// and key names are kept as written by the one caller that writes.
+std::mutex s_unsavedMutex;
+InternalValues s_unsaved;
+
+bool unsavedValue(const InternalKey& key, std::wstring& value)
+{
+    const std::lock_guard<std::mutex> lock(s_unsavedMutex);
+    const auto found = s_unsaved.find(key);
+    if (found == s_unsaved.end())
+        return false;
+    value = found->second;
+    return true;
+}
 
 constexpr unsigned long VALUE_BUFFER_UNITS = 1024;
 
@@ -122,6 +139,12 @@ C_IniFileTools::~C_IniFileTools() = default;
 std::wstring C_IniFileTools::getWstring(const std::wstring& file, const std::wstring& section,
                                         const std::wstring& key, const std::wstring& defaultValue)
 {
+    std::wstring unsaved;
+    if (unsavedValue(InternalKey(file, section, key), unsaved))
+    {
+        QOR_LOG_TRACE(L"Value set in this run but not stored: " << key);
+        return unsaved;
+    }
     std::wstring result = defaultValue;
     bool internalInForce = false;
     if (const InternalValues* table = s_internalValues.load(std::memory_order_acquire))
@@ -185,9 +208,18 @@ bool C_IniFileTools::setWstring(const std::wstring& file, const std::wstring& se
     QOR_LOG_TRACE(L"Section: " << section);
     QOR_LOG_TRACE(L"Key: " << key);
     QOR_LOG_TRACE(L"Value: " << value);
+    const InternalKey unsavedKey(file, section, key);
     if (platform::writePrivateProfileString(section, key, value, file))
+    {
+        const std::lock_guard<std::mutex> lock(s_unsavedMutex);
+        s_unsaved.erase(unsavedKey);
         return true;
+    }
     const unsigned long error = platform::getLastError();
+    {
+        const std::lock_guard<std::mutex> lock(s_unsavedMutex);
+        s_unsaved[unsavedKey] = value;
+    }
     QOR_LOG_WARN("Configuration file error during writing: " << error);
     QOR_LOG_WARN(L"File: " << file);
     QOR_LOG_WARN(L"Section: " << section);

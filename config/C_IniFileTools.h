@@ -14,7 +14,9 @@ public:
     // The file's non-empty value, else the built-in value, else defaultValue.
     std::wstring getWstring(const std::wstring& file, const std::wstring& section,
                             const std::wstring& key, const std::wstring& defaultValue);
-    // Writes key=value into section of file; false on failure (logged).
+    // Writes key=value into section of file; false on failure (logged). A
+    // value that could not be written is still what getWstring gives for the
+    // rest of the run, so that the run goes on with it.
     bool setWstring(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                     const std::wstring& value);
 };

@@ -22,8 +22,7 @@ DownloadJob::DownloadJob(UpdateConfig config, std::vector<ManifestVersion> updat
 
 FetchResult DownloadJob::downloadUpdates()
 {
-    std::error_code created;
-    std::filesystem::create_directories(m_config.extract, created);
+    safefiles::makeFolderPath(m_config.extract);
     HttpFetcher fetcher(m_config.transfer, m_cancel);
     FileDownloader downloader(fetcher, m_cancel);
     for (std::size_t index = 0; index < m_updates.size(); ++index)
@@ -70,10 +69,9 @@ void DownloadJob::writeFlagFile()
         return;
     }
     const std::filesystem::path flag(m_config.flagFile);
-    std::error_code created;
     if (flag.has_parent_path())
     {
-        std::filesystem::create_directories(flag.parent_path(), created);
+        safefiles::makeFolderPath(flag.parent_path().string());
     }
     const std::string text =
         "product=" + m_config.productCode + "\nversion=" + m_updates.back().number.text() + "\n";
@@ -93,11 +91,10 @@ FetchResult DownloadJob::finish()
         versions.push_back(&update);
         folders.push_back(m_config.versionFolder(update.number));
     }
-    std::error_code created;
     const std::filesystem::path target(m_config.target);
     if (target.has_parent_path())
     {
-        std::filesystem::create_directories(target.parent_path(), created);
+        safefiles::makeFolderPath(target.parent_path().string());
     }
     TargetAssembler assembler(m_config.target, m_cancel);
     const TargetAssembler::Outcome assembled = assembler.assemble(versions, folders);

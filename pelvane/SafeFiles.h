@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,14 @@ int removeTree(const std::string& path);
 
 // Writes `content` to a temporary file beside `path` and renames it over.
 int writeFileAtomically(const std::string& path, std::string_view content);
+
+// Creates the folder `path` and its missing parents, as `mkdir -p` does (links
+// above it are followed: the caller chose the path).
+int makeFolderPath(const std::string& path);
+
+// Reads a whole regular file (not through a final link) of at most `limit`
+// bytes (EFBIG beyond).
+int readSmallFile(const std::string& path, std::string& content, std::size_t limit);
 
 // 0 with `size` set when `path` is a regular file (not a link).
 int regularFileSize(const std::string& path, std::uint64_t& size);

@@ -5,13 +5,15 @@
 #include "pelvane/PelvaneLog.h"
 #include "pelvane/SafeFiles.h"
 
+#include "platform/SystemCalls.h"
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace pelvane
 {
+using platform::SystemCalls;
+
 TargetAssembler::TargetAssembler(std::string target, const CancelToken& cancel)
     : m_target(std::move(target)), m_cancel(cancel)
 {
@@ -54,7 +56,7 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
         return fail(API_DISK, error, "Cannot clear an old copy of Target");
     }
     const int cloned = targetExists ? safefiles::cloneTree(m_target, staging, &m_cancel.flag())
-                                    : (::mkdir(staging.c_str(), 0755) == 0 ? 0 : errno);
+                                    : (SystemCalls::makeDirectory(staging, 0755) == 0 ? 0 : errno);
     if (cloned != 0)
     {
         return fail(API_DISK, cloned, "Cannot prepare the staging folder");
@@ -83,16 +85,16 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
     }
 
     // The swap: the old Target is set aside first and put back on failure.
-    if (targetExists && ::rename(m_target.c_str(), previous.c_str()) != 0)
+    if (targetExists && SystemCalls::rename(m_target, previous) != 0)
     {
         return fail(API_DISK, errno, "Cannot set the old Target aside");
     }
-    if (::rename(staging.c_str(), m_target.c_str()) != 0)
+    if (SystemCalls::rename(staging, m_target) != 0)
     {
         const int error = errno;
         if (targetExists)
         {
-            ::rename(previous.c_str(), m_target.c_str());
+            SystemCalls::rename(previous, m_target);
         }
         return fail(API_DISK, error, "Cannot move the staging folder to Target");
     }

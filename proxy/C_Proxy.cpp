@@ -1,7 +1,11 @@
 #include "proxy/C_Proxy.h"
 
+#include "config/C_IniFileTools.h"
+#include "config/ConfigKeys.h"
 #include "logging/AppLogger.h"
 #include "platform/ProxySettings.h"
+#include "proxy/PasswordScrambling.h"
+#include "tools/UnicodeFile.h"
 
 #include <sstream>
 
@@ -79,4 +83,18 @@ bool C_Proxy::getProxyConfiguration(std::wstring& proxy)
         }
     }
     return true;
+}
+
+bool C_Proxy::storeCredentials(C_IniFileTools& ini, const std::wstring& login,
+                               const std::wstring& password)
+{
+    const bool loginStored = ini.setWstring(ConfigKeys::OWN_INI_FILE, ConfigKeys::SECTION_PROXY,
+                                            ConfigKeys::KEY_USER_PROXY, login);
+    const bool passwordStored = ini.setWstring(
+        ConfigKeys::OWN_INI_FILE, ConfigKeys::SECTION_PROXY, ConfigKeys::KEY_PSWD_PROXY,
+        stringToWstring(scramblePassword(wstringToString(password, CP_ACP))));
+    if (loginStored && passwordStored)
+        return true;
+    QOR_LOG_ERROR("Proxy credentials were not stored; this run uses the ones typed");
+    return false;
 }

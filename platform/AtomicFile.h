@@ -1,0 +1,37 @@
+// The one way the program and the library replace a file: the new contents
+// go to a temporary file beside it (".<name>.XXXXXX"), which is flushed to
+// the disk, renamed over the old file, and the folder is flushed so that the
+// rename itself survives a power cut. A failure at any step leaves the old
+// file as it was and removes the temporary file. All I/O goes through
+// SystemCalls, so tests reach every failure with its fault hook.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace platform
+{
+class AtomicFile
+{
+public:
+    struct Options
+    {
+        unsigned int permissions = 0644;
+        // when set, the new file is given this owner and group (only root
+        // can; refused silently otherwise)
+        bool keepOwner = false;
+        unsigned int owner = 0;
+        unsigned int group = 0;
+    };
+    // Writes the temporary file through its descriptor; 0, or -1 with errno.
+    using Filler = std::function<int(int fd)>;
+
+    // 0, or -1 with errno set by the step that failed.
+    static int replace(const std::string& path, std::string_view bytes, const Options& options);
+    static int replace(const std::string& path, const Filler& fill, const Options& options);
+
+    // The folder part of path ("." for a bare name).
+    static std::string folderOf(const std::string& path);
+};
+} // namespace platform
