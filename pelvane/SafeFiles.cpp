@@ -317,11 +317,12 @@ int removeTree(const std::string& path)
     return ::rmdir(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
 }
 
-int writeFileAtomically(const std::string& path, std::string_view content)
+int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode)
 {
     const std::string temporary = temporarySibling(path);
-    FileDescriptor out(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    FileDescriptor out(::open(temporary.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                              static_cast<mode_t>(mode)));
     if (out.get() < 0)
     {
         return errno;

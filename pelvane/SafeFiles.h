@@ -40,8 +40,9 @@ int cloneTree(const std::string& source, const std::string& destination,
 // Removes a file, a symbolic link or a whole folder tree; missing is fine.
 int removeTree(const std::string& path);
 
-// Writes `content` to a temporary file beside `path` and renames it over.
-int writeFileAtomically(const std::string& path, std::string_view content);
+// Writes `content` to a temporary file beside `path` and renames it over;
+// the file gets `mode` (before the umask).
+int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0644);
 
 // 0 with `size` set when `path` is a regular file (not a link).
 int regularFileSize(const std::string& path, std::uint64_t& size);
