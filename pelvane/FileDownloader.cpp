@@ -321,13 +321,10 @@ FetchResult FileDownloader::download(const std::string& fileUrl, const std::stri
         else if (onDisk < file.size)
         {
             PartFileSink sink(partPath, metaPath, fileUrl, file.size, digest, onDisk, progress);
-            // The validator belongs to the server that gave it; another mirror's
-            // bytes are resumed on the manifest's hash alone, which still judges
-            // the whole file (a mismatch fetches it once more from the start).
-            const bool sameServer = validator.url == fileUrl;
+            // Across mirrors too: replicas that keep modification times (rsync -a)
+            // share nginx's validator and resume; others answer 200 and start over.
             result = m_fetcher.fetch(fileUrl, sink, resumedFrom,
-                                     resumedFrom > 0 && sameServer ? validator.ifRange()
-                                                                   : std::string());
+                                     resumedFrom > 0 ? validator.ifRange() : std::string());
             if (const int closeError = sink.close(); closeError != 0 && result.ok())
             {
                 result = diskFailure(closeError);

@@ -335,6 +335,8 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     m_response = &response;
 
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    m_errorText[0] = '\0';
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorText);
     const bool secure = startsWithNoCase(url, "https:");
     // an https answer may never send us on over plain http
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
@@ -491,10 +493,14 @@ FetchResult HttpFetcher::classify(CURLcode code, const Response& response, bool 
         // the certificate's verdict is worth more to an administrator than no status
         long verdict = 0;
         curl_easy_getinfo(m_easy.get(), CURLINFO_SSL_VERIFYRESULT, &verdict);
-        if (verdict == 0 && code == CURLE_PEER_FAILED_VERIFICATION)
+        const std::string_view text(m_errorText);
+        if (text.find("subject name") != std::string_view::npos ||
+            text.find("does not match") != std::string_view::npos)
         {
-            verdict = HOST_NAME_MISMATCH; // libcurl checks the name itself
+            verdict = HOST_NAME_MISMATCH; // libcurl checks the name itself, after OpenSSL
         }
+        PELVANE_LOG_WARN("TLS refused (curl " << static_cast<int>(code) << ", verification "
+                                              << verdict << "): " << m_errorText);
         result.kind = FetchResult::Kind::Permanent;
         result.apiError = API_NETWORK;
         result.secondary = static_cast<std::int32_t>(verdict);

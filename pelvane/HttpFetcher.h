@@ -90,5 +90,6 @@ private:
     CurlMulti m_multi;
     Response* m_response = nullptr; // the transfer in progress
     bool m_warnedPlainPassword = false;
+    char m_errorText[CURL_ERROR_SIZE] = {};
 };
 } // namespace pelvane

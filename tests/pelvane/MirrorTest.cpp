@@ -121,7 +121,9 @@ TEST_F(MirrorTest, AFileCutOnTheFirstMirrorIsResumedOnTheSecond)
     }
     ASSERT_EQ(fileRequests.size(), 1U);
     EXPECT_EQ(fileRequests[0].range, "bytes=150000-");
-    EXPECT_EQ(fileRequests[0].ifRange, "") << "the first mirror's validator means nothing here";
+    // both mirrors hold the same copy (same modification time), so the
+    // validator the first one gave still guards the range on the second
+    EXPECT_FALSE(fileRequests[0].ifRange.empty());
 }
 
 TEST_F(MirrorTest, AllMirrorsDownIsTheNetworkCode)

@@ -62,7 +62,7 @@ protected:
 
 std::vector<std::string> authorizationsIn(const std::string& accessLog)
 {
-    std::vector<std::string> seen;
+    std::vector<std::string> seen; // nginx writes "-" for a missing header
     const std::string text = qortest::readTextFile(accessLog);
     for (std::size_t at = text.find("auth=\""); at != std::string::npos;
          at = text.find("auth=\"", at + 1))
@@ -200,17 +200,18 @@ TEST_F(TlsTest, NotesPasswordGoesOnlyOverHttpsAndOnlyToTheRepositoryHost)
 
     {
         SCOPED_TRACE("another host after a redirect");
-        fs::remove(securedLog);
+        const std::size_t before = authorizationsIn(securedLog).size();
         qortest::ServerProcess elsewhere(httpsServer({"--redirect-to", httpsUrl(secured)}));
         ASSERT_TRUE(elsewhere.started()) << elsewhere.failure();
         options.url = httpsUrl(elsewhere);
         end = runToEnd(options);
         EXPECT_EQ(end.api, pelvane::API_SERVER_AUTH);
         const std::vector<std::string> seen = authorizationsIn(securedLog);
-        ASSERT_FALSE(seen.empty());
-        for (const std::string& authorization : seen)
+        ASSERT_GT(seen.size(), before) << "the redirect did not reach the repository host";
+        for (std::size_t i = before; i < seen.size(); ++i)
         {
-            EXPECT_EQ(authorization, "") << "credentials forwarded to another host";
+            EXPECT_TRUE(seen[i].empty() || seen[i] == "-")
+                << "forwarded to another host: " << seen[i];
         }
     }
     {
@@ -223,9 +224,12 @@ TEST_F(TlsTest, NotesPasswordGoesOnlyOverHttpsAndOnlyToTheRepositoryHost)
         end = runToEnd(options);
         EXPECT_EQ(end.api, pelvane::API_SERVER_AUTH);
         EXPECT_EQ(end.secondary, 401);
-        for (const std::string& authorization : authorizationsIn(plainLog))
+        const std::vector<std::string> seen = authorizationsIn(plainLog);
+        EXPECT_FALSE(seen.empty());
+        for (const std::string& authorization : seen)
         {
-            EXPECT_EQ(authorization, "") << "password sent in clear text";
+            EXPECT_TRUE(authorization.empty() || authorization == "-")
+                << "password sent in clear text: " << authorization;
         }
     }
     expectNothingWritten();
