@@ -14,6 +14,8 @@ namespace fs = std::filesystem;
 
 namespace
 {
+constexpr int CURLE_COULDNT_CONNECT = 7;
+
 class MirrorTest : public UpdateFixture
 {
 protected:
@@ -134,6 +136,6 @@ TEST_F(MirrorTest, AllMirrorsDownIsTheNetworkCode)
     const Outcome end = runToEnd(options);
     EXPECT_EQ(end.result, 0);
     EXPECT_EQ(end.api, pelvane::API_NETWORK);
-    EXPECT_EQ(end.primary, 7) << "CURLE_COULDNT_CONNECT";
+    EXPECT_EQ(end.primary, CURLE_COULDNT_CONNECT);
     EXPECT_FALSE(fs::exists(target()));
 }

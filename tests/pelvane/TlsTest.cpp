@@ -7,7 +7,9 @@
 
 #include "pelvane/PelvaneErrors.h"
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 using namespace pelvanetest;
 namespace fs = std::filesystem;
@@ -69,6 +71,36 @@ std::vector<std::string> authorizationsIn(const std::string& accessLog)
     {
         const std::size_t end = text.find('"', at + 6);
         seen.push_back(text.substr(at + 6, end - at - 6));
+    }
+    return seen;
+}
+
+// nginx writes a line just after it answered, so a client may read the log
+// first: wait (bounded) until at least `count` lines are there.
+std::vector<std::string> authorizationsOnceLogged(const std::string& accessLog, std::size_t count)
+{
+    std::vector<std::string> seen = authorizationsIn(accessLog);
+    for (int i = 0; i < 60 && seen.size() < count; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        seen = authorizationsIn(accessLog);
+    }
+    return seen;
+}
+
+// The log once nginx has stopped adding lines of the previous run.
+std::vector<std::string> settledAuthorizations(const std::string& accessLog)
+{
+    std::vector<std::string> seen = authorizationsIn(accessLog);
+    for (int i = 0; i < 40; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::vector<std::string> again = authorizationsIn(accessLog);
+        if (again.size() == seen.size())
+        {
+            break;
+        }
+        seen = std::move(again);
     }
     return seen;
 }
@@ -173,7 +205,7 @@ TEST_F(TlsTest, RedirectsAreFollowedUpToHttpsNeverDownToHttpAndNotForever)
         EXPECT_EQ(end.api, pelvane::API_HTTP);
         EXPECT_EQ(end.primary, CURLE_TOO_MANY_REDIRECTS);
         // the first request and five redirects, once: a redirect loop is not retried
-        EXPECT_EQ(authorizationsIn(log).size(), 6U);
+        EXPECT_EQ(authorizationsOnceLogged(log, 6).size(), 6U);
         expectNothingWritten();
     }
 }
@@ -200,13 +232,13 @@ TEST_F(TlsTest, NotesPasswordGoesOnlyOverHttpsAndOnlyToTheRepositoryHost)
 
     {
         SCOPED_TRACE("another host after a redirect");
-        const std::size_t before = authorizationsIn(securedLog).size();
+        const std::size_t before = settledAuthorizations(securedLog).size();
         qortest::ServerProcess elsewhere(httpsServer({"--redirect-to", httpsUrl(secured)}));
         ASSERT_TRUE(elsewhere.started()) << elsewhere.failure();
         options.url = httpsUrl(elsewhere);
         end = runToEnd(options);
         EXPECT_EQ(end.api, pelvane::API_SERVER_AUTH);
-        const std::vector<std::string> seen = authorizationsIn(securedLog);
+        const std::vector<std::string> seen = authorizationsOnceLogged(securedLog, before + 1);
         ASSERT_GT(seen.size(), before) << "the redirect did not reach the repository host";
         for (std::size_t i = before; i < seen.size(); ++i)
         {
@@ -224,7 +256,7 @@ TEST_F(TlsTest, NotesPasswordGoesOnlyOverHttpsAndOnlyToTheRepositoryHost)
         end = runToEnd(options);
         EXPECT_EQ(end.api, pelvane::API_SERVER_AUTH);
         EXPECT_EQ(end.secondary, 401);
-        const std::vector<std::string> seen = authorizationsIn(plainLog);
+        const std::vector<std::string> seen = authorizationsOnceLogged(plainLog, 1);
         EXPECT_FALSE(seen.empty());
         for (const std::string& authorization : seen)
         {
