@@ -6,6 +6,7 @@
 #include "UpdateFixture.h"
 
 #include "pelvane/PelvaneErrors.h"
+#include "proxy/PasswordScrambling.h"
 
 #include <chrono>
 #include <filesystem>
@@ -265,4 +266,34 @@ TEST_F(TlsTest, NotesPasswordGoesOnlyOverHttpsAndOnlyToTheRepositoryHost)
         }
     }
     expectNothingWritten();
+}
+
+TEST_F(TlsTest, HttpsThroughAnAuthenticatingProxyTunnelsAndStillChecksTheCertificate)
+{
+    qortest::ServerProcess web(httpsServer());
+    ASSERT_TRUE(web.started()) << web.failure();
+    const std::string proxyLog = temp() / "proxy.log";
+    qortest::ServerProcess proxy({"tinyproxy", "--user", "alice", "--password", "pr0xyPw9",
+                                  "--connect-port", std::to_string(web.port()), "--log", proxyLog});
+    ASSERT_TRUE(proxy.started()) << proxy.failure();
+    ::setenv("https_proxy", proxy.url().c_str(), 1);
+    InitOptions options;
+    options.url = httpsUrl(web);
+    options.userProxy = "alice";
+    options.pswdProxy = scramblePassword("pr0xyPw9");
+
+    // the tunnel does not make an unknown authority acceptable
+    Outcome end = runToEnd(options);
+    EXPECT_EQ(end.api, pelvane::API_NETWORK);
+    EXPECT_EQ(end.primary, CURLE_PEER_FAILED_VERIFICATION);
+    expectNothingWritten();
+
+    ::setenv("CURL_CA_BUNDLE", caBundle().c_str(), 1);
+    end = runToEnd(options);
+    clearProxyEnvironment();
+    ASSERT_EQ(end.result, 1) << end.api << " " << end.primary << " " << end.secondary;
+    EXPECT_EQ(qortest::readTextFile(target() + "/setup.bin"), patternData(300000, 3));
+    const std::string seen = qortest::readTextFile(proxyLog);
+    EXPECT_NE(seen.find("CONNECT 127.0.0.1:" + std::to_string(web.port())), std::string::npos)
+        << seen;
 }
