@@ -32,7 +32,6 @@ FetchResult DownloadJob::downloadUpdates()
                              ProgressState::blocksFor(update.totalSize()));
         PELVANE_LOG_INFO("Downloading update " << index + 1 << "/" << m_updates.size() << ": "
                                                << update.number.text());
-        const std::string folder = m_config.versionFolder(update.number);
         if (const int error = safefiles::makeDirectories(m_config.extract, update.number.text()))
         {
             FetchResult failed;
@@ -46,8 +45,7 @@ FetchResult DownloadJob::downloadUpdates()
         {
             const auto progress = [&](std::uint64_t bytesOfFile)
             { m_progress.setBytesDone(bytesOfEarlierFiles + bytesOfFile); };
-            FetchResult result = downloader.download(m_config.fileUrl(update.number, file.path),
-                                                     folder, file, progress);
+            FetchResult result = downloadFile(downloader, update, file, progress);
             if (!result.ok())
             {
                 PELVANE_LOG_ERROR("Download of " << file.path
@@ -60,6 +58,51 @@ FetchResult DownloadJob::downloadUpdates()
         m_progress.setBlock(ProgressState::blocksFor(update.totalSize()));
     }
     return {};
+}
+
+namespace
+{
+// What another mirror may cure: it is down, overloaded, lacks the file or
+// serves other bytes. A full disk, a cancel or the proxy are the same everywhere.
+bool worthAnotherMirror(const FetchResult& result)
+{
+    return result.kind == FetchResult::Kind::Transient ||
+           (result.kind == FetchResult::Kind::Permanent &&
+            (result.apiError == API_NETWORK || result.apiError == API_HTTP ||
+             result.apiError == API_HASH || result.apiError == API_SERVER_AUTH));
+}
+} // namespace
+
+FetchResult DownloadJob::downloadFile(FileDownloader& downloader, const ManifestVersion& update,
+                                      const ManifestFile& file,
+                                      const FileDownloader::Progress& progress)
+{
+    const std::string folder = m_config.versionFolder(update.number);
+    FetchResult result;
+    for (std::size_t index = 0; index < m_config.mirrors.size(); ++index)
+    {
+        const std::string& mirror = m_config.mirrors[index];
+        // a partial file left by the previous mirror is resumed from this one
+        result = downloader.download(m_config.fileUrl(mirror, update.number, file.path), folder,
+                                     file, progress);
+        if (result.ok())
+        {
+            if (m_config.mirrors.size() > 1)
+            {
+                PELVANE_LOG_INFO("Served by " << mirror << ": " << file.path);
+            }
+            return result;
+        }
+        if (!worthAnotherMirror(result) || index + 1 == m_config.mirrors.size())
+        {
+            return result;
+        }
+        PELVANE_LOG_WARN("Mirror " << mirror << " failed for " << file.path << " ("
+                                   << apiErrorName(result.apiError) << ", curl " << result.primary
+                                   << ", HTTP " << result.secondary << "), trying "
+                                   << m_config.mirrors[index + 1]);
+    }
+    return result;
 }
 
 void DownloadJob::writeFlagFile()

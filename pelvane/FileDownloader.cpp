@@ -294,7 +294,8 @@ FetchResult FileDownloader::download(const std::string& fileUrl, const std::stri
         progress(onDisk);
         if (resumedFrom > 0)
         {
-            PELVANE_LOG_INFO("Resuming " << file.path << " at byte " << resumedFrom);
+            PELVANE_LOG_INFO("Resuming " << file.path << " at byte " << resumedFrom << " from "
+                                         << fileUrl);
         }
 
         result = {};
@@ -310,6 +311,8 @@ FetchResult FileDownloader::download(const std::string& fileUrl, const std::stri
         else if (onDisk < file.size)
         {
             PartFileSink sink(partPath, metaPath, fileUrl, file.size, digest, onDisk, progress);
+            // Across mirrors too: replicas that keep modification times (rsync -a)
+            // share nginx's validator and resume; others answer 200 and start over.
             result = m_fetcher.fetch(fileUrl, sink, resumedFrom,
                                      resumedFrom > 0 ? validator.ifRange() : std::string());
             if (const int closeError = sink.close(); closeError != 0 && result.ok())

@@ -24,7 +24,9 @@ enum ApiError : std::int32_t
     API_UNKNOWN_VERSION = 12, // downloadUntil/getVersionInfo: no such newer version
     API_BUSY = 13,            // a download is already running
     API_IN_PROGRESS = 14,     // reserved: a running download reads as result 1
-    API_INTERNAL = 15         // an unexpected failure inside the library
+    API_INTERNAL = 15,        // an unexpected failure inside the library
+    API_EXPIRED = 16,         // the manifest's expiry has passed (one day of clock skew allowed)
+    API_ROLLBACK = 17         // the manifest's serial is lower than one already accepted
 };
 
 // getResultUpdInter values

@@ -264,9 +264,11 @@ int removeTree(const std::string& path)
     return SystemCalls::removeDirectory(path) == 0 || errno == ENOENT ? 0 : errno;
 }
 
-int writeFileAtomically(const std::string& path, std::string_view content)
+int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode)
 {
-    return platform::AtomicFile::replace(path, content, {}) == 0 ? 0 : errno;
+    platform::AtomicFile::Options options;
+    options.permissions = mode;
+    return platform::AtomicFile::replace(path, content, options) == 0 ? 0 : errno;
 }
 
 int regularFileSize(const std::string& path, std::uint64_t& size)

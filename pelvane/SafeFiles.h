@@ -41,8 +41,9 @@ int cloneTree(const std::string& source, const std::string& destination,
 // Removes a file, a symbolic link or a whole folder tree; missing is fine.
 int removeTree(const std::string& path);
 
-// Writes `content` to a temporary file beside `path` and renames it over.
-int writeFileAtomically(const std::string& path, std::string_view content);
+// Writes `content` to a temporary file beside `path` and renames it over;
+// the file gets `mode` (before the umask).
+int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0644);
 
 // Creates the folder `path` and its missing parents, as `mkdir -p` does (links
 // above it are followed: the caller chose the path).

@@ -4,7 +4,6 @@
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/hmac.h>
 
 #include <cerrno>
 #include <vector>
@@ -101,15 +100,6 @@ bool hashFilePrefix(const std::string& path, std::uint64_t length, DigestInput& 
     }
     SystemCalls::close(fd);
     return complete;
-}
-
-std::string hmacSha256Hex(std::string_view key, std::string_view data)
-{
-    unsigned char mac[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-         reinterpret_cast<const unsigned char*>(data.data()), data.size(), mac, &length);
-    return toHex(mac, length);
 }
 
 bool digestsEqual(std::string_view expectedHex, std::string_view actualHex)

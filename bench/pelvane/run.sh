@@ -12,7 +12,7 @@ lib="$build/bin/libPelvane.so"
 publish="$build/bin/qor-publish"
 bench="$build/bench/pelvane/pelvane_bench"
 for f in "$lib" "$publish" "$bench"; do
-  [[ -x "$f" || -f "$f" ]] || { echo "missing $f (build Pelvane qor-publish pelvane_bench)"; exit 2; }
+  [[ -x "$f" || -f "$f" ]] || { echo "missing $f (build Pelvane qor-publish pelvane_bench signature_bench)"; exit 2; }
 done
 
 work=$(mktemp -d /tmp/pelvane-bench-XXXXXX)
@@ -28,13 +28,17 @@ cleanup() {
 }
 trap cleanup EXIT
 unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
+# accepted manifest serials are remembered under the bench's own folder
+export XDG_STATE_HOME="$work/state"
+PELVANE_BENCH_PIN=$("$publish" keygen --out "$work/bench.pem")
+export PELVANE_BENCH_PIN
 
 make_repo() { # name MiB
   mkdir -p "$work/release-$1"
   head -c "$(( $2 * 1024 * 1024 ))" /dev/urandom > "$work/release-$1/payload.bin"
   mkdir -p "$work/repo-$1"
   "$publish" --repo "$work/repo-$1" --product BENCH --channel APP/EN --version 1.0.0 \
-    --key benchkey "$work/release-$1" > /dev/null
+    --key-file "$work/bench.pem" "$work/release-$1" > /dev/null
   rm -rf "$work/release-$1"
 }
 
@@ -84,11 +88,12 @@ slow_pid=$(start_nginx "$work" "$work/slow-port" 2m)
 cancel_line=$("$bench" cancel "$lib" "http://127.0.0.1:$(cat "$work/slow-port")/repo-large" \
   "$work/extract" "$work/target")
 status_line=$("$bench" status "$lib")
+verify_line=$("$build/bench/pelvane/signature_bench" | tail -1)
 
-python3 - "$bytes" "$best_curl" "$best_lib" "$small_line" "$large_line" "$cancel_line" "$status_line" <<'PY'
+python3 - "$bytes" "$best_curl" "$best_lib" "$small_line" "$large_line" "$cancel_line" "$status_line" "$verify_line" <<'PY'
 import re, sys
 size, curl_s, lib_s = int(sys.argv[1]), float(sys.argv[2]), float(sys.argv[3])
-small, large, cancel, status = sys.argv[4:8]
+small, large, cancel, status, verify = sys.argv[4:9]
 mib = size / 1048576
 curl_rate, lib_rate = mib / curl_s, mib / lib_s
 rss = lambda line: float(re.search(r"peak RSS ([0-9.]+)", line).group(1))
@@ -100,4 +105,5 @@ print("%-40s %10.1f MiB %14s %8s" % ("peak RSS, 10 MiB update", rss(small), "", 
 print("%-40s %10.1f MiB %14s %8s" % ("peak RSS, %d MiB update" % mib, rss(large), "", "<32 MiB"))
 print("%-40s %14s %14s %8s" % ("closeDownload to status 0", cancel.split(": ")[1], "", "<500 ms"))
 print("%-40s %14s %14s %8s" % ("one getStatusUpdInter", status.split(": ")[1].split(" (")[0], "", "<10 us"))
+print("%-40s %14s %14s %8s" % ("signature check per manifest", verify.split(": ")[1].split(" (")[0], "", "<1 ms"))
 PY

@@ -13,6 +13,13 @@ Python API (context managers):
                                     # a fresh self-signed certificate in web.certificate)
         web.access_log              # one line per request (method, uri, status,
                                     # Range, If-Range, bytes sent)
+    Nginx(root, tls=True, ca_dir=make_ca(folder), cert_host="127.0.0.1", cert_days=2)
+                                    # https with a certificate issued by a test CA for
+                                    # cert_host (an IP or a DNS name); cert_days -1 gives
+                                    # an expired one
+    Nginx(root, redirect_to="https://127.0.0.1:8443")
+                                    # every request answered 302 to that base + its URI
+                                    # ("{self}" stands for the server's own base URL)
     with Tinyproxy(user="u", password="p") as proxy:
         proxy.url                   # "http://127.0.0.1:<port>"
         proxy.log_text()            # what went through it
@@ -26,6 +33,9 @@ Command line (runs in the foreground until SIGTERM/SIGINT; prints one line
 to --port-file, atomically, if given):
 
     servers.py nginx --root DIR [--rate 200k] [--user U --password P] [--tls] [--port-file F]
+                     [--ca-dir DIR [--cert-host H] [--cert-days N]] [--redirect-to URL]
+                     [--access-log F]
+    servers.py make-ca --dir DIR      (a test certificate authority: DIR/ca.pem, DIR/ca.key)
     servers.py tinyproxy --user U --password P [--connect-port N]... [--log F] [--port-file F]
     servers.py faults --root DIR [--rule JSON]... [--rules-file F]
                       [--requests-log F] [--port-file F]
@@ -175,18 +185,56 @@ class _ManagedProcess:
         return False
 
 
+def make_ca(folder):
+    """A certificate authority for tests in folder (ca.pem, ca.key); kept if present."""
+    os.makedirs(folder, exist_ok=True)
+    cert = os.path.join(folder, "ca.pem")
+    if not os.path.exists(cert):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                        "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj",
+                        "/CN=QorDownloader test CA", "-keyout", os.path.join(folder, "ca.key"),
+                        "-out", cert], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       check=True)
+    return folder
+
+
+def issue_certificate(ca_folder, out_folder, host, days):
+    """A server certificate for host (IP or DNS name) signed by the CA in ca_folder;
+    days may be negative for one that has already expired. Returns (cert, key)."""
+    key = os.path.join(out_folder, "server.key")
+    csr = os.path.join(out_folder, "server.csr")
+    cert = os.path.join(out_folder, "server.pem")
+    ext = os.path.join(out_folder, "server.ext")
+    is_ip = all(part.isdigit() for part in host.split(".")) and host.count(".") == 3
+    with open(ext, "w") as f:
+        f.write("subjectAltName=%s:%s\n" % ("IP" if is_ip else "DNS", host))
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, "check": True}
+    subprocess.run(["openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                    "-nodes", "-subj", "/CN=%s" % host, "-keyout", key, "-out", csr], **quiet)
+    subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA",
+                    os.path.join(ca_folder, "ca.pem"), "-CAkey", os.path.join(ca_folder, "ca.key"),
+                    "-CAcreateserial", "-CAserial", os.path.join(out_folder, "ca.srl"),
+                    "-days", str(days), "-extfile", ext, "-out", cert], **quiet)
+    return cert, key
+
+
 class Nginx(_ManagedProcess):
     """nginx serving `root` read-only; ranges and ETag are nginx defaults."""
 
     name = "nginx"
 
-    def __init__(self, root, rate=None, auth=None, tls=False):
+    def __init__(self, root, rate=None, auth=None, tls=False, ca_dir=None,
+                 cert_host="127.0.0.1", cert_days=2, redirect_to=None, access_log=None):
         super().__init__()
         self.root = os.path.abspath(root)
         self.rate = rate
         self.auth = auth
-        self.tls = tls
-        self.access_log = os.path.join(self.workdir, "access.log")
+        self.tls = tls or ca_dir is not None
+        self.ca_dir = ca_dir
+        self.cert_host = cert_host
+        self.cert_days = cert_days
+        self.redirect_to = redirect_to
+        self.access_log = access_log or os.path.join(self.workdir, "access.log")
         self.certificate = os.path.join(self.workdir, "cert.pem")
         self._key = os.path.join(self.workdir, "key.pem")
 
@@ -196,6 +244,12 @@ class Nginx(_ManagedProcess):
 
     def _make_certificate(self):
         if os.path.exists(self.certificate):
+            return
+        if self.ca_dir is not None:
+            cert, key = issue_certificate(self.ca_dir, self.workdir, self.cert_host,
+                                          self.cert_days)
+            os.replace(cert, self.certificate)
+            os.replace(key, self._key)
             return
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                         "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
@@ -207,6 +261,9 @@ class Nginx(_ManagedProcess):
         for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
             os.makedirs(os.path.join(w, sub), exist_ok=True)
         location = []
+        if self.redirect_to:
+            target = self.redirect_to.replace("{self}", self.url)
+            location.append("return 302 %s$request_uri;" % target)
         if self.rate:
             location.append("limit_rate %s;" % self.rate)
         if self.auth:
@@ -241,7 +298,7 @@ http {
     scgi_temp_path %(w)s/scgi;
     log_format qor '$request_method $uri $status range="$http_range" '
                    'if_range="$http_if_range" auth="$http_authorization" sent=$body_bytes_sent';
-    access_log %(w)s/access.log qor;
+    access_log %(access_log)s qor;
     server {
         %(listen)s
         server_name localhost;
@@ -251,7 +308,7 @@ http {
         }
     }
 }
-""" % {"user": user, "w": w, "listen": listen, "root": self.root,
+""" % {"user": user, "w": w, "listen": listen, "root": self.root, "access_log": self.access_log,
        "location": "\n            ".join(location)}
         with open(os.path.join(w, "nginx.conf"), "w") as f:
             f.write(config)
@@ -647,6 +704,14 @@ def main(argv=None):
     p_nginx.add_argument("--password")
     p_nginx.add_argument("--tls", action="store_true", help="https with a self-signed certificate")
     p_nginx.add_argument("--port-file")
+    p_nginx.add_argument("--ca-dir", help="https with a certificate from the CA in this folder")
+    p_nginx.add_argument("--cert-host", default="127.0.0.1")
+    p_nginx.add_argument("--cert-days", type=int, default=2, help="-1: already expired")
+    p_nginx.add_argument("--redirect-to", help="answer every request 302 to this base URL")
+    p_nginx.add_argument("--access-log", help="write the access log here")
+
+    p_ca = sub.add_parser("make-ca", help="a certificate authority for tests")
+    p_ca.add_argument("--dir", required=True)
 
     p_proxy = sub.add_parser("tinyproxy", help="HTTP proxy with BasicAuth")
     p_proxy.add_argument("--user")
@@ -665,9 +730,14 @@ def main(argv=None):
     args = parser.parse_args(argv)
     if args.command == "nginx":
         auth = (args.user, args.password or "") if args.user else None
-        server = Nginx(args.root, rate=args.rate, auth=auth, tls=args.tls).start()
+        server = Nginx(args.root, rate=args.rate, auth=auth, tls=args.tls, ca_dir=args.ca_dir,
+                       cert_host=args.cert_host, cert_days=args.cert_days,
+                       redirect_to=args.redirect_to, access_log=args.access_log).start()
         _announce(server.port, args.port_file)
         return _run_until_signalled(server)
+    if args.command == "make-ca":
+        sys.stdout.write(make_ca(args.dir) + "\n")
+        return 0
     if args.command == "tinyproxy":
         server = Tinyproxy(args.user, args.password, args.connect_port, args.log).start()
         _announce(server.port, args.port_file)
