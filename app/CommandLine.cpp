@@ -6,6 +6,7 @@
 #include "app/CQorDownloaderApp.h"
 #include "logging/AppLogger.h"
 
+#include <filesystem>
 #include <iostream>
 
 #include <string_view>
@@ -99,7 +100,12 @@ int CommandLine::reportNoDisplay()
                              "WAYLAND_DISPLAY are not usable); run 'qordownloader --unattended' to "
                              "download without a window";
     std::cerr << "qordownloader: " << text << std::endl;
-    QOR_LOG_ERROR("No display: " << text);
+    // only where logging is set up: log4cxx would complain on stderr instead
+    std::error_code error;
+    if (std::filesystem::exists(qorlog::CONFIG_FILE_STEM + qorlog::CONFIG_FILE_EXTENSION, error))
+    {
+        QOR_LOG_ERROR("No display: " << text);
+    }
     return NO_DISPLAY_STATUS;
 }
 
