@@ -18,6 +18,8 @@
 namespace
 {
 const char* const DIALOG_TEMPLATE = "Dialog102";
+// ShowModal's answer when the window could not be made from its template
+constexpr int TEMPLATE_NOT_USABLE = -1;
 constexpr unsigned int IDS_CANCEL_BUTTON = 801;
 } // namespace
 
@@ -89,7 +91,7 @@ int CQorDownloaderDlg::ShowModal()
     {
         // like a dialog whose window could not be created: neither IDOK nor
         // IDCANCEL, and no outcome recorded
-        return -1;
+        return TEMPLATE_NOT_USABLE;
     }
     return wxDialog::ShowModal();
 }

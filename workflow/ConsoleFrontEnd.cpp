@@ -71,8 +71,8 @@ void ConsoleFrontEnd::requestStop() noexcept
 
 int ConsoleFrontEnd::runModal()
 {
-    const StopSignals signals;
     s_stopRequests = 0;
+    const StopSignals signals;
     int stopsHandled = 0;
     m_loopThread = std::this_thread::get_id();
     m_owner = m_loopThread;
