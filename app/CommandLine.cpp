@@ -1,7 +1,14 @@
+// The command line is part of the design's QorDownloader source file.
+#define QOR_LOG_SOURCE_FILE "QorDownloader.cpp"
+
 #include "app/CommandLine.h"
 
 #include "app/CQorDownloaderApp.h"
+#include "logging/AppLogger.h"
 #include "resources/Translation.h"
+
+#include <filesystem>
+#include <iostream>
 
 #include <string_view>
 
@@ -89,6 +96,21 @@ std::string CommandLine::describeReturnCode(int returnCode)
     return qorTr("unknown outcome");
 }
 
+int CommandLine::reportNoDisplay()
+{
+    const char* const text = "cannot show the download dialog: no display (DISPLAY and "
+                             "WAYLAND_DISPLAY are not usable); run 'qordownloader --unattended' to "
+                             "download without a window";
+    std::cerr << "qordownloader: " << qorTr(text) << std::endl;
+    // only where logging is set up: log4cxx would complain on stderr instead
+    std::error_code error;
+    if (std::filesystem::exists(qorlog::CONFIG_FILE_STEM + qorlog::CONFIG_FILE_EXTENSION, error))
+    {
+        QOR_LOG_ERROR("No display: " << text);
+    }
+    return NO_DISPLAY_STATUS;
+}
+
 std::string CommandLine::usage()
 {
     std::string text =
@@ -99,9 +121,11 @@ std::string CommandLine::usage()
               "(libPelvane.so by default) and moves it to its destination folder.\n"
               "\n"
               "Options:\n"
-              "  --unattended  answer the confirmation with Yes, use the stored proxy\n"
-              "                credentials without asking, show no final message, and\n"
-              "                print the progress and the outcome to standard output\n"
+              "  --unattended  run without any window (no display needed): answer the\n"
+              "                confirmation with Yes, use the stored proxy credentials,\n"
+              "                print the progress, the reason of a failure and the\n"
+              "                outcome to standard output; SIGTERM or SIGINT stop the\n"
+              "                download like a confirmed cancel (exit code -3)\n"
               "  --help        show this text and exit\n"
               "  --version     show the program version and exit\n"
               "\n"
@@ -117,6 +141,8 @@ std::string CommandLine::usage()
         text += exitCodeLine(entry.code, entry.text);
     }
     text += exitCodeLine(USAGE_ERROR_STATUS, QOR_N_("command line not understood (no run)"));
+    text += exitCodeLine(NO_DISPLAY_STATUS,
+                         QOR_N_("no display for the dialog and no --unattended (no run)"));
     text += qorTr("\n"
                   "Environment:\n"
                   "  QORDOWNLOADER_LOCK_DIR  folder of the single-instance lock file\n"
