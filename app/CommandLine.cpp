@@ -98,9 +98,10 @@ std::string CommandLine::describeReturnCode(int returnCode)
 
 int CommandLine::reportNoDisplay()
 {
-    const char* const text = "cannot show the download dialog: no display (DISPLAY and "
-                             "WAYLAND_DISPLAY are not usable); run 'qordownloader --unattended' to "
-                             "download without a window";
+    const char* const text =
+        QOR_N_("cannot show the download dialog: no display (DISPLAY and "
+               "WAYLAND_DISPLAY are not usable); run 'qordownloader --unattended' to "
+               "download without a window");
     std::cerr << "qordownloader: " << qorTr(text) << std::endl;
     // only where logging is set up: log4cxx would complain on stderr instead
     std::error_code error;
