@@ -24,18 +24,11 @@ file(RELATIVE_PATH _qor_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR}
      ${CMAKE_INSTALL_PREFIX}/${QOR_PRIVATE_LIB_DIR})
 set(_qor_runpath "$ORIGIN/${_qor_bin_to_lib}")
 
-if(TARGET qordownloader)
-    set_target_properties(qordownloader PROPERTIES INSTALL_RPATH "${_qor_runpath}")
-    install(TARGETS qordownloader RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-endif()
+set_target_properties(qordownloader PROPERTIES INSTALL_RPATH "${_qor_runpath}")
+install(TARGETS qordownloader RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 # qor-publish carries the library's shared code itself and needs no run path
-if(TARGET qor-publish)
-    install(TARGETS qor-publish RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-endif()
-if(TARGET Pelvane)
-    install(TARGETS Pelvane LIBRARY DESTINATION ${QOR_PRIVATE_LIB_DIR} COMPONENT runtime
-                            NAMELINK_SKIP)
-endif()
+install(TARGETS qor-publish RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+install(TARGETS Pelvane LIBRARY DESTINATION ${QOR_PRIVATE_LIB_DIR} COMPONENT runtime NAMELINK_SKIP)
 
 install(FILES ${PROJECT_SOURCE_DIR}/resources/LogQorDownloader.xml
               ${PROJECT_SOURCE_DIR}/demo/sample/QorDownloader.ini

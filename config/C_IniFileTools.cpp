@@ -208,22 +208,25 @@ bool C_IniFileTools::setWstring(const std::wstring& file, const std::wstring& se
     QOR_LOG_TRACE(L"Section: " << section);
     QOR_LOG_TRACE(L"Key: " << key);
     QOR_LOG_TRACE(L"Value: " << value);
-    const InternalKey unsavedKey(file, section, key);
     if (platform::writePrivateProfileString(section, key, value, file))
     {
+        // the file holds it now; an older unstored value no longer applies
         const std::lock_guard<std::mutex> lock(s_unsavedMutex);
-        s_unsaved.erase(unsavedKey);
+        s_unsaved.erase(InternalKey(file, section, key));
         return true;
     }
     const unsigned long error = platform::getLastError();
-    {
-        const std::lock_guard<std::mutex> lock(s_unsavedMutex);
-        s_unsaved[unsavedKey] = value;
-    }
     QOR_LOG_WARN("Configuration file error during writing: " << error);
     QOR_LOG_WARN(L"File: " << file);
     QOR_LOG_WARN(L"Section: " << section);
     QOR_LOG_WARN(L"Key: " << key);
     QOR_LOG_WARN(L"Value: " << value);
     return false;
+}
+
+void C_IniFileTools::keepForThisRun(const std::wstring& file, const std::wstring& section,
+                                    const std::wstring& key, const std::wstring& value)
+{
+    const std::lock_guard<std::mutex> lock(s_unsavedMutex);
+    s_unsaved[InternalKey(file, section, key)] = value;
 }

@@ -14,9 +14,12 @@ public:
     // The file's non-empty value, else the built-in value, else defaultValue.
     std::wstring getWstring(const std::wstring& file, const std::wstring& section,
                             const std::wstring& key, const std::wstring& defaultValue);
-    // Writes key=value into section of file; false on failure (logged). A
-    // value that could not be written is still what getWstring gives for the
-    // rest of the run, so that the run goes on with it.
+    // Writes key=value into section of file; false on failure (logged).
     bool setWstring(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                     const std::wstring& value);
+    // Makes getWstring give value for key for the rest of the run (in every
+    // store of the process), for a value that could not be written, until a
+    // later setWstring of the key succeeds.
+    void keepForThisRun(const std::wstring& file, const std::wstring& section,
+                        const std::wstring& key, const std::wstring& value);
 };

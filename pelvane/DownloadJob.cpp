@@ -196,7 +196,7 @@ void DownloadJob::run() noexcept
         }
         m_outcome.failure(result.apiError, result.primary, result.secondary);
     }
-    m_progress.setStatus(0);
+    m_progress.setStatus(STATUS_IDLE);
 
     try
     {

@@ -72,7 +72,7 @@ std::int32_t UpdateSession::fail(std::int32_t apiError, std::int32_t primary,
 std::int32_t UpdateSession::init(const InitArguments& arguments)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_progress.status() == 1)
+    if (m_progress.status() == STATUS_WORKING)
     {
         PELVANE_LOG_ERROR("initUpdInterEx refused: a download is running");
         return fail(API_BUSY);
@@ -105,7 +105,7 @@ std::int32_t UpdateSession::close()
     stopWorker();
     m_config.reset();
     m_manifest.reset();
-    m_progress.setStatus(0);
+    m_progress.setStatus(STATUS_IDLE);
     return API_OK;
 }
 
@@ -220,7 +220,7 @@ std::int32_t UpdateSession::downloadUntil(const char* versionText)
     {
         return fail(API_NOT_INITIALISED);
     }
-    if (m_progress.status() == 1)
+    if (m_progress.status() == STATUS_WORKING)
     {
         return fail(API_BUSY);
     }
@@ -270,7 +270,7 @@ std::int32_t UpdateSession::downloadUntil(const char* versionText)
     }
     catch (...)
     {
-        m_progress.setStatus(0);
+        m_progress.setStatus(STATUS_IDLE);
         return fail(API_INTERNAL);
     }
     return API_OK;
@@ -278,7 +278,7 @@ std::int32_t UpdateSession::downloadUntil(const char* versionText)
 
 std::int32_t UpdateSession::cancelDownload()
 {
-    if (m_progress.status() == 1)
+    if (m_progress.status() == STATUS_WORKING)
     {
         PELVANE_LOG_INFO("Download cancel requested");
         m_cancel.cancel();

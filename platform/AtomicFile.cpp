@@ -16,15 +16,20 @@ std::string AtomicFile::folderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-int AtomicFile::replace(const std::string& path, std::string_view bytes, const Options& options)
+int AtomicFile::replace(const std::string& path, std::string_view bytes, const Options& options,
+                        Step* failed)
 {
     return replace(
         path, [bytes](int fd) { return SystemCalls::writeAll(fd, bytes.data(), bytes.size()); },
-        options);
+        options, failed);
 }
 
-int AtomicFile::replace(const std::string& path, const Filler& fill, const Options& options)
+int AtomicFile::replace(const std::string& path, const Filler& fill, const Options& options,
+                        Step* failed)
 {
+    Step ignored = Step::None;
+    Step& step = failed != nullptr ? *failed : ignored;
+    step = Step::None;
     const std::size_t slash = path.rfind('/');
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     const std::string folder = folderOf(path);
@@ -32,10 +37,11 @@ int AtomicFile::replace(const std::string& path, const Filler& fill, const Optio
     const int fd = SystemCalls::openTemporary(temporary);
     if (fd < 0)
     {
+        step = Step::CreateTemporary;
         return -1;
     }
     int error = 0;
-    const auto step = [&error](bool done)
+    const auto check = [&error](bool done)
     {
         if (!done && error == 0)
         {
@@ -43,17 +49,18 @@ int AtomicFile::replace(const std::string& path, const Filler& fill, const Optio
         }
         return done;
     };
-    bool ok = step(SystemCalls::changeMode(fd, options.permissions) == 0);
+    bool ok = check(SystemCalls::changeMode(fd, options.permissions) == 0);
     if (ok && options.keepOwner)
     {
         // keeps the owner when root edits a user's file; refused otherwise,
         // which changes nothing
         SystemCalls::changeOwner(fd, options.owner, options.group);
     }
-    ok = ok && step(fill(fd) == 0) && step(SystemCalls::sync(fd) == 0);
+    ok = ok && check(fill(fd) == 0) && check(SystemCalls::sync(fd) == 0);
     // a full disk may show only when the file is closed
-    ok = step(SystemCalls::close(fd) == 0) && ok;
-    ok = ok && step(SystemCalls::rename(temporary, path) == 0);
+    ok = check(SystemCalls::close(fd) == 0) && ok;
+    step = ok ? Step::Rename : Step::Write;
+    ok = ok && check(SystemCalls::rename(temporary, path) == 0);
     if (!ok)
     {
         SystemCalls::unlink(temporary);
@@ -63,6 +70,7 @@ int AtomicFile::replace(const std::string& path, const Filler& fill, const Optio
     // the file is in place; a folder that cannot be flushed (some network
     // file systems) does not undo that
     SystemCalls::syncDirectory(folder);
+    step = Step::None;
     return 0;
 }
 } // namespace platform

@@ -27,9 +27,19 @@ public:
     // Writes the temporary file through its descriptor; 0, or -1 with errno.
     using Filler = std::function<int(int fd)>;
 
-    // 0, or -1 with errno set by the step that failed.
-    static int replace(const std::string& path, std::string_view bytes, const Options& options);
-    static int replace(const std::string& path, const Filler& fill, const Options& options);
+    // The step a failure came from.
+    enum class Step
+    {
+        None,
+        CreateTemporary, // the folder took no new file
+        Write,           // mode, contents, flush or close of the temporary file
+        Rename,
+    };
+    // 0, or -1 with errno set by the step that failed (told in failed).
+    static int replace(const std::string& path, std::string_view bytes, const Options& options,
+                       Step* failed = nullptr);
+    static int replace(const std::string& path, const Filler& fill, const Options& options,
+                       Step* failed = nullptr);
 
     // The folder part of path ("." for a bare name).
     static std::string folderOf(const std::string& path);

@@ -524,11 +524,13 @@ bool writePrivateProfileString(const std::wstring& section, const std::wstring& 
     options.keepOwner = exists;
     options.owner = info.owner;
     options.group = info.group;
-    if (AtomicFile::replace(path, *updated, options) != 0)
+    AtomicFile::Step failedStep = AtomicFile::Step::None;
+    if (AtomicFile::replace(path, *updated, options, &failedStep) != 0)
     {
         // a folder that may not be written (no temporary file beside the
         // file) still lets a writable file be rewritten where it is
-        const bool folderRefused = errno == EACCES || errno == EPERM;
+        const bool folderRefused =
+            failedStep == AtomicFile::Step::CreateTemporary && (errno == EACCES || errno == EPERM);
         if (!exists || !folderRefused || rewriteInPlace(path, *updated, bytes) != 0)
             return failWithErrno();
     }

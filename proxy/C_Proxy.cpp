@@ -88,13 +88,17 @@ bool C_Proxy::getProxyConfiguration(std::wstring& proxy)
 bool C_Proxy::storeCredentials(C_IniFileTools& ini, const std::wstring& login,
                                const std::wstring& password)
 {
-    const bool loginStored = ini.setWstring(ConfigKeys::OWN_INI_FILE, ConfigKeys::SECTION_PROXY,
-                                            ConfigKeys::KEY_USER_PROXY, login);
-    const bool passwordStored = ini.setWstring(
-        ConfigKeys::OWN_INI_FILE, ConfigKeys::SECTION_PROXY, ConfigKeys::KEY_PSWD_PROXY,
-        stringToWstring(scramblePassword(wstringToString(password, CP_ACP))));
+    using namespace ConfigKeys;
+    const std::wstring scrambled =
+        stringToWstring(scramblePassword(wstringToString(password, CP_ACP)));
+    const bool loginStored = ini.setWstring(OWN_INI_FILE, SECTION_PROXY, KEY_USER_PROXY, login);
+    const bool passwordStored =
+        ini.setWstring(OWN_INI_FILE, SECTION_PROXY, KEY_PSWD_PROXY, scrambled);
     if (loginStored && passwordStored)
         return true;
     QOR_LOG_ERROR("Proxy credentials were not stored; this run uses the ones typed");
+    // the pair goes together: a stored login with an old password would not work
+    ini.keepForThisRun(OWN_INI_FILE, SECTION_PROXY, KEY_USER_PROXY, login);
+    ini.keepForThisRun(OWN_INI_FILE, SECTION_PROXY, KEY_PSWD_PROXY, scrambled);
     return false;
 }

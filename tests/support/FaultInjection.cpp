@@ -1,7 +1,6 @@
 #include "FaultInjection.h"
 
 #include <cerrno>
-#include <memory>
 
 namespace qortest
 {
@@ -29,12 +28,13 @@ int FaultInjection::answer(Call call, const std::string& path, void* context)
 
 FaultInjection::Rule FaultInjection::interruptEachCallOnce()
 {
-    // the answers alternate: interrupted, then let through (the retry)
-    auto interruptNext = std::make_shared<bool>(true);
-    return [interruptNext](Call, const std::string&)
+    // the answers alternate per thread: interrupted, then let through (the
+    // retry), so that another thread's calls cannot starve a retry
+    return [](Call, const std::string&)
     {
-        const bool interrupt = *interruptNext;
-        *interruptNext = !interrupt;
+        static thread_local bool interruptNext = true;
+        const bool interrupt = interruptNext;
+        interruptNext = !interrupt;
         return interrupt ? EINTR : 0;
     };
 }
