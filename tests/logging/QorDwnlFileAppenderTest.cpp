@@ -296,6 +296,6 @@ INSTANTIATE_TEST_SUITE_P(Installed, SampleConfiguration,
                          ::testing::Values(std::make_pair(QOR_SAMPLE_LOG_CONFIG, "logs/"),
                                            std::make_pair(QOR_SERVICE_LOG_CONFIG,
                                                           "/var/log/qordownloader/")),
-                         [](const auto& info)
-                         { return info.index == 0 ? "WorkingFolder" : "Service"; });
+                         [](const auto& instance)
+                         { return instance.index == 0 ? "WorkingFolder" : "Service"; });
 } // namespace
