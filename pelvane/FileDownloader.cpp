@@ -1,5 +1,7 @@
 #include "pelvane/FileDownloader.h"
 
+#include "platform/CrashPoint.h"
+
 #include "pelvane/PelvaneErrors.h"
 #include "pelvane/PelvaneLog.h"
 #include "pelvane/SafeFiles.h"
@@ -244,6 +246,7 @@ FetchResult FileDownloader::finishFile(const std::string& partPath, const std::s
     {
         return diskFailure(errno);
     }
+    platform::crashPoint("file-verified");
     safefiles::removeTree(partPath + ".meta");
     return {};
 }

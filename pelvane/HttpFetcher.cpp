@@ -333,7 +333,6 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     {
         headers.add("If-Range: " + ifRange);
     }
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
     if (postBody != nullptr)
     {
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
@@ -345,6 +344,8 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     {
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     }
+    // libcurl keeps the list it is given: every line goes in before it is handed over
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(limit.count()));
 
     const auto begin = std::chrono::steady_clock::now();

@@ -1,5 +1,6 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/CrashPoint.h"
 #include "platform/FileDescriptor.h"
 
 #include "platform/LastError.h"
@@ -192,6 +193,7 @@ bool replaceFile(const std::string& path, const std::string& bytes, mode_t mode,
     }
     ok = ok && step(writeAll(fd.get(), bytes)) && step(::fsync(fd.get()) == 0);
     ok = step(fd.close()) && ok;
+    platform::crashPoint("ini-write");
     ok = ok && step(::rename(temporary.c_str(), path.c_str()) == 0);
     if (!ok)
     {
