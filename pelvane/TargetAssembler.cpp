@@ -63,6 +63,14 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
     {
         return fail(API_DISK, error, "Cannot clear the staging folder");
     }
+    // A run that died between setting Target aside and moving the staging
+    // folder in left Target only under the aside name: put it back rather
+    // than clear it away with the leftovers.
+    if (!safefiles::pathExists(m_target) && safefiles::pathExists(previous) &&
+        ::rename(previous.c_str(), m_target.c_str()) != 0)
+    {
+        return fail(API_DISK, errno, "Cannot put the old Target back");
+    }
     const bool targetExists = safefiles::pathExists(m_target);
     if (const int error = safefiles::removeTree(previous))
     {

@@ -39,13 +39,17 @@ INSTALLED = {"setup.bin": deterministic_bytes(10, 250_000),
              "readme.txt": b"readme 1.0.0\n",
              "keep/user.cfg": b"colour=blue\n"}
 
-# A Target left by an earlier run that never got finalized: 1.1.0's files.
+# A Target left by an earlier run that never got finalized: 1.1.0's files and
+# one that only that earlier update brought, which must reach DestPath too.
 STALE_TARGET = {"setup.bin": RELEASES[0][1]["setup.bin"],
-                "notes/old.txt": RELEASES[0][1]["notes/old.txt"]}
+                "notes/old.txt": RELEASES[0][1]["notes/old.txt"],
+                "extras/earlier.txt": b"brought by an earlier update\n"}
 
 
-def final_tree():
+def final_tree(stale_target=False):
     tree = dict(INSTALLED)
+    if stale_target:
+        tree.update(STALE_TARGET)
     for _, files in RELEASES:
         tree.update(files)
     return tree
@@ -54,7 +58,7 @@ def final_tree():
 def allowed_contents():
     """{path: [every content a complete file of that path may have]}."""
     allowed = {}
-    for path, data in INSTALLED.items():
+    for path, data in list(INSTALLED.items()) + list(STALE_TARGET.items()):
         allowed.setdefault(path, []).append(data)
     for _, files in RELEASES:
         for path, data in files.items():
@@ -216,6 +220,8 @@ def describe_difference(expected, got):
     named = {}
     for path, data in INSTALLED.items():
         named[(path, data)] = "installed"
+    for path, data in STALE_TARGET.items():
+        named.setdefault((path, data), "the stale Target's")
     for version, files in RELEASES:
         for path, data in files.items():
             named[(path, data)] = version
