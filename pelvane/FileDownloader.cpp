@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pelvane
@@ -126,7 +127,17 @@ public:
             // a full answer: whatever was there is not part of it
             m_digest.reset();
             m_bytesOnDisk = 0;
-            if (::ftruncate(m_fd, 0) != 0)
+            struct stat info
+            {
+            };
+            if (::fstat(m_fd, &info) != 0)
+            {
+                return errno;
+            }
+            // Only a file that holds bytes is cut: ext4 takes a truncation to
+            // zero as a rewrite in place and pushes the whole file to disk when
+            // it is closed (about a second for 1 GiB); a new file needs none.
+            if (info.st_size > 0 && ::ftruncate(m_fd, 0) != 0)
             {
                 return errno;
             }
