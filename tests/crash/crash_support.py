@@ -254,7 +254,7 @@ def check_dest(folder, allowed):
     return problems
 
 
-def run_program(folder, env, timeout, crash_point=None):
+def run_program(folder, env, crash_point=None):
     run_env = dict(env)
     if crash_point:
         run_env["QOR_CRASH_POINT"] = crash_point

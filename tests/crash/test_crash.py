@@ -86,20 +86,20 @@ class CrashConsistency(unittest.TestCase):
     def kill_at(self, folder, env, point, arg):
         """One run killed at the point; True when the kill happened."""
         if point == "download":
-            program = run_program(folder, env, RUN_TIMEOUT)
+            program = run_program(folder, env)
             try:
                 return kill_after_log_line(program, folder, "Downloading update 1/", arg,
                                            RUN_TIMEOUT)
             finally:
                 program.kill()
-        program = run_program(folder, env, RUN_TIMEOUT, "%s:%d" % (point, arg))
+        program = run_program(folder, env, "%s:%d" % (point, arg))
         try:
             return stop_and_kill(program, RUN_TIMEOUT)
         finally:
             program.kill()
 
     def finish_run(self, folder, env, what, stale_target=False):
-        program = run_program(folder, env, RUN_TIMEOUT)
+        program = run_program(folder, env)
         code = finish(program, RUN_TIMEOUT)
         self.assertEqual(EXIT_SUCCESS, code, "final run after %s:\n%s\nlog:\n%s" % (
             what, program.output(), "\n".join(folder.log_lines()[-40:])))
