@@ -1,5 +1,7 @@
 #include "pelvane/DownloadJob.h"
 
+#include "platform/CrashPoint.h"
+
 #include "pelvane/FileDownloader.h"
 #include "pelvane/PelvaneErrors.h"
 #include "pelvane/PelvaneLog.h"
@@ -155,8 +157,10 @@ FetchResult DownloadJob::finish()
         for (const std::string& folder : folders)
         {
             safefiles::removeTree(folder);
+            platform::crashPoint("extract-removed");
         }
     }
+    platform::crashPoint("flag-write");
     writeFlagFile();
     return result;
 }

@@ -1,5 +1,7 @@
 #include "pelvane/TargetAssembler.h"
 
+#include "platform/CrashPoint.h"
+
 #include "pelvane/FileDownloader.h"
 #include "pelvane/PelvaneErrors.h"
 #include "pelvane/PelvaneLog.h"
@@ -21,6 +23,19 @@ TargetAssembler::TargetAssembler(std::string target, const CancelToken& cancel)
     {
         m_target.pop_back();
     }
+}
+
+bool TargetAssembler::sameFile(const std::string& first, const std::string& second)
+{
+    struct stat one
+    {
+    };
+    struct stat two
+    {
+    };
+    return ::lstat(first.c_str(), &one) == 0 && ::lstat(second.c_str(), &two) == 0 &&
+           S_ISREG(one.st_mode) && S_ISREG(two.st_mode) && one.st_dev == two.st_dev &&
+           one.st_ino == two.st_ino;
 }
 
 TargetAssembler::Outcome TargetAssembler::fail(std::int32_t apiError, int errorNumber,
@@ -50,6 +65,14 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
     {
         return fail(API_DISK, error, "Cannot clear the staging folder");
     }
+    // A run that died between setting Target aside and moving the staging
+    // folder in left Target only under the aside name: put it back rather
+    // than clear it away with the leftovers.
+    if (!safefiles::pathExists(m_target) && safefiles::pathExists(previous) &&
+        ::rename(previous.c_str(), m_target.c_str()) != 0)
+    {
+        return fail(API_DISK, errno, "Cannot put the old Target back");
+    }
     const bool targetExists = safefiles::pathExists(m_target);
     if (const int error = safefiles::removeTree(previous))
     {
@@ -61,6 +84,7 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
     {
         return fail(API_DISK, cloned, "Cannot prepare the staging folder");
     }
+    platform::crashPoint("assemble-cloned");
 
     for (std::size_t i = 0; i < versions.size(); ++i)
     {
@@ -70,17 +94,25 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
             {
                 return fail(API_CANCELED, ECANCELED, "Canceled");
             }
+            const std::string source = FileDownloader::verifiedPath(versionFolders[i], file.path);
+            const std::string placed = staging + "/" + file.path;
+            if (sameFile(source, placed))
+            {
+                // Target already held this very file (a rerun over kept
+                // archives): renaming a second link onto it would do nothing
+                // and leave the temporary link behind in Target
+                continue;
+            }
             int error = safefiles::makeParentDirectories(staging, file.path, true);
             if (error == 0)
             {
-                error = safefiles::linkOrCopyFile(
-                    FileDownloader::verifiedPath(versionFolders[i], file.path),
-                    staging + "/" + file.path, &m_cancel.flag());
+                error = safefiles::linkOrCopyFile(source, placed, &m_cancel.flag());
             }
             if (error != 0)
             {
                 return fail(API_DISK, error, "Cannot place a file in the staging folder");
             }
+            platform::crashPoint("assemble-file");
         }
     }
 
@@ -89,6 +121,7 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
     {
         return fail(API_DISK, errno, "Cannot set the old Target aside");
     }
+    platform::crashPoint("swap-aside");
     if (SystemCalls::rename(staging, m_target) != 0)
     {
         const int error = errno;
@@ -98,6 +131,7 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
         }
         return fail(API_DISK, error, "Cannot move the staging folder to Target");
     }
+    platform::crashPoint("swap-in");
     if (targetExists)
     {
         if (const int error = safefiles::removeTree(previous))

@@ -1,5 +1,6 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/CrashPoint.h"
 #include "platform/SystemCalls.h"
 
 #include <cerrno>
@@ -59,6 +60,10 @@ int AtomicFile::replace(const std::string& path, const Filler& fill, const Optio
     ok = ok && check(fill(fd) == 0) && check(SystemCalls::sync(fd) == 0);
     // a full disk may show only when the file is closed
     ok = check(SystemCalls::close(fd) == 0) && ok;
+    if (ok && options.crashPoint != nullptr)
+    {
+        crashPoint(options.crashPoint);
+    }
     step = ok ? Step::Rename : Step::Write;
     ok = ok && check(SystemCalls::rename(temporary, path) == 0);
     if (!ok)

@@ -23,6 +23,9 @@ public:
         bool keepOwner = false;
         unsigned int owner = 0;
         unsigned int group = 0;
+        // a named point between the flushed temporary file and its rename,
+        // where the crash-consistency tests stop the process
+        const char* crashPoint = nullptr;
     };
     // Writes the temporary file through its descriptor; 0, or -1 with errno.
     using Filler = std::function<int(int fd)>;

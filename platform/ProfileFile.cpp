@@ -524,6 +524,7 @@ bool writePrivateProfileString(const std::wstring& section, const std::wstring& 
     options.keepOwner = exists;
     options.owner = info.owner;
     options.group = info.group;
+    options.crashPoint = "ini-write";
     AtomicFile::Step failedStep = AtomicFile::Step::None;
     if (AtomicFile::replace(path, *updated, options, &failedStep) != 0)
     {

@@ -1,5 +1,6 @@
 #include "tools/DirectoryTree.h"
 
+#include "platform/CrashPoint.h"
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
 #include "platform/TextCodec.h"
@@ -174,6 +175,7 @@ bool mergeInto(const std::string& source, const std::string& destination)
                 return false;
             }
         }
+        platform::crashPoint("finalize-entry");
     }
     return FileSystem::removeDirectory(source);
 }

@@ -28,6 +28,11 @@ Python API (context managers):
         faults.requests()           # list of dicts (method, path, range, if_range,
                                     # authorization, proxy_authorization, body)
 
+    with RequestRecorder(web.port) as recorder:   # in front of any of them
+        recorder.url                # the address for the client
+        recorder.requests()         # [RecordedRequest]: .line, .headers, .body,
+                                    # .text(strip=("User-Agent",)) for whole-request checks
+
 Command line (runs in the foreground until SIGTERM/SIGINT; prints one line
 "PORT <n>" on stdout once the server accepts connections, and writes the port
 to --port-file, atomically, if given):
@@ -369,6 +374,170 @@ class Tinyproxy(_ManagedProcess):
 
 
 # ---------------------------------------------------------------------------
+# Request recorder
+
+
+class RecordedRequest:
+    """One request as the client sent it: the request line, the header lines
+    in their order and spelling, and the body."""
+
+    def __init__(self, line, headers, body=b""):
+        self.line = line
+        self.headers = headers  # [(name, value)], as sent
+        self.body = body
+
+    def header(self, name):
+        for key, value in self.headers:
+            if key.lower() == name.lower():
+                return value
+        return None
+
+    def text(self, strip=("User-Agent",), replace=()):
+        """The whole request as text, curl-test style: the request line, the
+        headers but those named in `strip` (any case), a blank line, the body.
+        `replace` holds (old, new) pairs applied to the result, for the parts
+        that change from run to run (ports, dates)."""
+        stripped = {name.lower() for name in strip}
+        lines = [self.line] + ["%s: %s" % (k, v) for k, v in self.headers
+                               if k.lower() not in stripped]
+        text = "\r\n".join(lines) + "\r\n\r\n" + self.body.decode("utf-8", "replace")
+        for old, new in replace:
+            text = text.replace(old, new)
+        return text
+
+
+class RequestRecorder:
+    """A TCP relay in front of a server (nginx, tinyproxy, the fault server)
+    that records every request head and body the client sends, byte-exact,
+    and passes everything on unchanged. After a CONNECT the tunnel is relayed
+    without looking into it.
+
+        with RequestRecorder(web.port) as recorder:
+            recorder.url            # point the client here
+            recorder.requests()     # [RecordedRequest]
+    """
+
+    def __init__(self, upstream_port, upstream_host="127.0.0.1"):
+        self.upstream = (upstream_host, upstream_port)
+        self.port = None
+        self._listener = None
+        self._thread = None
+        self._lock = threading.Lock()
+        self._requests = []
+        self._stopping = threading.Event()
+
+    @property
+    def url(self):
+        return "http://127.0.0.1:%d" % self.port
+
+    def requests(self):
+        with self._lock:
+            return list(self._requests)
+
+    def clear(self):
+        with self._lock:
+            self._requests = []
+
+    def start(self):
+        self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self._listener.bind(("127.0.0.1", 0))
+        self._listener.listen(64)
+        self._listener.settimeout(0.2)
+        self.port = self._listener.getsockname()[1]
+        self._thread = threading.Thread(target=self._accept_loop, daemon=True)
+        self._thread.start()
+        return self
+
+    def stop(self):
+        self._stopping.set()
+        if self._thread is not None:
+            self._thread.join(timeout=5)
+        if self._listener is not None:
+            self._listener.close()
+            self._listener = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def _accept_loop(self):
+        while not self._stopping.is_set():
+            try:
+                client, _ = self._listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(client,), daemon=True).start()
+
+    @staticmethod
+    def _pump(source, sink):
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                sink.sendall(data)
+        except OSError:
+            pass
+        finally:
+            with contextlib.suppress(OSError):
+                sink.shutdown(socket.SHUT_WR)
+
+    def _serve(self, client):
+        try:
+            upstream = socket.create_connection(self.upstream, timeout=START_TIMEOUT_S)
+        except OSError:
+            client.close()
+            return
+        upstream.settimeout(None)
+        back = threading.Thread(target=self._pump, args=(upstream, client), daemon=True)
+        back.start()
+        buffered = b""
+        try:
+            while True:
+                while b"\r\n\r\n" not in buffered:
+                    data = client.recv(65536)
+                    if not data:
+                        return
+                    buffered += data
+                head, buffered = buffered.split(b"\r\n\r\n", 1)
+                lines = head.decode("latin-1").split("\r\n")
+                headers = []
+                for raw in lines[1:]:
+                    name, _, value = raw.partition(":")
+                    headers.append((name, value.strip()))
+                request = RecordedRequest(lines[0], headers)
+                length = int(request.header("Content-Length") or 0)
+                while len(buffered) < length:
+                    data = client.recv(65536)
+                    if not data:
+                        break
+                    buffered += data
+                request.body, buffered = buffered[:length], buffered[length:]
+                with self._lock:
+                    self._requests.append(request)
+                upstream.sendall(head + b"\r\n\r\n" + request.body)
+                if lines[0].upper().startswith("CONNECT "):
+                    if buffered:
+                        upstream.sendall(buffered)
+                    self._pump(client, upstream)
+                    return
+        except OSError:
+            pass
+        finally:
+            with contextlib.suppress(OSError):
+                upstream.shutdown(socket.SHUT_WR)
+            back.join(timeout=START_TIMEOUT_S)
+            client.close()
+            upstream.close()
+
+
+# ---------------------------------------------------------------------------
 # Fault server
 
 
@@ -425,6 +594,8 @@ class _FaultHandler(http.server.BaseHTTPRequestHandler):
             "user_agent": self.headers.get("User-Agent"),
             "body": body.decode("utf-8", "replace"),
             "time": time.time(),
+            "request_line": self.requestline,
+            "headers": [[name, value] for name, value in self.headers.items()],
         }
         self.server.record(entry)
 
