@@ -27,15 +27,11 @@ TargetAssembler::TargetAssembler(std::string target, const CancelToken& cancel)
 
 bool TargetAssembler::sameFile(const std::string& first, const std::string& second)
 {
-    struct stat one
-    {
-    };
-    struct stat two
-    {
-    };
-    return ::lstat(first.c_str(), &one) == 0 && ::lstat(second.c_str(), &two) == 0 &&
-           S_ISREG(one.st_mode) && S_ISREG(two.st_mode) && one.st_dev == two.st_dev &&
-           one.st_ino == two.st_ino;
+    SystemCalls::Info one;
+    SystemCalls::Info two;
+    return SystemCalls::linkStatus(first, one) == 0 && SystemCalls::linkStatus(second, two) == 0 &&
+           one.type == SystemCalls::Type::File && two.type == SystemCalls::Type::File &&
+           one.device == two.device && one.inode == two.inode;
 }
 
 TargetAssembler::Outcome TargetAssembler::fail(std::int32_t apiError, int errorNumber,
@@ -69,7 +65,7 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
     // folder in left Target only under the aside name: put it back rather
     // than clear it away with the leftovers.
     if (!safefiles::pathExists(m_target) && safefiles::pathExists(previous) &&
-        ::rename(previous.c_str(), m_target.c_str()) != 0)
+        SystemCalls::rename(previous, m_target) != 0)
     {
         return fail(API_DISK, errno, "Cannot put the old Target back");
     }

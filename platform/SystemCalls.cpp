@@ -106,6 +106,8 @@ void fill(const struct stat& raw, SystemCalls::Info& info)
     info.type = typeFromMode(raw.st_mode);
     info.mode = static_cast<unsigned int>(raw.st_mode & 07777);
     info.size = static_cast<std::uint64_t>(raw.st_size);
+    info.device = static_cast<std::uint64_t>(raw.st_dev);
+    info.inode = static_cast<std::uint64_t>(raw.st_ino);
     info.owner = raw.st_uid;
     info.group = raw.st_gid;
     info.accessSeconds = raw.st_atim.tv_sec;

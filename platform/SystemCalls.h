@@ -73,6 +73,9 @@ public:
         Type type = Type::Other;
         unsigned int mode = 0; // permission, set-id and sticky bits
         std::uint64_t size = 0;
+        // together they name the file itself, whatever link it was reached by
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
         unsigned int owner = 0;
         unsigned int group = 0;
         long long accessSeconds = 0;
