@@ -1,3 +1,6 @@
+// The application object is the design's QorDownloader source file.
+#define QOR_LOG_SOURCE_FILE "QorDownloader.cpp"
+
 #include "app/CQorDownloaderApp.h"
 
 #include "logging/AppLogger.h"
@@ -8,6 +11,7 @@
 #include "tools/C_WindowsTools.h"
 #include "tools/UnicodeFile.h"
 #include "workflow/CQorDownloaderDlg.h"
+#include "workflow/ConsoleFrontEnd.h"
 
 #include <iostream>
 
@@ -69,13 +73,24 @@ bool CQorDownloaderApp::InitInstance()
         // the vendor name is the framework's settings key, which we never use.
         SetVendorName(REGISTRY_KEY);
 
-        CQorDownloaderDlg dialog(nullptr, m_bUnattended);
-        const int result = dialog.ShowModal();
-        if (result != wxID_OK && result != wxID_CANCEL)
+        if (m_bUnattended)
         {
-            QOR_LOG_WARN("Application canceled with unknown ID: " << result);
+            // the same run on the console: no window, no display needed;
+            // its loop ends only the OK or the Cancel way
+            ConsoleFrontEnd console;
+            console.runModal();
+            m_eReturnCode = console.m_eReturnCode;
         }
-        m_eReturnCode = dialog.m_eReturnCode;
+        else
+        {
+            CQorDownloaderDlg dialog(nullptr, false);
+            const int result = dialog.ShowModal();
+            if (result != wxID_OK && result != wxID_CANCEL)
+            {
+                QOR_LOG_WARN("Application canceled with unknown ID: " << result);
+            }
+            m_eReturnCode = dialog.m_eReturnCode;
+        }
     }
 
     QOR_LOG_TRACE("End");

@@ -1,6 +1,14 @@
+// The command line is part of the design's QorDownloader source file.
+#define QOR_LOG_SOURCE_FILE "QorDownloader.cpp"
+
 #include "app/CommandLine.h"
 
 #include "app/CQorDownloaderApp.h"
+#include "logging/AppLogger.h"
+#include "resources/Translation.h"
+
+#include <filesystem>
+#include <iostream>
 
 #include <string_view>
 
@@ -13,13 +21,14 @@ struct ReturnCodeText
 };
 
 const ReturnCodeText RETURN_CODE_TEXTS[] = {
-    {CQorDownloaderApp::RC_SUCCESS, "update downloaded and finalized"},
-    {CQorDownloaderApp::RC_NOT_SET, "ended without recording an outcome"},
-    {CQorDownloaderApp::RC_CONFIRMATION_REFUSED, "download not confirmed"},
-    {CQorDownloaderApp::RC_PROXY_CANCELED, "proxy credentials dialog canceled"},
-    {CQorDownloaderApp::RC_USER_CANCELED, "download canceled by the user"},
-    {CQorDownloaderApp::RC_ALREADY_RUNNING, "another copy is already running"},
-    {CQorDownloaderApp::RC_DOWNLOAD_FAILED, "finding, downloading or finalizing the update failed"},
+    {CQorDownloaderApp::RC_SUCCESS, QOR_N_("update downloaded and finalized")},
+    {CQorDownloaderApp::RC_NOT_SET, QOR_N_("ended without recording an outcome")},
+    {CQorDownloaderApp::RC_CONFIRMATION_REFUSED, QOR_N_("download not confirmed")},
+    {CQorDownloaderApp::RC_PROXY_CANCELED, QOR_N_("proxy credentials dialog canceled")},
+    {CQorDownloaderApp::RC_USER_CANCELED, QOR_N_("download canceled by the user")},
+    {CQorDownloaderApp::RC_ALREADY_RUNNING, QOR_N_("another copy is already running")},
+    {CQorDownloaderApp::RC_DOWNLOAD_FAILED,
+     QOR_N_("finding, downloading or finalizing the update failed")},
 };
 // "  -10   246   another copy is already running"
 std::string exitCodeLine(int code, const char* meaning)
@@ -28,7 +37,7 @@ std::string exitCodeLine(int code, const char* meaning)
     line.resize(8, ' ');
     line += std::to_string(code & 0xFF);
     line.resize(14, ' ');
-    return line + meaning + "\n";
+    return line + qorTr(meaning) + "\n";
 }
 } // namespace
 
@@ -55,8 +64,8 @@ CommandLine::CommandLine(int argc, const char* const* argv)
         {
             m_eAction = ACTION_USAGE_ERROR;
             m_sError = argument.starts_with("-")
-                           ? "unknown option '" + std::string(argument) + "'"
-                           : "unexpected argument '" + std::string(argument) + "'";
+                           ? qorTrFormat("unknown option '%s'", std::string(argument))
+                           : qorTrFormat("unexpected argument '%s'", std::string(argument));
             return;
         }
     }
@@ -81,44 +90,65 @@ std::string CommandLine::describeReturnCode(int returnCode)
     {
         if (entry.code == returnCode)
         {
-            return entry.text;
+            return qorTr(entry.text);
         }
     }
-    return "unknown outcome";
+    return qorTr("unknown outcome");
+}
+
+int CommandLine::reportNoDisplay()
+{
+    const char* const text =
+        QOR_N_("cannot show the download dialog: no display (DISPLAY and "
+               "WAYLAND_DISPLAY are not usable); run 'qordownloader --unattended' to "
+               "download without a window");
+    std::cerr << "qordownloader: " << qorTr(text) << std::endl;
+    // only where logging is set up: log4cxx would complain on stderr instead
+    std::error_code error;
+    if (std::filesystem::exists(qorlog::CONFIG_FILE_STEM + qorlog::CONFIG_FILE_EXTENSION, error))
+    {
+        QOR_LOG_ERROR("No display: " << text);
+    }
+    return NO_DISPLAY_STATUS;
 }
 
 std::string CommandLine::usage()
 {
-    std::string text = "Usage: qordownloader [--unattended]\n"
-                       "       qordownloader --help | --version\n"
-                       "\n"
-                       "Fetches one update of the Orvane suite with the update-client library\n"
-                       "(libPelvane.so by default) and moves it to its destination folder.\n"
-                       "\n"
-                       "Options:\n"
-                       "  --unattended  answer the confirmation with Yes, use the stored proxy\n"
-                       "                credentials without asking, show no final message, and\n"
-                       "                print the progress and the outcome to standard output\n"
-                       "  --help        show this text and exit\n"
-                       "  --version     show the program version and exit\n"
-                       "\n"
-                       "Files read from the working directory:\n"
-                       "  QorDownloader.ini     CONFIG, UPDATE and PROXY settings; the proxy user\n"
-                       "                        name and scrambled password are written back here\n"
-                       "  UpdInter.ini          KARVO settings of the update client\n"
-                       "  LogQorDownloader.xml  log4cxx configuration (logging is off without it)\n"
-                       "\n"
-                       "Exit codes (the value, then the status a shell sees):\n";
+    std::string text =
+        qorTr("Usage: qordownloader [--unattended]\n"
+              "       qordownloader --help | --version\n"
+              "\n"
+              "Fetches one update of the Orvane suite with the update-client library\n"
+              "(libPelvane.so by default) and moves it to its destination folder.\n"
+              "\n"
+              "Options:\n"
+              "  --unattended  run without any window (no display needed): answer the\n"
+              "                confirmation with Yes, use the stored proxy credentials,\n"
+              "                print the progress, the reason of a failure and the\n"
+              "                outcome to standard output; SIGTERM or SIGINT stop the\n"
+              "                download like a confirmed cancel (exit code -3)\n"
+              "  --help        show this text and exit\n"
+              "  --version     show the program version and exit\n"
+              "\n"
+              "Files read from the working directory:\n"
+              "  QorDownloader.ini     CONFIG, UPDATE and PROXY settings; the proxy user\n"
+              "                        name and scrambled password are written back here\n"
+              "  UpdInter.ini          KARVO settings of the update client\n"
+              "  LogQorDownloader.xml  log4cxx configuration (logging is off without it)\n"
+              "\n"
+              "Exit codes (the value, then the status a shell sees):\n");
     for (const ReturnCodeText& entry : RETURN_CODE_TEXTS)
     {
         text += exitCodeLine(entry.code, entry.text);
     }
-    text += exitCodeLine(USAGE_ERROR_STATUS, "command line not understood (no run)");
-    text += "\n"
-            "Environment:\n"
-            "  QORDOWNLOADER_LOCK_DIR  folder of the single-instance lock file\n"
-            "                          (default /tmp, shared by all users)\n"
-            "  http_proxy, https_proxy, all_proxy  proxy to use; without them the\n"
-            "                          desktop's proxy settings (GNOME) are read\n";
+    text += exitCodeLine(USAGE_ERROR_STATUS, QOR_N_("command line not understood (no run)"));
+    text += exitCodeLine(NO_DISPLAY_STATUS,
+                         QOR_N_("no display for the dialog and no --unattended (no run)"));
+    text += qorTr("\n"
+                  "Environment:\n"
+                  "  QORDOWNLOADER_LOCK_DIR  folder of the single-instance lock file\n"
+                  "                          (default /tmp, shared by all users)\n"
+                  "  http_proxy, https_proxy, all_proxy  proxy to use; without them the\n"
+                  "                          desktop's proxy settings (GNOME) are read\n");
     return text;
 }

@@ -20,6 +20,8 @@ public:
     // Exit status of a command line that cannot be understood; no return
     // code of a run has these low 8 bits.
     static constexpr int USAGE_ERROR_STATUS = 2;
+    // Exit status of an attended start without a display; nothing is run.
+    static constexpr int NO_DISPLAY_STATUS = 3;
 
     CommandLine(int argc, const char* const* argv);
 
@@ -32,4 +34,7 @@ public:
     static std::string versionText();
     // "update downloaded and finalized" for 1, and so on.
     static std::string describeReturnCode(int returnCode);
+    // Says on stderr (and in the log, when there is one) that the dialog
+    // needs a display or --unattended; returns NO_DISPLAY_STATUS.
+    static int reportNoDisplay();
 };

@@ -2,15 +2,20 @@
 // a dialog application, so that InitInstance runs once, ExitInstance after
 // it, and ExitInstance's result becomes the exit status (its low 8 bits).
 
+// The start-up is part of the design's QorDownloader source file.
+#define QOR_LOG_SOURCE_FILE "QorDownloader.cpp"
+
 #include "app/CQorDownloaderApp.h"
 #include "app/CommandLine.h"
 #include "logging/AppLogger.h"
+#include "resources/Translation.h"
 
 #include <wx/init.h>
 #include <wx/log.h>
 #include <wx/utils.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 
@@ -18,38 +23,65 @@ wxIMPLEMENT_APP_NO_MAIN(CQorDownloaderApp);
 
 namespace
 {
-// Runs the application object between the toolkit's start and clean-up.
-int runApplication(const char* programPath, bool unattended)
+// InitInstance then ExitInstance on an application object that is already
+// the toolkit's (attended) or that the toolkit never started (unattended).
+int runInstance(CQorDownloaderApp& application, bool unattended)
+{
+    application.m_bUnattended = unattended;
+    try
+    {
+        application.InitInstance();
+    }
+    catch (const std::exception& error)
+    {
+        QOR_LOG_ERROR("Unexpected exception: " << error.what());
+    }
+    return application.ExitInstance();
+}
+
+// A person's run: the download dialog needs the toolkit and a display.
+int runAttended(const char* programPath)
 {
     // The toolkit sees no options of ours: it would reject them.
     int toolkitArgc = 1;
     char* toolkitArgv[] = {const_cast<char*>(programPath), nullptr};
     if (!wxEntryStart(toolkitArgc, toolkitArgv))
     {
-        std::cerr << "qordownloader: cannot start the user interface (no display?)" << std::endl;
-        return CQorDownloaderApp::RC_NOT_SET;
+        return CommandLine::reportNoDisplay();
     }
     // Toolkit messages go to stderr: a box of the toolkit's own would wait
-    // for a user that an unattended run does not have.
+    // for a user that is not there.
     delete wxLog::SetActiveTarget(new wxLogStderr);
 
     auto* application = dynamic_cast<CQorDownloaderApp*>(wxTheApp);
     int exitCode = CQorDownloaderApp::RC_NOT_SET;
     if (application != nullptr)
     {
-        application->m_bUnattended = unattended;
-        try
-        {
-            application->InitInstance();
-        }
-        catch (const std::exception& error)
-        {
-            QOR_LOG_ERROR("Unexpected exception: " << error.what());
-        }
-        exitCode = application->ExitInstance();
+        exitCode = runInstance(*application, false);
     }
     wxEntryCleanup();
     return exitCode;
+}
+
+// An unattended run never starts the toolkit: the application object runs
+// the download on the console, with no window and no display.
+int runUnattended()
+{
+    CQorDownloaderApp application;
+    return runInstance(application, true);
+}
+
+bool hasDisplay()
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+    {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+        {
+            return true;
+        }
+    }
+    return false;
 }
 } // namespace
 
@@ -68,10 +100,23 @@ int main(int argc, char** argv)
         return 0;
     case CommandLine::ACTION_USAGE_ERROR:
         std::cerr << "qordownloader: " << commandLine.m_sError << "\n"
-                  << "Try 'qordownloader --help' for more information." << std::endl;
+                  << qorTr("Try 'qordownloader --help' for more information.") << std::endl;
         return CommandLine::USAGE_ERROR_STATUS;
     case CommandLine::ACTION_RUN:
         break;
+    }
+
+    if (commandLine.m_bUnattended)
+    {
+        const int exitCode = runUnattended();
+        std::cout << qorTrFormat("Outcome: %s", std::to_string(exitCode) + " (" +
+                                                    CommandLine::describeReturnCode(exitCode) + ")")
+                  << std::endl;
+        return exitCode;
+    }
+    if (!hasDisplay())
+    {
+        return CommandLine::reportNoDisplay();
     }
 
     // The program draws nothing with OpenGL, and GTK's probing for it costs
@@ -82,12 +127,5 @@ int main(int argc, char** argv)
     {
         wxSetEnv("GDK_GL", "disable");
     }
-
-    const int exitCode = runApplication(argv[0], commandLine.m_bUnattended);
-    if (commandLine.m_bUnattended)
-    {
-        std::cout << "Outcome: " << exitCode << " (" << CommandLine::describeReturnCode(exitCode)
-                  << ")" << std::endl;
-    }
-    return exitCode;
+    return runAttended(argv[0]);
 }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <tuple>
 
 namespace
@@ -19,6 +20,22 @@ using InternalValues = std::map<InternalKey, std::wstring>;
 
 // Set once the table is built; a reader before that sees no internal value.
 std::atomic<const InternalValues*> s_internalValues{nullptr};
+
+// Values that could not be written, kept for the rest of the run so that a
+// later read gives what was set rather than the file's stale text. Section
+// and key names are kept as written by the one caller that writes.
+std::mutex s_unsavedMutex;
+InternalValues s_unsaved;
+
+bool unsavedValue(const InternalKey& key, std::wstring& value)
+{
+    const std::lock_guard<std::mutex> lock(s_unsavedMutex);
+    const auto found = s_unsaved.find(key);
+    if (found == s_unsaved.end())
+        return false;
+    value = found->second;
+    return true;
+}
 
 constexpr unsigned long VALUE_BUFFER_UNITS = 1024;
 
@@ -122,6 +139,12 @@ C_IniFileTools::~C_IniFileTools() = default;
 std::wstring C_IniFileTools::getWstring(const std::wstring& file, const std::wstring& section,
                                         const std::wstring& key, const std::wstring& defaultValue)
 {
+    std::wstring unsaved;
+    if (unsavedValue(InternalKey(file, section, key), unsaved))
+    {
+        QOR_LOG_TRACE(L"Value set in this run but not stored: " << key);
+        return unsaved;
+    }
     std::wstring result = defaultValue;
     bool internalInForce = false;
     if (const InternalValues* table = s_internalValues.load(std::memory_order_acquire))
@@ -186,7 +209,12 @@ bool C_IniFileTools::setWstring(const std::wstring& file, const std::wstring& se
     QOR_LOG_TRACE(L"Key: " << key);
     QOR_LOG_TRACE(L"Value: " << value);
     if (platform::writePrivateProfileString(section, key, value, file))
+    {
+        // the file holds it now; an older unstored value no longer applies
+        const std::lock_guard<std::mutex> lock(s_unsavedMutex);
+        s_unsaved.erase(InternalKey(file, section, key));
         return true;
+    }
     const unsigned long error = platform::getLastError();
     QOR_LOG_WARN("Configuration file error during writing: " << error);
     QOR_LOG_WARN(L"File: " << file);
@@ -194,4 +222,11 @@ bool C_IniFileTools::setWstring(const std::wstring& file, const std::wstring& se
     QOR_LOG_WARN(L"Key: " << key);
     QOR_LOG_WARN(L"Value: " << value);
     return false;
+}
+
+void C_IniFileTools::keepForThisRun(const std::wstring& file, const std::wstring& section,
+                                    const std::wstring& key, const std::wstring& value)
+{
+    const std::lock_guard<std::mutex> lock(s_unsavedMutex);
+    s_unsaved[InternalKey(file, section, key)] = value;
 }

@@ -17,4 +17,9 @@ public:
     // Writes key=value into section of file; false on failure (logged).
     bool setWstring(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                     const std::wstring& value);
+    // Makes getWstring give value for key for the rest of the run (in every
+    // store of the process), for a value that could not be written, until a
+    // later setWstring of the key succeeds.
+    void keepForThisRun(const std::wstring& file, const std::wstring& section,
+                        const std::wstring& key, const std::wstring& value);
 };

@@ -5,6 +5,11 @@
 //
 //   QOR_LOG_WARN("Delete error: " << platform::getLastError());
 //   QOR_LOG_INFO("FlagFile found: " << flagFile);   // wide value: wide message
+//
+// A statement's location names its source file. Code that belongs to
+// another file of the design than the one it sits in names that file by
+// defining QOR_LOG_SOURCE_FILE before its first include, for example
+//   #define QOR_LOG_SOURCE_FILE "QorDownloaderDlg.cpp"
 #pragma once
 
 #include "logging/LogMessage.h"
@@ -36,6 +41,14 @@ inline const log4cxx::LoggerPtr& appLogger()
     return logger;
 }
 
+#ifdef QOR_LOG_SOURCE_FILE
+#define QOR_LOG_LOCATION                                                                           \
+    ::log4cxx::spi::LocationInfo(QOR_LOG_SOURCE_FILE, QOR_LOG_SOURCE_FILE, __LOG4CXX_FUNC__,       \
+                                 __LINE__)
+#else
+#define QOR_LOG_LOCATION LOG4CXX_LOCATION
+#endif
+
 #define QOR_LOG_AT(isEnabledFn, levelFn, message)                                                  \
     do                                                                                             \
     {                                                                                              \
@@ -44,7 +57,7 @@ inline const log4cxx::LoggerPtr& appLogger()
         {                                                                                          \
             ::qorlog::LogMessage qorMessage_;                                                      \
             qorMessage_ << message;                                                                \
-            qorMessage_.emit(qorLogger_, ::log4cxx::Level::levelFn(), LOG4CXX_LOCATION);           \
+            qorMessage_.emit(qorLogger_, ::log4cxx::Level::levelFn(), QOR_LOG_LOCATION);           \
         }                                                                                          \
     } while (0)
 

@@ -2,6 +2,12 @@
 // real file name when the file is opened: "QorDownloader_%d{yyyyMMdd_HHmmss}.log"
 // gives every run a file of its own. Selected in the XML configuration by the
 // class name "QorDwnlFileAppender".
+//
+// Beyond FileAppender's options it takes MaxLogFiles (default 30): once its
+// file is open it keeps the newest that many regular files of the folder
+// whose names fit the File pattern (every conversion standing for any text)
+// and removes the older ones; 0 keeps them all. A file it creates gets mode
+// 0640: logs name hosts, paths and proxy users.
 #pragma once
 
 #include <log4cxx/fileappender.h>
@@ -32,8 +38,13 @@ public:
     // The file name that pattern gives at this moment.
     static LogString renderFileName(const LogString& pattern, helpers::Pool& p);
 
+    static constexpr int DEFAULT_MAX_LOG_FILES = 30;
+    int getMaxLogFiles() const { return m_maxLogFiles; }
+    void setMaxLogFiles(int count) { m_maxLogFiles = count < 0 ? 0 : count; }
+
 private:
     LogString m_filePattern;
+    int m_maxLogFiles = DEFAULT_MAX_LOG_FILES;
 };
 LOG4CXX_PTR_DEF(QorDwnlFileAppender);
 } // namespace log4cxx

@@ -4,6 +4,8 @@
 #include "pelvane/SafeFiles.h"
 #include "pelvane/Sha256.h"
 
+#include "platform/SystemCalls.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -118,7 +120,7 @@ void BaseStore::keep(const std::string& target, const std::vector<std::string>& 
     {
         error = safefiles::removeTree(m_folder);
     }
-    if (error == 0 && std::rename(fresh.c_str(), m_folder.c_str()) != 0)
+    if (error == 0 && platform::SystemCalls::rename(fresh, m_folder) != 0)
     {
         error = errno;
     }

@@ -7,12 +7,10 @@
 #include "pelvane/Sha256.h"
 
 #include "platform/FileDescriptor.h"
+#include "platform/SystemCalls.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace pelvane
 {
@@ -31,22 +29,7 @@ FetchResult failure(FetchResult::Kind kind, std::int32_t apiError, int errorNumb
 
 int writeAt(int fd, const unsigned char* data, std::size_t size, std::uint64_t offset)
 {
-    while (size > 0)
-    {
-        const ssize_t written = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (written < 0 && errno == EINTR)
-        {
-            continue;
-        }
-        if (written <= 0)
-        {
-            return written < 0 ? errno : EIO;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-        offset += static_cast<std::uint64_t>(written);
-    }
-    return 0;
+    return platform::SystemCalls::writeAllAt(fd, data, size, offset) == 0 ? 0 : errno;
 }
 
 // The chunks still to come from the server, each hashed as its bytes arrive
@@ -154,7 +137,7 @@ std::string ChunkAssembler::assemblyPath(const std::string& versionFolder, const
     return versionFolder + "/partial/" + path + ".chunked";
 }
 
-ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
+ChunkAssembler::Result ChunkAssembler::assemble(const std::vector<std::string>& fileUrls,
                                                 const std::string& versionFolder,
                                                 const ManifestFile& file, const ChunkIndex& index,
                                                 const ChunkPlan& plan, const Progress& progress)
@@ -179,12 +162,13 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
     }
     platform::FileDescriptor out(
         error != 0 ? -1
-                   : ::open(assembly.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+                   : platform::SystemCalls::open(
+                         assembly, platform::SystemCalls::OpenMode::WriteCreateNoFollow, 0644));
     if (error == 0 && !out.valid())
     {
         error = errno;
     }
-    if (error == 0 && ::ftruncate(out.get(), static_cast<off_t>(file.size)) != 0)
+    if (error == 0 && platform::SystemCalls::truncate(out.get(), file.size) != 0)
     {
         error = errno;
     }
@@ -234,7 +218,19 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
     }
 
     bool refused = false;
-    result.fetch = m_ranges.fetch(fileUrl, receiver, refused);
+    for (std::size_t mirror = 0; mirror < fileUrls.size(); ++mirror)
+    {
+        result.fetch = m_ranges.fetch(fileUrls[mirror], receiver, refused);
+        if (result.fetch.ok() || refused || receiver.mismatch() ||
+            !result.fetch.worthAnotherMirror() || mirror + 1 == fileUrls.size())
+        {
+            break;
+        }
+        PELVANE_LOG_WARN("Mirror " << fileUrls[mirror] << " failed for ranges of " << file.path
+                                   << " (" << apiErrorName(result.fetch.apiError) << ", curl "
+                                   << result.fetch.primary << ", HTTP " << result.fetch.secondary
+                                   << "), trying " << fileUrls[mirror + 1]);
+    }
     result.networkBytes = receiver.networkBytes();
     if (receiver.mismatch())
     {
@@ -285,7 +281,7 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::string& fileUrl,
         safefiles::removeTree(assembly);
         return fetchWhole("the assembled file does not match its SHA-256");
     }
-    if (std::rename(assembly.c_str(), finalPath.c_str()) != 0)
+    if (platform::SystemCalls::rename(assembly, finalPath) != 0)
     {
         result.fetch = failure(FetchResult::Kind::Permanent, API_DISK, errno);
         return result;

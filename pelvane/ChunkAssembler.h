@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace pelvane
 {
@@ -38,7 +39,9 @@ public:
 
     ChunkAssembler(RangeFetcher& ranges, const CancelToken& cancel);
 
-    Result assemble(const std::string& fileUrl, const std::string& versionFolder,
+    // `fileUrls`: the file on each mirror in the order to try; a mirror that
+    // fails mid-file leaves the chunks still missing to the next one.
+    Result assemble(const std::vector<std::string>& fileUrls, const std::string& versionFolder,
                     const ManifestFile& file, const ChunkIndex& index, const ChunkPlan& plan,
                     const Progress& progress);
 

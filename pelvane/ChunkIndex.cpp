@@ -4,10 +4,9 @@
 #include "pelvane/Manifest.h"
 
 #include "platform/FileDescriptor.h"
+#include "platform/SystemCalls.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace pelvane
 {
@@ -121,7 +120,8 @@ bool ChunkIndex::build(const std::string& path, ChunkIndex& index, std::string* 
 {
     errorNumber = 0;
     index = ChunkIndex();
-    platform::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    platform::FileDescriptor file(
+        platform::SystemCalls::open(path, platform::SystemCalls::OpenMode::Read));
     if (!file.valid())
     {
         errorNumber = errno;
@@ -138,11 +138,8 @@ bool ChunkIndex::build(const std::string& path, ChunkIndex& index, std::string* 
             errorNumber = ECANCELED;
             return false;
         }
-        const ssize_t got = ::read(file.get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-        {
-            continue;
-        }
+        const std::int64_t got =
+            platform::SystemCalls::read(file.get(), buffer.data(), buffer.size());
         if (got < 0)
         {
             errorNumber = errno;

@@ -5,17 +5,17 @@
 #include "pelvane/Sha256.h"
 
 #include "platform/FileDescriptor.h"
+#include "platform/SystemCalls.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace pelvane
 {
 bool ChunkSources::scanFile(const std::string& path, const std::unordered_set<std::string>& wanted,
                             const CancelToken& cancel)
 {
-    platform::FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    platform::FileDescriptor file(
+        platform::SystemCalls::open(path, platform::SystemCalls::OpenMode::Read));
     if (!file.valid())
     {
         return true;
@@ -37,11 +37,8 @@ bool ChunkSources::scanFile(const std::string& path, const std::unordered_set<st
         {
             return false;
         }
-        const ssize_t got = ::read(file.get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-        {
-            continue;
-        }
+        const std::int64_t got =
+            platform::SystemCalls::read(file.get(), buffer.data(), buffer.size());
         if (got < 0)
         {
             PELVANE_LOG_WARN("Cannot read " << path << " for chunks: errno " << errno);
@@ -75,7 +72,8 @@ const ChunkSources::Location* ChunkSources::find(const std::string& sha256) cons
 bool ChunkSources::readVerified(const Location& location, const std::string& sha256,
                                 std::vector<unsigned char>& buffer)
 {
-    platform::FileDescriptor file(::open(location.file.c_str(), O_RDONLY | O_CLOEXEC));
+    platform::FileDescriptor file(
+        platform::SystemCalls::open(location.file, platform::SystemCalls::OpenMode::Read));
     if (!file.valid())
     {
         return false;
@@ -84,12 +82,8 @@ bool ChunkSources::readVerified(const Location& location, const std::string& sha
     std::size_t done = 0;
     while (done < location.length)
     {
-        const ssize_t got = ::pread(file.get(), buffer.data() + done, location.length - done,
-                                    static_cast<off_t>(location.offset + done));
-        if (got < 0 && errno == EINTR)
-        {
-            continue;
-        }
+        const std::int64_t got = platform::SystemCalls::readAt(
+            file.get(), buffer.data() + done, location.length - done, location.offset + done);
         if (got <= 0)
         {
             return false;

@@ -6,6 +6,7 @@
 #include "pelvane/SafeFiles.h"
 #include "pelvane/Sha256.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -39,7 +40,8 @@ ChunkedUpdate::ChunkedUpdate(const UpdateConfig& config,
     const bool disabled =
         setting != nullptr && (std::strcmp(setting, "0") == 0 || std::strcmp(setting, "off") == 0);
     // a file:// repository is local already: ranges would buy nothing
-    m_enabled = !disabled && isHttp(config.url);
+    m_enabled = !disabled && !config.mirrors.empty() &&
+                std::all_of(config.mirrors.begin(), config.mirrors.end(), isHttp);
 }
 
 bool ChunkedUpdate::superseded(std::size_t update, std::size_t file) const
@@ -88,8 +90,26 @@ bool ChunkedUpdate::wantsIndex(std::size_t update, const ManifestFile& file,
            (m_base.enabled() && regularFile(m_base.filePath(file.path)));
 }
 
-bool ChunkedUpdate::fetchIndex(const std::string& url, const ManifestFile& file, ChunkIndex& index,
-                               FetchResult& failure)
+bool ChunkedUpdate::fetchIndex(const VersionNumber& version, const ManifestFile& file,
+                               ChunkIndex& index, FetchResult& failure)
+{
+    for (const std::string& mirror : m_config.mirrors)
+    {
+        const std::string url = m_config.fileUrl(mirror, version, file.path) + ChunkIndex::SUFFIX;
+        if (fetchIndexFrom(url, file, index, failure))
+        {
+            return true;
+        }
+        if (failure.kind == FetchResult::Kind::Canceled)
+        {
+            return false;
+        }
+    }
+    return false;
+}
+
+bool ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile& file,
+                                   ChunkIndex& index, FetchResult& failure)
 {
     std::string bytes;
     const FetchResult fetched =
@@ -119,7 +139,7 @@ bool ChunkedUpdate::fetchIndex(const std::string& url, const ManifestFile& file,
         }
         problem = "it is for a file of another size";
     }
-    PELVANE_LOG_INFO("No chunk index for " << file.path << " (" << problem << "); it comes whole");
+    PELVANE_LOG_INFO("No chunk index for " << file.path << " at " << url << " (" << problem << ")");
     return false;
 }
 
@@ -166,9 +186,7 @@ FetchResult ChunkedUpdate::prepare()
             {
                 ChunkIndex index;
                 FetchResult failure;
-                const std::string url =
-                    m_config.fileUrl(m_updates[u].number, file.path) + ChunkIndex::SUFFIX;
-                if (fetchIndex(url, file, index, failure))
+                if (fetchIndex(m_updates[u].number, file, index, failure))
                 {
                     for (const Chunk& chunk : index.chunks())
                     {
@@ -179,6 +197,11 @@ FetchResult ChunkedUpdate::prepare()
                 else if (failure.kind == FetchResult::Kind::Canceled)
                 {
                     return failure;
+                }
+                else
+                {
+                    PELVANE_LOG_INFO("No usable chunk index for " << file.path
+                                                                  << "; it comes whole");
                 }
             }
             m_work[u].push_back(std::move(work));
@@ -321,14 +344,18 @@ bool ChunkedUpdate::takeChunksInPlace(const std::string& assembly, const ChunkIn
 }
 
 FetchResult ChunkedUpdate::download(std::size_t update, std::size_t file,
-                                    FileDownloader& downloader,
+                                    const WholeDownload& whole,
                                     const FileDownloader::Progress& progress,
                                     const std::function<void(std::uint64_t)>& extraBytes)
 {
     const ManifestVersion& version = m_updates[update];
     const ManifestFile& entry = version.files[file];
     const FileWork& work = m_work[update][file];
-    const std::string url = m_config.fileUrl(version.number, entry.path);
+    std::vector<std::string> urls;
+    for (const std::string& mirror : m_config.mirrors)
+    {
+        urls.push_back(m_config.fileUrl(mirror, version.number, entry.path));
+    }
     const std::string folder = m_config.versionFolder(version.number);
     // bytes already on disk before the run travel no more
     const std::uint64_t skipped = work.alreadyOnDisk;
@@ -336,11 +363,11 @@ FetchResult ChunkedUpdate::download(std::size_t update, std::size_t file,
     { progress(bytesOfFile > skipped ? bytesOfFile - skipped : 0); };
     if (!work.plan)
     {
-        return downloader.download(url, folder, entry, wholeProgress);
+        return whole(wholeProgress);
     }
     ChunkAssembler assembler(m_ranges, m_cancel);
     const ChunkAssembler::Result assembled =
-        assembler.assemble(url, folder, entry, *work.index, *work.plan, progress);
+        assembler.assemble(urls, folder, entry, *work.index, *work.plan, progress);
     if (!assembled.fetchWhole)
     {
         // local chunks that no longer verified came over the network too
@@ -356,8 +383,7 @@ FetchResult ChunkedUpdate::download(std::size_t update, std::size_t file,
     {
         extraBytes(before + entry.size - work.planned);
     }
-    return downloader.download(url, folder, entry,
-                               [&](std::uint64_t bytesOfFile) { progress(before + bytesOfFile); });
+    return whole([&](std::uint64_t bytesOfFile) { progress(before + bytesOfFile); });
 }
 
 std::vector<ManifestVersion> ChunkedUpdate::placedUpdates() const

@@ -38,9 +38,12 @@ public:
     std::uint64_t plannedBytes(std::size_t update) const;
     std::uint64_t plannedBytes(std::size_t update, std::size_t file) const;
 
+    // A whole download of the file, across the mirrors.
+    using WholeDownload = std::function<FetchResult(const FileDownloader::Progress&)>;
+
     // Brings one file into Extract; `extraBytes` learns of bytes beyond the
     // plan (a fallback to a whole download).
-    FetchResult download(std::size_t update, std::size_t file, FileDownloader& downloader,
+    FetchResult download(std::size_t update, std::size_t file, const WholeDownload& whole,
                          const FileDownloader::Progress& progress,
                          const std::function<void(std::uint64_t)>& extraBytes);
 
@@ -62,8 +65,11 @@ private:
     // Marks the chunks that a .chunked file of an earlier run holds, verified,
     // at their own offsets as local.
     bool takeChunksInPlace(const std::string& assembly, const ChunkIndex& index, ChunkPlan& plan);
-    bool fetchIndex(const std::string& url, const ManifestFile& file, ChunkIndex& index,
+    // The index of one file from the first mirror that has a good one.
+    bool fetchIndex(const VersionNumber& version, const ManifestFile& file, ChunkIndex& index,
                     FetchResult& failure);
+    bool fetchIndexFrom(const std::string& url, const ManifestFile& file, ChunkIndex& index,
+                        FetchResult& failure);
 
     const UpdateConfig& m_config;
     const std::vector<ManifestVersion>& m_updates;

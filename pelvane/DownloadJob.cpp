@@ -2,6 +2,7 @@
 
 #include "pelvane/BaseStore.h"
 #include "pelvane/ChunkedUpdate.h"
+#include "platform/CrashPoint.h"
 
 #include "pelvane/FileDownloader.h"
 #include "pelvane/PelvaneErrors.h"
@@ -26,8 +27,7 @@ DownloadJob::DownloadJob(UpdateConfig config, std::vector<ManifestVersion> updat
 
 FetchResult DownloadJob::downloadUpdates()
 {
-    std::error_code created;
-    std::filesystem::create_directories(m_config.extract, created);
+    safefiles::makeFolderPath(m_config.extract);
     HttpFetcher fetcher(m_config.transfer, m_cancel);
     FileDownloader downloader(fetcher, m_cancel);
     ChunkedUpdate plan(m_config, m_updates, fetcher, m_cancel);
@@ -44,7 +44,6 @@ FetchResult DownloadJob::downloadUpdates()
                              ProgressState::blocksFor(planned));
         PELVANE_LOG_INFO("Downloading update " << index + 1 << "/" << m_updates.size() << ": "
                                                << update.number.text());
-        const std::string folder = m_config.versionFolder(update.number);
         if (const int error = safefiles::makeDirectories(m_config.extract, update.number.text()))
         {
             FetchResult failed;
@@ -72,7 +71,9 @@ FetchResult DownloadJob::downloadUpdates()
                 planned += bytes;
                 m_progress.setBlockCount(ProgressState::blocksFor(planned));
             };
-            FetchResult result = plan.download(index, f, downloader, progress, extra);
+            const auto whole = [&](const FileDownloader::Progress& wholeProgress)
+            { return downloadFile(downloader, update, file, wholeProgress); };
+            FetchResult result = plan.download(index, f, whole, progress, extra);
             if (!result.ok())
             {
                 PELVANE_LOG_ERROR("Download of " << file.path
@@ -88,6 +89,38 @@ FetchResult DownloadJob::downloadUpdates()
     return {};
 }
 
+FetchResult DownloadJob::downloadFile(FileDownloader& downloader, const ManifestVersion& update,
+                                      const ManifestFile& file,
+                                      const FileDownloader::Progress& progress)
+{
+    const std::string folder = m_config.versionFolder(update.number);
+    FetchResult result;
+    for (std::size_t index = 0; index < m_config.mirrors.size(); ++index)
+    {
+        const std::string& mirror = m_config.mirrors[index];
+        // a partial file left by the previous mirror is resumed from this one
+        result = downloader.download(m_config.fileUrl(mirror, update.number, file.path), folder,
+                                     file, progress);
+        if (result.ok())
+        {
+            if (m_config.mirrors.size() > 1)
+            {
+                PELVANE_LOG_INFO("Served by " << mirror << ": " << file.path);
+            }
+            return result;
+        }
+        if (!result.worthAnotherMirror() || index + 1 == m_config.mirrors.size())
+        {
+            return result;
+        }
+        PELVANE_LOG_WARN("Mirror " << mirror << " failed for " << file.path << " ("
+                                   << apiErrorName(result.apiError) << ", curl " << result.primary
+                                   << ", HTTP " << result.secondary << "), trying "
+                                   << m_config.mirrors[index + 1]);
+    }
+    return result;
+}
+
 void DownloadJob::writeFlagFile()
 {
     if (m_config.flagFile.empty())
@@ -95,10 +128,9 @@ void DownloadJob::writeFlagFile()
         return;
     }
     const std::filesystem::path flag(m_config.flagFile);
-    std::error_code created;
     if (flag.has_parent_path())
     {
-        std::filesystem::create_directories(flag.parent_path(), created);
+        safefiles::makeFolderPath(flag.parent_path().string());
     }
     const std::string text =
         "product=" + m_config.productCode + "\nversion=" + m_updates.back().number.text() + "\n";
@@ -118,11 +150,10 @@ FetchResult DownloadJob::finish()
         versions.push_back(&update);
         folders.push_back(m_config.versionFolder(update.number));
     }
-    std::error_code created;
     const std::filesystem::path target(m_config.target);
     if (target.has_parent_path())
     {
-        std::filesystem::create_directories(target.parent_path(), created);
+        safefiles::makeFolderPath(target.parent_path().string());
     }
     TargetAssembler assembler(m_config.target, m_cancel);
     const TargetAssembler::Outcome assembled = assembler.assemble(versions, folders);
@@ -140,8 +171,10 @@ FetchResult DownloadJob::finish()
         for (const std::string& folder : folders)
         {
             safefiles::removeTree(folder);
+            platform::crashPoint("extract-removed");
         }
     }
+    platform::crashPoint("flag-write");
     writeFlagFile();
     std::vector<std::string> paths;
     for (const ManifestVersion& update : m_placed)
@@ -191,7 +224,7 @@ void DownloadJob::run() noexcept
         }
         m_outcome.failure(result.apiError, result.primary, result.secondary);
     }
-    m_progress.setStatus(0);
+    m_progress.setStatus(STATUS_IDLE);
 
     try
     {

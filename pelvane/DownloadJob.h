@@ -5,6 +5,7 @@
 #pragma once
 
 #include "pelvane/CancelToken.h"
+#include "pelvane/FileDownloader.h"
 #include "pelvane/Manifest.h"
 #include "pelvane/OutcomeState.h"
 #include "pelvane/ProgressState.h"
@@ -24,6 +25,9 @@ public:
 
 private:
     FetchResult downloadUpdates();
+    // One file from the mirrors in turn; the place to wrap other per-file fetchers.
+    FetchResult downloadFile(FileDownloader& downloader, const ManifestVersion& update,
+                             const ManifestFile& file, const FileDownloader::Progress& progress);
     FetchResult finish();
     void writeFlagFile();
 

@@ -1,5 +1,7 @@
 // One connection-reusing transfer engine for the library: fetches a URL
-// (http, https with certificate checks, file) into a sink, optionally
+// (http, https verified against the system's store or the bundle named by
+// CURL_CA_BUNDLE / SSL_CERT_FILE, file) into a sink, follows at most 5
+// redirects (never from https to http), optionally
 // resuming with a range guarded by If-Range, and says what went wrong in the
 // library's own error codes. A transfer stops within about 100 ms of a
 // cancel, and when no byte arrives for the stall time-out.
@@ -58,6 +60,9 @@ struct FetchResult
     std::int64_t retryAfterMs = -1;
     bool restartFromZero = false; // the resume offset was refused
     bool ok() const { return kind == Kind::Ok; }
+    // What another mirror may cure: it is down, overloaded, lacks the file or
+    // serves other bytes. A full disk, a cancel or the proxy are the same everywhere.
+    bool worthAnotherMirror() const;
 };
 
 class HttpFetcher
@@ -96,5 +101,7 @@ private:
     CurlMulti m_multi;
     Response* m_response = nullptr; // the transfer in progress
     std::string m_ranges;           // set only during fetchRanges
+    bool m_warnedPlainPassword = false;
+    char m_errorText[CURL_ERROR_SIZE] = {};
 };
 } // namespace pelvane

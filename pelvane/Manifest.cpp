@@ -6,6 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <set>
 
 namespace pelvane
@@ -214,12 +217,34 @@ std::optional<Manifest> Manifest::parse(std::string_view bytes, std::string& err
         return std::nullopt;
     }
     const auto format = root.find("format");
+    if (format != root.end() && format->is_number_integer() &&
+        format->get<int>() == OLD_SHARED_KEY_FORMAT)
+    {
+        error = "manifest format 1 (shared-key signature) is no longer accepted; republish the "
+                "repository with a public-key qor-publish";
+        return std::nullopt;
+    }
     if (format == root.end() || !format->is_number_integer() || format->get<int>() != FORMAT)
     {
         error = "unknown manifest format";
         return std::nullopt;
     }
     Manifest manifest;
+    const auto serial = root.find("serial");
+    if (serial == root.end() || !serial->is_number_unsigned() || serial->get<std::uint64_t>() == 0)
+    {
+        error = "missing or bad serial";
+        return std::nullopt;
+    }
+    manifest.m_serial = serial->get<std::uint64_t>();
+    std::string expires;
+    std::optional<std::int64_t> expiresAt;
+    if (!textField(root, "expires", expires, 32) || !(expiresAt = parseUtc(expires)))
+    {
+        error = "missing or bad expiry (YYYY-MM-DDTHH:MM:SSZ)";
+        return std::nullopt;
+    }
+    manifest.m_expires = *expiresAt;
     if (!textField(root, "product", manifest.m_product, 256) ||
         !textField(root, "channel", manifest.m_channel, 512))
     {
@@ -255,6 +280,8 @@ std::string Manifest::serialize() const
     root["format"] = FORMAT;
     root["product"] = m_product;
     root["channel"] = m_channel;
+    root["serial"] = m_serial;
+    root["expires"] = formatUtc(m_expires);
     json versions = json::array();
     for (const ManifestVersion& version : m_versions)
     {
@@ -304,20 +331,54 @@ void Manifest::put(ManifestVersion version)
     m_versions.insert(position, std::move(version));
 }
 
-std::string Manifest::sign(std::string_view key, std::string_view manifestBytes)
+std::optional<std::int64_t> Manifest::parseUtc(std::string_view text)
 {
-    return hmacSha256Hex(key, manifestBytes);
+    // exactly YYYY-MM-DDTHH:MM:SSZ: one spelling per instant keeps signed bytes unambiguous
+    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':' || text[19] != 'Z')
+    {
+        return std::nullopt;
+    }
+    const auto number = [&](std::size_t at, std::size_t length, int& out)
+    {
+        const char* begin = text.data() + at;
+        const auto [end, problem] = std::from_chars(begin, begin + length, out);
+        return problem == std::errc() && end == begin + length && *begin != '-' && *begin != '+';
+    };
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    if (!number(0, 4, year) || !number(5, 2, month) || !number(8, 2, day) || !number(11, 2, hour) ||
+        !number(14, 2, minute) || !number(17, 2, second) || hour > 23 || minute > 59 || second > 59)
+    {
+        return std::nullopt;
+    }
+    const std::chrono::year_month_day date{std::chrono::year(year),
+                                           std::chrono::month(static_cast<unsigned>(month)),
+                                           std::chrono::day(static_cast<unsigned>(day))};
+    if (!date.ok())
+    {
+        return std::nullopt;
+    }
+    const std::int64_t days = std::chrono::sys_days(date).time_since_epoch().count();
+    return days * 86400 + hour * 3600 + minute * 60 + second;
 }
 
-bool Manifest::verify(std::string_view key, std::string_view manifestBytes,
-                      std::string_view signatureText)
+std::string Manifest::formatUtc(std::int64_t secondsSinceEpoch)
 {
-    // a signature file written by hand may end with a newline
-    while (!signatureText.empty() && (signatureText.back() == '\n' ||
-                                      signatureText.back() == '\r' || signatureText.back() == ' '))
-    {
-        signatureText.remove_suffix(1);
-    }
-    return isLowerHex(signatureText, 64) && digestsEqual(sign(key, manifestBytes), signatureText);
+    const std::int64_t dayNumber =
+        secondsSinceEpoch >= 0 ? secondsSinceEpoch / 86400 : (secondsSinceEpoch - 86399) / 86400;
+    const std::int64_t inDay = secondsSinceEpoch - dayNumber * 86400;
+    const std::chrono::year_month_day date{
+        std::chrono::sys_days(std::chrono::days(static_cast<int>(dayNumber)))};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(inDay / 3600),
+                  static_cast<int>(inDay / 60 % 60), static_cast<int>(inDay % 60));
+    return text;
 }
 } // namespace pelvane

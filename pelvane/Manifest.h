@@ -1,8 +1,8 @@
 // The list of versions an update repository offers for one product and
 // channel, shared by the library (which reads it) and qor-publish (which
 // writes it). The bytes of manifest.json are authenticated by
-// manifest.json.sig: the lowercase hex HMAC-SHA256 of exactly those bytes
-// under the product key.
+// manifest.json.sig (see ManifestSignature); `serial` grows with every
+// publication and `expires` bounds how long a copy may be replayed.
 #pragma once
 
 #include "pelvane/VersionNumber.h"
@@ -49,7 +49,8 @@ public:
     static constexpr std::size_t MAX_FILES_PER_VERSION = 50000;
     static constexpr std::size_t MAX_NOTES_BYTES = 64U * 1024U;
     static constexpr std::uint64_t MAX_FILE_SIZE = 1ULL << 40;
-    static constexpr int FORMAT = 1;
+    static constexpr int FORMAT = 2;
+    static constexpr int OLD_SHARED_KEY_FORMAT = 1;
     static constexpr const char* FILE_NAME = "manifest.json";
     static constexpr const char* SIGNATURE_SUFFIX = ".sig";
 
@@ -61,6 +62,11 @@ public:
     const std::string& channel() const { return m_channel; }
     void setProduct(std::string product) { m_product = std::move(product); }
     void setChannel(std::string channel) { m_channel = std::move(channel); }
+    std::uint64_t serial() const { return m_serial; }
+    void setSerial(std::uint64_t serial) { m_serial = serial; }
+    // Seconds since 1970-01-01 UTC.
+    std::int64_t expires() const { return m_expires; }
+    void setExpires(std::int64_t expires) { m_expires = expires; }
 
     // Ascending by version number.
     const std::vector<ManifestVersion>& versions() const { return m_versions; }
@@ -68,13 +74,15 @@ public:
     // Adds the version, or replaces one with the same number.
     void put(ManifestVersion version);
 
-    static std::string sign(std::string_view key, std::string_view manifestBytes);
-    static bool verify(std::string_view key, std::string_view manifestBytes,
-                       std::string_view signatureText);
+    // "2027-01-31T12:00:00Z" and back; empty when not that form or no such date.
+    static std::optional<std::int64_t> parseUtc(std::string_view text);
+    static std::string formatUtc(std::int64_t secondsSinceEpoch);
 
 private:
     std::string m_product;
     std::string m_channel;
     std::vector<ManifestVersion> m_versions;
+    std::uint64_t m_serial = 0;
+    std::int64_t m_expires = 0;
 };
 } // namespace pelvane

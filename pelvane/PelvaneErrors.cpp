@@ -38,6 +38,10 @@ const char* apiErrorName(std::int32_t code)
         return "in progress";
     case API_INTERNAL:
         return "internal";
+    case API_EXPIRED:
+        return "manifest expired";
+    case API_ROLLBACK:
+        return "manifest rollback";
     default:
         return "unknown";
     }

@@ -3,6 +3,8 @@
 // code or the errno behind it, SecondaryErrorCode the HTTP status.
 #pragma once
 
+#include "updclient/UpdInterApi.h"
+
 #include <cstdint>
 
 namespace pelvane
@@ -24,12 +26,18 @@ enum ApiError : std::int32_t
     API_UNKNOWN_VERSION = 12, // downloadUntil/getVersionInfo: no such newer version
     API_BUSY = 13,            // a download is already running
     API_IN_PROGRESS = 14,     // reserved: a running download reads as result 1
-    API_INTERNAL = 15         // an unexpected failure inside the library
+    API_INTERNAL = 15,        // an unexpected failure inside the library
+    API_EXPIRED = 16,         // the manifest's expiry has passed (one day of clock skew allowed)
+    API_ROLLBACK = 17         // the manifest's serial is lower than one already accepted
 };
 
-// getResultUpdInter values
+// getResultUpdInter values, as the contract header defines them
 inline constexpr std::int32_t RESULT_FAILURE = 0;
-inline constexpr std::int32_t RESULT_SUCCESS = 1;
+inline constexpr std::int32_t RESULT_SUCCESS = UPDINTER_RESULT_SUCCESS;
+static_assert(RESULT_FAILURE != RESULT_SUCCESS);
+// getStatusUpdInter values
+inline constexpr std::int32_t STATUS_IDLE = UPDINTER_STATUS_IDLE;
+inline constexpr std::int32_t STATUS_WORKING = UPDINTER_STATUS_WORKING;
 
 const char* apiErrorName(std::int32_t code);
 } // namespace pelvane

@@ -1,5 +1,7 @@
 #include "pelvane/ProgressState.h"
 
+#include "pelvane/PelvaneErrors.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -19,12 +21,12 @@ void ProgressState::begin(std::int32_t nbUpdate, std::int32_t nbBlockOfFirst)
     m_currentUpdate.store(1, std::memory_order_relaxed);
     m_nbBlock.store(nbBlockOfFirst, std::memory_order_relaxed);
     m_currentBlock.store(0, std::memory_order_relaxed);
-    m_status.store(1, std::memory_order_release);
+    m_status.store(STATUS_WORKING, std::memory_order_release);
 }
 
 void ProgressState::clear()
 {
-    m_status.store(0, std::memory_order_release);
+    m_status.store(STATUS_IDLE, std::memory_order_release);
     m_nbUpdate.store(0, std::memory_order_relaxed);
     m_currentUpdate.store(0, std::memory_order_relaxed);
     m_nbBlock.store(0, std::memory_order_relaxed);

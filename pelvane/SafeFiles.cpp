@@ -1,26 +1,19 @@
 #include "pelvane/SafeFiles.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/FileDescriptor.h"
+#include "platform/SystemCalls.h"
 
 #include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
-#include <memory>
 #include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace pelvane::safefiles
 {
 namespace
 {
-using platform::FileDescriptor;
-struct DirCloser
-{
-    void operator()(DIR* dir) const noexcept { ::closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
+using platform::SystemCalls;
+using Type = SystemCalls::Type;
 
 std::string temporarySibling(const std::string& path)
 {
@@ -28,43 +21,23 @@ std::string temporarySibling(const std::string& path)
     return path + ".pelvane-tmp-" + std::to_string(random() % 100000000ULL);
 }
 
-int writeAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0)
-    {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0)
-        {
-            if (errno == EINTR)
-            {
-                continue;
-            }
-            return errno;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return 0;
-}
+using Descriptor = platform::FileDescriptor;
 
 int copyFile(const std::string& source, const std::string& destination,
              const std::atomic<bool>* cancel)
 {
-    FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    Descriptor in(SystemCalls::open(source, SystemCalls::OpenMode::ReadNoFollow));
     if (in.get() < 0)
     {
         return errno;
     }
-    struct stat info
-    {
-    };
-    if (::fstat(in.get(), &info) != 0)
+    SystemCalls::Info info;
+    if (SystemCalls::status(in.get(), info) != 0)
     {
         return errno;
     }
-    FileDescriptor out(::open(destination.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                              info.st_mode & 07777));
+    Descriptor out(
+        SystemCalls::open(destination, SystemCalls::OpenMode::CreateNewNoFollow, info.mode));
     if (out.get() < 0)
     {
         return errno;
@@ -76,11 +49,7 @@ int copyFile(const std::string& source, const std::string& destination,
         {
             return ECANCELED;
         }
-        const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-        {
-            continue;
-        }
+        const std::int64_t got = SystemCalls::read(in.get(), buffer.data(), buffer.size());
         if (got < 0)
         {
             return errno;
@@ -89,17 +58,13 @@ int copyFile(const std::string& source, const std::string& destination,
         {
             break;
         }
-        if (const int error = writeAll(out.get(), buffer.data(), static_cast<std::size_t>(got)))
+        if (SystemCalls::writeAll(out.get(), buffer.data(), static_cast<std::size_t>(got)) != 0)
         {
-            return error;
+            return errno;
         }
     }
     // a full disk may only show at close on some file systems
-    if (::close(out.release()) != 0)
-    {
-        return errno;
-    }
-    return 0;
+    return out.close() ? 0 : errno;
 }
 } // namespace
 
@@ -148,28 +113,28 @@ int makeDirectories(const std::string& base, const std::string& relativeDir, boo
         }
         current += '/';
         current.append(relativeDir, start, end - start);
-        struct stat info
+        SystemCalls::Info info;
+        if (SystemCalls::linkStatus(current, info) == 0)
         {
-        };
-        if (::lstat(current.c_str(), &info) == 0 && replaceBlockers && !S_ISDIR(info.st_mode))
-        {
-            if (::unlink(current.c_str()) != 0 || ::mkdir(current.c_str(), 0755) != 0)
+            if (replaceBlockers && info.type != Type::Directory)
             {
-                return errno;
+                if (SystemCalls::unlink(current) != 0 ||
+                    SystemCalls::makeDirectory(current, 0755) != 0)
+                {
+                    return errno;
+                }
             }
-        }
-        else if (::lstat(current.c_str(), &info) == 0)
-        {
-            if (S_ISLNK(info.st_mode))
+            else if (info.type == Type::Symlink)
             {
                 return ELOOP;
             }
-            if (!S_ISDIR(info.st_mode))
+            else if (info.type != Type::Directory)
             {
                 return ENOTDIR;
             }
         }
-        else if (errno != ENOENT || (::mkdir(current.c_str(), 0755) != 0 && errno != EEXIST))
+        else if (errno != ENOENT ||
+                 (SystemCalls::makeDirectory(current, 0755) != 0 && errno != EEXIST))
         {
             return errno;
         }
@@ -193,29 +158,27 @@ int linkOrCopyFile(const std::string& source, const std::string& destination,
                    const std::atomic<bool>* cancel)
 {
     const std::string temporary = temporarySibling(destination);
-    if (::link(source.c_str(), temporary.c_str()) != 0)
+    if (SystemCalls::link(source, temporary) != 0)
     {
         if (const int error = copyFile(source, temporary, cancel))
         {
-            ::unlink(temporary.c_str());
+            SystemCalls::unlink(temporary);
             return error;
         }
     }
-    struct stat info
-    {
-    };
-    if (::lstat(destination.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    SystemCalls::Info info;
+    if (SystemCalls::linkStatus(destination, info) == 0 && info.type == Type::Directory)
     {
         if (const int error = removeTree(destination))
         {
-            ::unlink(temporary.c_str());
+            SystemCalls::unlink(temporary);
             return error;
         }
     }
-    if (::rename(temporary.c_str(), destination.c_str()) != 0)
+    if (SystemCalls::rename(temporary, destination) != 0)
     {
         const int error = errno;
-        ::unlink(temporary.c_str());
+        SystemCalls::unlink(temporary);
         return error;
     }
     return 0;
@@ -224,57 +187,50 @@ int linkOrCopyFile(const std::string& source, const std::string& destination,
 int cloneTree(const std::string& source, const std::string& destination,
               const std::atomic<bool>* cancel)
 {
-    struct stat info
-    {
-    };
-    if (::lstat(source.c_str(), &info) != 0)
+    SystemCalls::Info info;
+    if (SystemCalls::linkStatus(source, info) != 0)
     {
         return errno;
     }
-    if (S_ISLNK(info.st_mode))
+    if (info.type == Type::Symlink)
     {
-        std::vector<char> target(4096);
-        const ssize_t length = ::readlink(source.c_str(), target.data(), target.size() - 1);
-        if (length < 0)
+        std::string target;
+        if (SystemCalls::readLink(source, target) != 0 ||
+            SystemCalls::symbolicLink(target, destination) != 0)
         {
             return errno;
         }
-        target[static_cast<std::size_t>(length)] = '\0';
-        return ::symlink(target.data(), destination.c_str()) == 0 ? 0 : errno;
+        return 0;
     }
-    if (S_ISREG(info.st_mode))
+    if (info.type == Type::File)
     {
-        if (::link(source.c_str(), destination.c_str()) == 0)
+        if (SystemCalls::link(source, destination) == 0)
         {
             return 0;
         }
         return copyFile(source, destination, cancel);
     }
-    if (!S_ISDIR(info.st_mode))
+    if (info.type != Type::Directory)
     {
         return 0; // sockets, fifos and devices have no place in an update
     }
-    if (::mkdir(destination.c_str(), info.st_mode & 07777) != 0)
+    if (SystemCalls::makeDirectory(destination, info.mode) != 0)
     {
         return errno;
     }
-    DirHandle dir(::opendir(source.c_str()));
-    if (!dir)
+    std::vector<SystemCalls::Entry> entries;
+    if (SystemCalls::listDirectory(source, entries) != 0)
     {
         return errno;
     }
-    while (const dirent* entry = ::readdir(dir.get()))
+    for (const SystemCalls::Entry& entry : entries)
     {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..")
-        {
-            continue;
-        }
         if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
         {
             return ECANCELED;
         }
-        if (const int error = cloneTree(source + "/" + name, destination + "/" + name, cancel))
+        if (const int error =
+                cloneTree(source + "/" + entry.name, destination + "/" + entry.name, cancel))
         {
             return error;
         }
@@ -284,86 +240,110 @@ int cloneTree(const std::string& source, const std::string& destination,
 
 int removeTree(const std::string& path)
 {
-    struct stat info
-    {
-    };
-    if (::lstat(path.c_str(), &info) != 0)
+    SystemCalls::Info info;
+    if (SystemCalls::linkStatus(path, info) != 0)
     {
         return errno == ENOENT ? 0 : errno;
     }
-    if (!S_ISDIR(info.st_mode))
+    if (info.type != Type::Directory)
     {
-        return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+        return SystemCalls::unlink(path) == 0 || errno == ENOENT ? 0 : errno;
     }
-    {
-        DirHandle dir(::opendir(path.c_str()));
-        if (!dir)
-        {
-            return errno;
-        }
-        while (const dirent* entry = ::readdir(dir.get()))
-        {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..")
-            {
-                continue;
-            }
-            if (const int error = removeTree(path + "/" + name))
-            {
-                return error;
-            }
-        }
-    }
-    return ::rmdir(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
-}
-
-int writeFileAtomically(const std::string& path, std::string_view content)
-{
-    const std::string temporary = temporarySibling(path);
-    FileDescriptor out(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-    if (out.get() < 0)
+    std::vector<SystemCalls::Entry> entries;
+    if (SystemCalls::listDirectory(path, entries) != 0)
     {
         return errno;
     }
-    int error = writeAll(out.get(), content.data(), content.size());
-    if (::close(out.release()) != 0 && error == 0)
+    for (const SystemCalls::Entry& entry : entries)
     {
-        error = errno;
+        if (const int error = removeTree(path + "/" + entry.name))
+        {
+            return error;
+        }
     }
-    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
-    {
-        error = errno;
-    }
-    if (error != 0)
-    {
-        ::unlink(temporary.c_str());
-    }
-    return error;
+    return SystemCalls::removeDirectory(path) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode)
+{
+    platform::AtomicFile::Options options;
+    options.permissions = mode;
+    return platform::AtomicFile::replace(path, content, options) == 0 ? 0 : errno;
 }
 
 int regularFileSize(const std::string& path, std::uint64_t& size)
 {
-    struct stat info
-    {
-    };
-    if (::lstat(path.c_str(), &info) != 0)
+    SystemCalls::Info info;
+    if (SystemCalls::linkStatus(path, info) != 0)
     {
         return errno;
     }
-    if (!S_ISREG(info.st_mode))
+    if (info.type != Type::File)
     {
-        return S_ISLNK(info.st_mode) ? ELOOP : EISDIR;
+        return info.type == Type::Symlink ? ELOOP : EISDIR;
     }
-    size = static_cast<std::uint64_t>(info.st_size);
+    size = info.size;
     return 0;
+}
+
+int makeFolderPath(const std::string& path)
+{
+    SystemCalls::Info info;
+    if (path.empty() || SystemCalls::pathStatus(path, info) == 0)
+    {
+        return path.empty() || info.type == Type::Directory ? 0 : ENOTDIR;
+    }
+    if (errno != ENOENT)
+    {
+        return errno;
+    }
+    std::size_t end = path.size();
+    while (end > 1 && path[end - 1] == '/')
+    {
+        --end;
+    }
+    const std::size_t slash = path.rfind('/', end - 1);
+    if (slash != std::string::npos && slash > 0)
+    {
+        if (const int error = makeFolderPath(path.substr(0, slash)))
+        {
+            return error;
+        }
+    }
+    return SystemCalls::makeDirectory(path, 0755) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+int readSmallFile(const std::string& path, std::string& content, std::size_t limit)
+{
+    Descriptor in(SystemCalls::open(path, SystemCalls::OpenMode::ReadNoFollow));
+    if (in.get() < 0)
+    {
+        return errno;
+    }
+    content.clear();
+    char chunk[4096];
+    for (;;)
+    {
+        const std::int64_t got = SystemCalls::read(in.get(), chunk, sizeof chunk);
+        if (got < 0)
+        {
+            return errno;
+        }
+        if (got == 0)
+        {
+            return 0;
+        }
+        content.append(chunk, static_cast<std::size_t>(got));
+        if (content.size() > limit)
+        {
+            return EFBIG;
+        }
+    }
 }
 
 bool pathExists(const std::string& path)
 {
-    struct stat info
-    {
-    };
-    return ::lstat(path.c_str(), &info) == 0;
+    SystemCalls::Info info;
+    return SystemCalls::linkStatus(path, info) == 0;
 }
 } // namespace pelvane::safefiles

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -40,8 +41,17 @@ int cloneTree(const std::string& source, const std::string& destination,
 // Removes a file, a symbolic link or a whole folder tree; missing is fine.
 int removeTree(const std::string& path);
 
-// Writes `content` to a temporary file beside `path` and renames it over.
-int writeFileAtomically(const std::string& path, std::string_view content);
+// Writes `content` to a temporary file beside `path` and renames it over;
+// the file gets `mode` (before the umask).
+int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0644);
+
+// Creates the folder `path` and its missing parents, as `mkdir -p` does (links
+// above it are followed: the caller chose the path).
+int makeFolderPath(const std::string& path);
+
+// Reads a whole regular file (not through a final link) of at most `limit`
+// bytes (EFBIG beyond).
+int readSmallFile(const std::string& path, std::string& content, std::size_t limit);
 
 // 0 with `size` set when `path` is a regular file (not a link).
 int regularFileSize(const std::string& path, std::uint64_t& size);

@@ -1,21 +1,18 @@
 #include "pelvane/Sha256.h"
 
-#include "platform/FileDescriptor.h"
+#include "platform/SystemCalls.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/hmac.h>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace pelvane
 {
 namespace
 {
-using platform::FileDescriptor;
+using platform::SystemCalls;
 std::string toHex(const unsigned char* bytes, std::size_t size)
 {
     static const char digits[] = "0123456789abcdef";
@@ -73,45 +70,36 @@ bool hashFilePrefix(const std::string& path, std::uint64_t length, DigestInput& 
                     const std::atomic<bool>* cancel, int& errorNumber)
 {
     errorNumber = 0;
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (file.get() < 0)
+    const int fd = SystemCalls::open(path, SystemCalls::OpenMode::ReadNoFollow);
+    if (fd < 0)
     {
         errorNumber = errno;
         return false;
     }
     std::vector<unsigned char> buffer(256 * 1024);
     std::uint64_t left = length;
+    bool complete = true;
     while (left > 0)
     {
         if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
         {
-            return false;
+            complete = false;
+            break;
         }
         const std::size_t wanted =
             left < buffer.size() ? static_cast<std::size_t>(left) : buffer.size();
-        const ssize_t got = ::read(file.get(), buffer.data(), wanted);
-        if (got < 0 && errno == EINTR)
-        {
-            continue;
-        }
+        const std::int64_t got = SystemCalls::read(fd, buffer.data(), wanted);
         if (got <= 0)
         {
             errorNumber = got < 0 ? errno : EIO; // shorter than it should be
-            return false;
+            complete = false;
+            break;
         }
         digest.update(buffer.data(), static_cast<std::size_t>(got));
         left -= static_cast<std::uint64_t>(got);
     }
-    return true;
-}
-
-std::string hmacSha256Hex(std::string_view key, std::string_view data)
-{
-    unsigned char mac[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-         reinterpret_cast<const unsigned char*>(data.data()), data.size(), mac, &length);
-    return toHex(mac, length);
+    SystemCalls::close(fd);
+    return complete;
 }
 
 bool digestsEqual(std::string_view expectedHex, std::string_view actualHex)

@@ -1,5 +1,5 @@
-// SHA-256 in pieces (a download hashes its bytes as they arrive) and the
-// HMAC-SHA256 that authenticates a manifest. Hex texts are lowercase.
+// SHA-256 in pieces (a download hashes its bytes as they arrive). Hex texts
+// are lowercase.
 #pragma once
 
 #include <atomic>
@@ -47,8 +47,6 @@ std::string sha256Hex(std::string_view data);
 // failure (errno in `errorNumber`) or when `cancel` becomes true.
 bool hashFilePrefix(const std::string& path, std::uint64_t length, DigestInput& digest,
                     const std::atomic<bool>* cancel, int& errorNumber);
-
-std::string hmacSha256Hex(std::string_view key, std::string_view data);
 
 // Compares two hex digests without leaking where they differ.
 bool digestsEqual(std::string_view expectedHex, std::string_view actualHex);

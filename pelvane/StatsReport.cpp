@@ -9,13 +9,15 @@ namespace pelvane
 {
 std::string StatsReport::toJson() const
 {
-    const nlohmann::json body = {{"product", product},
-                                 {"version", version},
-                                 {"outcome", result == RESULT_SUCCESS ? "success" : "failure"},
-                                 {"apiErrorCode", apiError},
-                                 {"error", apiErrorName(apiError)},
-                                 {"durationMs", durationMs}};
-    return body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // the fields in the documented order, so that a note reads the same everywhere
+    const nlohmann::ordered_json body = {
+        {"product", product},
+        {"version", version},
+        {"outcome", result == RESULT_SUCCESS ? "success" : "failure"},
+        {"apiErrorCode", apiError},
+        {"error", apiErrorName(apiError)},
+        {"durationMs", durationMs}};
+    return body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 void StatsReport::send(const std::string& statsUrl, const TransferSettings& settings,

@@ -33,6 +33,8 @@ public:
     std::string previousPath() const { return m_target + ".pelvane-previous"; }
 
 private:
+    // Two links of one regular file (neither a symbolic link).
+    static bool sameFile(const std::string& first, const std::string& second);
     Outcome fail(std::int32_t apiError, int errorNumber, const char* what);
 
     std::string m_target;

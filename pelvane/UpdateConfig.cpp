@@ -1,11 +1,14 @@
 #include "pelvane/UpdateConfig.h"
 
 #include "pelvane/CurlEasy.h"
+#include "pelvane/ManifestSignature.h"
 
 #include "proxy/PasswordScrambling.h"
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 
 namespace pelvane
 {
@@ -79,20 +82,21 @@ bool within(const std::filesystem::path& inner, const std::filesystem::path& out
 }
 } // namespace
 
-std::string UpdateConfig::channelUrl() const
+std::string UpdateConfig::channelUrl(const std::string& mirror) const
 {
-    return url + "/" + escapeUrlComponent(productCode) + "/" + escapeUrlComponent(application) +
+    return mirror + "/" + escapeUrlComponent(productCode) + "/" + escapeUrlComponent(application) +
            "/" + escapeUrlComponent(language);
 }
 
-std::string UpdateConfig::manifestUrl() const
+std::string UpdateConfig::manifestUrl(const std::string& mirror) const
 {
-    return channelUrl() + "/manifest.json";
+    return channelUrl(mirror) + "/manifest.json";
 }
 
-std::string UpdateConfig::fileUrl(const VersionNumber& version, const std::string& path) const
+std::string UpdateConfig::fileUrl(const std::string& mirror, const VersionNumber& version,
+                                  const std::string& path) const
 {
-    std::string result = channelUrl() + "/" + escapeUrlComponent(version.text());
+    std::string result = channelUrl(mirror) + "/" + escapeUrlComponent(version.text());
     std::size_t start = 0;
     while (start <= path.size())
     {
@@ -120,6 +124,7 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
     std::string notesPswd;
     std::string version;
     std::string reserved;
+    std::string urls;
     struct Field
     {
         const char* name;
@@ -129,7 +134,7 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
         std::string* out;
     };
     const Field fields[] = {
-        {"Key", a.key, 1024, true, &config.key},
+        {"Key", a.key, 1024, true, &config.pin},
         {"ProductCode", a.productCode, 256, true, &config.productCode},
         {"StatsURL", a.statsUrl, MAX_TEXT, false, &config.statsUrl},
         {"Extract", a.extract, MAX_TEXT, true, &config.extract},
@@ -137,7 +142,7 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
         {"FlagFile", a.flagFile, MAX_TEXT, false, &config.flagFile},
         {"UserProxy", a.userProxy, 1024, false, &userProxy},
         {"PswdProxy", a.pswdProxy, 2048, false, &pswdProxy},
-        {"URL", a.url, MAX_TEXT, true, &config.url},
+        {"URL", a.url, MAX_TEXT, true, &urls},
         {"NotesPswd", a.notesPswd, 1024, false, &notesPswd},
         {"Application", a.application, 256, true, &config.application},
         {"Language", a.language, 64, true, &config.language},
@@ -154,8 +159,8 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
         }
     }
     for (const std::string* text :
-         {&config.url, &config.statsUrl, &config.extract, &config.target, &config.flagFile,
-          &userProxy, &notesPswd, &config.productCode, &config.application, &config.language})
+         {&urls, &config.statsUrl, &config.extract, &config.target, &config.flagFile, &userProxy,
+          &notesPswd, &config.productCode, &config.application, &config.language})
     {
         if (hasControlCharacters(*text))
         {
@@ -163,10 +168,33 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
             return std::nullopt;
         }
     }
-    if (!startsWithNoCase(config.url, "http://") && !startsWithNoCase(config.url, "https://") &&
-        !startsWithNoCase(config.url, "file://"))
+    if (!ManifestSignature::isPin(config.pin))
     {
-        problem = "URL must be http, https or file";
+        problem = "Key must be the pin of the publisher's public key (32 hex digits)";
+        return std::nullopt;
+    }
+    for (char& c : config.pin)
+    {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    std::istringstream words(urls);
+    for (std::string mirror; words >> mirror;)
+    {
+        if (!startsWithNoCase(mirror, "http://") && !startsWithNoCase(mirror, "https://") &&
+            !startsWithNoCase(mirror, "file://"))
+        {
+            problem = "every URL must be http, https or file";
+            return std::nullopt;
+        }
+        while (!mirror.empty() && mirror.back() == '/')
+        {
+            mirror.pop_back();
+        }
+        config.mirrors.push_back(mirror);
+    }
+    if (config.mirrors.empty() || config.mirrors.size() > MAX_MIRRORS)
+    {
+        problem = "URL must list 1 to 8 base URLs";
         return std::nullopt;
     }
     if (!config.statsUrl.empty() && !startsWithNoCase(config.statsUrl, "http://") &&
@@ -174,10 +202,6 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
     {
         problem = "StatsURL must be http or https";
         return std::nullopt;
-    }
-    while (!config.url.empty() && config.url.back() == '/')
-    {
-        config.url.pop_back();
     }
     if (!version.empty())
     {

@@ -1,7 +1,8 @@
 // The arguments of initUpdInterEx once checked, and the repository layout
-// derived from them:
-//   <URL>/<ProductCode>/<Application>/<Language>/manifest.json (+ .sig)
-//   <URL>/<ProductCode>/<Application>/<Language>/<version>/<path>
+// derived from them, below each mirror (URL lists one or more base URLs,
+// separated by spaces, tried in order):
+//   <mirror>/<ProductCode>/<Application>/<Language>/manifest.json (+ .sig)
+//   <mirror>/<ProductCode>/<Application>/<Language>/<version>/<path>
 #pragma once
 
 #include "pelvane/HttpFetcher.h"
@@ -9,27 +10,31 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace pelvane
 {
+inline constexpr std::size_t MAX_MIRRORS = 8;
+
 struct UpdateConfig
 {
-    std::string key;
+    std::string pin; // lowercase hex pin of the publisher's public key
     std::string productCode;
     std::string statsUrl;
     bool keepArchives = true;
     std::string extract;
     std::string target;
     std::string flagFile;
-    std::string url; // without a trailing '/'
+    std::vector<std::string> mirrors; // base URLs without a trailing '/'
     std::string application;
     std::string language;
     std::optional<VersionNumber> installed; // empty: nothing installed yet
     TransferSettings transfer;
 
-    std::string channelUrl() const;
-    std::string manifestUrl() const;
-    std::string fileUrl(const VersionNumber& version, const std::string& path) const;
+    std::string channelUrl(const std::string& mirror) const;
+    std::string manifestUrl(const std::string& mirror) const;
+    std::string fileUrl(const std::string& mirror, const VersionNumber& version,
+                        const std::string& path) const;
     std::string versionFolder(const VersionNumber& version) const;
     std::string channelName() const { return application + "/" + language; }
 };

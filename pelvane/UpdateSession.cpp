@@ -1,10 +1,10 @@
 #include "pelvane/UpdateSession.h"
 
 #include "pelvane/DownloadJob.h"
-#include "pelvane/HttpFetcher.h"
+#include "pelvane/ManifestLoader.h"
 #include "pelvane/PelvaneErrors.h"
 #include "pelvane/PelvaneLog.h"
-#include "pelvane/RetryPolicy.h"
+#include "pelvane/SerialStore.h"
 
 #include <algorithm>
 #include <climits>
@@ -72,7 +72,7 @@ std::int32_t UpdateSession::fail(std::int32_t apiError, std::int32_t primary,
 std::int32_t UpdateSession::init(const InitArguments& arguments)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_progress.status() == 1)
+    if (m_progress.status() == STATUS_WORKING)
     {
         PELVANE_LOG_ERROR("initUpdInterEx refused: a download is running");
         return fail(API_BUSY);
@@ -90,9 +90,10 @@ std::int32_t UpdateSession::init(const InitArguments& arguments)
     m_config = std::move(config);
     m_manifest.reset();
     m_progress.clear();
-    PELVANE_LOG_INFO("Update interface ready for " << m_config->productCode << " "
-                                                   << m_config->channelName() << " from "
-                                                   << m_config->url);
+    PELVANE_LOG_INFO("Update interface ready for "
+                     << m_config->productCode << " " << m_config->channelName() << " from "
+                     << m_config->mirrors.front() << " (" << m_config->mirrors.size()
+                     << " mirrors)");
     m_outcome.success();
     return API_OK;
 }
@@ -104,7 +105,7 @@ std::int32_t UpdateSession::close()
     stopWorker();
     m_config.reset();
     m_manifest.reset();
-    m_progress.setStatus(0);
+    m_progress.setStatus(STATUS_IDLE);
     return API_OK;
 }
 
@@ -115,64 +116,14 @@ std::int32_t UpdateSession::loadManifest()
         return API_OK;
     }
     m_cancel.reset();
-    HttpFetcher fetcher(m_config->transfer, m_cancel);
-    RetryPolicy retry;
-    const std::string url = m_config->manifestUrl();
-    std::string bytes;
-    std::string signature;
-    FetchResult fetched;
-    for (int tries = 1;; ++tries)
+    ManifestLoader loader(*m_config, m_cancel, SerialStore(SerialStore::defaultPath()));
+    ManifestLoader::Loaded loaded = loader.load();
+    if (!loaded.manifest)
     {
-        fetched = fetcher.fetchText(url, Manifest::MAX_BYTES, bytes);
-        if (fetched.ok())
-        {
-            fetched = fetcher.fetchText(url + Manifest::SIGNATURE_SUFFIX, 1024, signature);
-            if (!fetched.ok() && fetched.kind == FetchResult::Kind::Permanent &&
-                fetched.apiError == API_HTTP)
-            {
-                PELVANE_LOG_ERROR("Manifest signature missing: HTTP " << fetched.secondary);
-                return fail(API_SIGNATURE, fetched.primary, fetched.secondary);
-            }
-        }
-        if (fetched.ok() || fetched.kind != FetchResult::Kind::Transient ||
-            tries >= RetryPolicy::MAX_TRIES ||
-            !m_cancel.sleepFor(retry.delayAfter(tries, fetched.retryAfterMs)))
-        {
-            break;
-        }
+        return fail(loaded.result.apiError, loaded.result.primary, loaded.result.secondary);
     }
-    if (!fetched.ok())
-    {
-        if (fetched.apiError == API_HASH)
-        {
-            fetched.apiError = API_BAD_MANIFEST; // larger than any manifest may be
-        }
-        PELVANE_LOG_ERROR("Manifest not fetched from "
-                          << url << ": " << apiErrorName(fetched.apiError) << ", curl "
-                          << fetched.primary << ", HTTP " << fetched.secondary);
-        return fail(m_cancel.canceled() ? API_CANCELED : fetched.apiError, fetched.primary,
-                    fetched.secondary);
-    }
-    if (!Manifest::verify(m_config->key, bytes, signature))
-    {
-        PELVANE_LOG_ERROR("Manifest signature does not verify: " << url);
-        return fail(API_SIGNATURE);
-    }
-    std::string problem;
-    std::optional<Manifest> manifest = Manifest::parse(bytes, problem);
-    if (manifest && (manifest->product() != m_config->productCode ||
-                     manifest->channel() != m_config->channelName()))
-    {
-        // a valid manifest of another product or channel signed with the same key
-        problem = "manifest is for " + manifest->product() + " " + manifest->channel();
-        manifest.reset();
-    }
-    if (!manifest)
-    {
-        PELVANE_LOG_ERROR("Manifest refused: " << problem);
-        return fail(API_BAD_MANIFEST);
-    }
-    m_manifest = std::move(manifest);
+    m_manifest = std::move(loaded.manifest);
+    m_servingMirror = loaded.mirror;
     PELVANE_LOG_INFO("Manifest loaded: " << m_manifest->versions().size() << " versions");
     return API_OK;
 }
@@ -269,7 +220,7 @@ std::int32_t UpdateSession::downloadUntil(const char* versionText)
     {
         return fail(API_NOT_INITIALISED);
     }
-    if (m_progress.status() == 1)
+    if (m_progress.status() == STATUS_WORKING)
     {
         return fail(API_BUSY);
     }
@@ -307,13 +258,19 @@ std::int32_t UpdateSession::downloadUntil(const char* versionText)
     m_outcome.success();
     try
     {
-        auto job = std::make_shared<DownloadJob>(*m_config, std::move(updates), m_progress,
-                                                 m_outcome, m_cancel);
+        // files come first from the mirror that served the manifest, then the others in order
+        UpdateConfig jobConfig = *m_config;
+        std::rotate(jobConfig.mirrors.begin(),
+                    jobConfig.mirrors.begin() +
+                        static_cast<std::ptrdiff_t>(m_servingMirror % jobConfig.mirrors.size()),
+                    jobConfig.mirrors.end());
+        auto job = std::make_shared<DownloadJob>(std::move(jobConfig), std::move(updates),
+                                                 m_progress, m_outcome, m_cancel);
         m_worker = std::thread([job] { job->run(); });
     }
     catch (...)
     {
-        m_progress.setStatus(0);
+        m_progress.setStatus(STATUS_IDLE);
         return fail(API_INTERNAL);
     }
     return API_OK;
@@ -321,7 +278,7 @@ std::int32_t UpdateSession::downloadUntil(const char* versionText)
 
 std::int32_t UpdateSession::cancelDownload()
 {
-    if (m_progress.status() == 1)
+    if (m_progress.status() == STATUS_WORKING)
     {
         PELVANE_LOG_INFO("Download cancel requested");
         m_cancel.cancel();

@@ -51,6 +51,7 @@ private:
     mutable std::mutex m_mutex;
     std::optional<UpdateConfig> m_config;
     std::optional<Manifest> m_manifest;
+    std::size_t m_servingMirror = 0;
     ProgressState m_progress;
     OutcomeState m_outcome;
     CancelToken m_cancel;

@@ -1,8 +1,8 @@
-// The one owner of a POSIX file descriptor: closed on every path out of a
-// function.
+// The one owner of a file descriptor: closed (through the system-call seam)
+// on every path out of a function.
 #pragma once
 
-#include <unistd.h>
+#include "platform/SystemCalls.h"
 
 namespace platform
 {
@@ -14,7 +14,7 @@ public:
     {
         if (m_fd >= 0)
         {
-            ::close(m_fd);
+            SystemCalls::close(m_fd);
         }
     }
     FileDescriptor(const FileDescriptor&) = delete;
@@ -29,13 +29,13 @@ public:
         m_fd = -1;
         return fd;
     }
-    // Closes now and reports the close's own error: a delayed write error of
-    // some file systems shows only there.
+    // Closes now and reports the close's own error (errno set): a delayed
+    // write error of some file systems shows only there.
     bool close() noexcept
     {
         const int fd = m_fd;
         m_fd = -1;
-        return ::close(fd) == 0;
+        return SystemCalls::close(fd) == 0;
     }
 
 private:

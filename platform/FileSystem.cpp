@@ -1,157 +1,131 @@
 #include "platform/FileSystem.h"
 
-#include "platform/FileDescriptor.h"
-
+#include "platform/AtomicFile.h"
 #include "platform/LastError.h"
+#include "platform/SystemCalls.h"
 
 #include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace
 {
-platform::FileSystem::FaultHook& faultHook()
-{
-    static platform::FileSystem::FaultHook hook;
-    return hook;
-}
+using platform::SystemCalls;
 
-// true when the hook wants this call to fail; the error is then recorded
-bool injectedFault(platform::FileSystem::Operation operation, const std::string& path)
-{
-    const auto& hook = faultHook();
-    if (!hook)
-    {
-        return false;
-    }
-    const int error = hook(operation, path);
-    if (error == 0)
-    {
-        return false;
-    }
-    platform::setLastError(static_cast<unsigned long>(error));
-    return true;
-}
-
-// Closes a directory stream (and its descriptor).
-class DirectoryStream
-{
-public:
-    explicit DirectoryStream(DIR* stream) : m_stream(stream) {}
-    ~DirectoryStream()
-    {
-        if (m_stream != nullptr)
-        {
-            ::closedir(m_stream);
-        }
-    }
-    DirectoryStream(const DirectoryStream&) = delete;
-    DirectoryStream& operator=(const DirectoryStream&) = delete;
-
-    DIR* get() const { return m_stream; }
-
-private:
-    DIR* m_stream;
-};
-
-platform::FileSystem::EntryType typeFromMode(mode_t mode)
+platform::FileSystem::EntryType entryType(SystemCalls::Type type)
 {
     using Type = platform::FileSystem::EntryType;
-    if (S_ISDIR(mode))
+    switch (type)
     {
+    case SystemCalls::Type::File:
+        return Type::File;
+    case SystemCalls::Type::Directory:
         return Type::Directory;
-    }
-    if (S_ISLNK(mode))
-    {
+    case SystemCalls::Type::Symlink:
         return Type::Symlink;
+    case SystemCalls::Type::Other:
+        break;
     }
-    return S_ISREG(mode) ? Type::File : Type::Other;
+    return Type::Other;
 }
 
-void fillStatus(const struct stat& info, platform::FileSystem::Status& result)
+void fillStatus(const SystemCalls::Info& info, platform::FileSystem::Status& result)
 {
-    result.type = typeFromMode(info.st_mode);
-    result.mode = static_cast<unsigned int>(info.st_mode & 07777);
-    result.accessSeconds = info.st_atim.tv_sec;
-    result.accessNanoseconds = info.st_atim.tv_nsec;
-    result.modifySeconds = info.st_mtim.tv_sec;
-    result.modifyNanoseconds = info.st_mtim.tv_nsec;
+    result.type = entryType(info.type);
+    result.mode = info.mode;
+    result.accessSeconds = info.accessSeconds;
+    result.accessNanoseconds = info.accessNanoseconds;
+    result.modifySeconds = info.modifySeconds;
+    result.modifyNanoseconds = info.modifyNanoseconds;
 }
 
-void toTimes(const platform::FileSystem::Status& attributes, struct timespec (&times)[2])
+SystemCalls::Info timesOf(const platform::FileSystem::Status& attributes)
 {
-    times[0].tv_sec = static_cast<time_t>(attributes.accessSeconds);
-    times[0].tv_nsec = static_cast<long>(attributes.accessNanoseconds);
-    times[1].tv_sec = static_cast<time_t>(attributes.modifySeconds);
-    times[1].tv_nsec = static_cast<long>(attributes.modifyNanoseconds);
+    SystemCalls::Info times;
+    times.accessSeconds = attributes.accessSeconds;
+    times.accessNanoseconds = attributes.accessNanoseconds;
+    times.modifySeconds = attributes.modifySeconds;
+    times.modifyNanoseconds = attributes.modifyNanoseconds;
+    return times;
 }
 
-bool copyContents(int from, int to)
+// 0 or -1 with errno, as the seam reports.
+int copyContents(int from, int to)
 {
-    constexpr size_t CHUNK = 128 * 1024;
+    constexpr std::size_t CHUNK = 128 * 1024;
     std::string buffer(CHUNK, '\0');
     for (;;)
     {
-        const ssize_t got = ::read(from, buffer.data(), CHUNK);
-        if (got == 0)
+        const std::int64_t got = SystemCalls::read(from, buffer.data(), CHUNK);
+        if (got <= 0)
         {
-            return true;
+            return got == 0 ? 0 : -1;
         }
-        if (got < 0)
+        if (SystemCalls::writeAll(to, buffer.data(), static_cast<std::size_t>(got)) != 0)
         {
-            if (errno == EINTR)
-            {
-                continue;
-            }
-            return false;
-        }
-        size_t written = 0;
-        while (written < static_cast<size_t>(got))
-        {
-            const ssize_t put =
-                ::write(to, buffer.data() + written, static_cast<size_t>(got) - written);
-            if (put < 0)
-            {
-                if (errno == EINTR)
-                {
-                    continue;
-                }
-                return false;
-            }
-            written += static_cast<size_t>(put);
+            return -1;
         }
     }
 }
 
-// Removes a half-made copy without losing the error that spoiled it.
-bool failAndRemove(const std::string& path)
+// Gives the copy being made through to the source's contents, mode and times.
+int fillCopy(int source, const SystemCalls::Info& info, int to)
 {
-    const unsigned long error = static_cast<unsigned long>(errno);
-    ::unlink(path.c_str());
-    platform::setLastError(error);
-    return false;
+    if (copyContents(source, to) != 0 || SystemCalls::changeMode(to, info.mode) != 0)
+    {
+        return -1;
+    }
+    return SystemCalls::setTimes(to, info);
+}
+
+// Opens a regular file (not a link) for copying; -1 with the last error set.
+int openSource(const std::string& from, SystemCalls::Info& info)
+{
+    const int fd = SystemCalls::open(from, SystemCalls::OpenMode::ReadNoFollow);
+    if (fd < 0)
+    {
+        platform::failWithErrno();
+        return -1;
+    }
+    int error = 0;
+    if (SystemCalls::status(fd, info) != 0)
+    {
+        error = errno;
+    }
+    else if (info.type != SystemCalls::Type::File)
+    {
+        error = EINVAL;
+    }
+    if (error != 0)
+    {
+        SystemCalls::close(fd);
+        platform::setLastError(static_cast<unsigned long>(error));
+        return -1;
+    }
+    return fd;
+}
+
+bool succeeded(int result)
+{
+    return result == 0 || platform::failWithErrno();
 }
 } // namespace
 
 namespace platform
 {
-void FileSystem::setFaultHook(FaultHook hook)
-{
-    faultHook() = std::move(hook);
-}
-
 bool FileSystem::status(const std::string& path, Status& result)
 {
-    if (injectedFault(Operation::Status, path))
+    SystemCalls::Info info;
+    if (SystemCalls::linkStatus(path, info) != 0)
     {
-        return false;
+        return failWithErrno();
     }
-    struct stat info
-    {
-    };
-    if (::lstat(path.c_str(), &info) != 0)
+    fillStatus(info, result);
+    return true;
+}
+
+bool FileSystem::targetStatus(const std::string& path, Status& result)
+{
+    SystemCalls::Info info;
+    if (SystemCalls::pathStatus(path, info) != 0)
     {
         return failWithErrno();
     }
@@ -161,202 +135,120 @@ bool FileSystem::status(const std::string& path, Status& result)
 
 bool FileSystem::listDirectory(const std::string& path, std::vector<Entry>& entries)
 {
-    if (injectedFault(Operation::ListDirectory, path))
-    {
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    std::vector<SystemCalls::Entry> raw;
+    if (SystemCalls::listDirectory(path, raw) != 0)
     {
         return failWithErrno();
     }
-    DIR* const raw = ::fdopendir(fd);
-    if (raw == nullptr)
-    {
-        const int error = errno;
-        ::close(fd);
-        setLastError(static_cast<unsigned long>(error));
-        return false;
-    }
-    const DirectoryStream stream(raw);
     entries.clear();
-    for (;;)
+    entries.reserve(raw.size());
+    for (auto& entry : raw)
     {
-        errno = 0;
-        const dirent* const entry = ::readdir(stream.get());
-        if (entry == nullptr)
-        {
-            if (errno != 0)
-            {
-                return failWithErrno();
-            }
-            return true;
-        }
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..")
-        {
-            continue;
-        }
-        EntryType type = EntryType::Other;
-        switch (entry->d_type)
-        {
-        case DT_DIR:
-            type = EntryType::Directory;
-            break;
-        case DT_REG:
-            type = EntryType::File;
-            break;
-        case DT_LNK:
-            type = EntryType::Symlink;
-            break;
-        case DT_UNKNOWN:
-        {
-            // some file systems do not fill the type in
-            struct stat info
-            {
-            };
-            if (::fstatat(::dirfd(stream.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-            {
-                return failWithErrno();
-            }
-            type = typeFromMode(info.st_mode);
-            break;
-        }
-        default:
-            break;
-        }
-        entries.push_back(Entry{std::string(name), type});
+        entries.push_back(Entry{std::move(entry.name), entryType(entry.type)});
     }
+    return true;
 }
 
 bool FileSystem::removeFile(const std::string& path)
 {
-    if (injectedFault(Operation::RemoveFile, path))
-    {
-        return false;
-    }
-    return ::unlink(path.c_str()) == 0 || failWithErrno();
+    return succeeded(SystemCalls::unlink(path));
 }
 
 bool FileSystem::removeDirectory(const std::string& path)
 {
-    if (injectedFault(Operation::RemoveDirectory, path))
-    {
-        return false;
-    }
-    return ::rmdir(path.c_str()) == 0 || failWithErrno();
+    return succeeded(SystemCalls::removeDirectory(path));
 }
 
 bool FileSystem::rename(const std::string& from, const std::string& to)
 {
-    if (injectedFault(Operation::Rename, from))
-    {
-        return false;
-    }
-    return ::rename(from.c_str(), to.c_str()) == 0 || failWithErrno();
+    return succeeded(SystemCalls::rename(from, to));
 }
 
 bool FileSystem::makeDirectory(const std::string& path, unsigned int mode)
 {
-    if (injectedFault(Operation::MakeDirectory, path))
-    {
-        return false;
-    }
-    return ::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0 || failWithErrno();
+    return succeeded(SystemCalls::makeDirectory(path, mode));
 }
 
 bool FileSystem::copyFile(const std::string& from, const std::string& to)
 {
-    if (injectedFault(Operation::CopyFile, from))
+    SystemCalls::Info info;
+    const int source = openSource(from, info);
+    if (source < 0)
     {
-        return false;
-    }
-    const FileDescriptor source(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!source.valid())
-    {
-        return failWithErrno();
-    }
-    struct stat info
-    {
-    };
-    if (::fstat(source.get(), &info) != 0)
-    {
-        return failWithErrno();
-    }
-    if (!S_ISREG(info.st_mode))
-    {
-        setLastError(EINVAL);
         return false;
     }
     // owner-only until the contents are complete, then the source's mode
-    FileDescriptor target(
-        ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!target.valid())
+    const int target = SystemCalls::open(to, SystemCalls::OpenMode::CreateNewNoFollow, 0600);
+    if (target < 0)
     {
-        return failWithErrno();
+        const int error = errno;
+        SystemCalls::close(source);
+        setLastError(static_cast<unsigned long>(error));
+        return false;
     }
-    struct timespec times[2] = {info.st_atim, info.st_mtim};
-    if (!copyContents(source.get(), target.get()) ||
-        ::fchmod(target.get(), info.st_mode & 07777) != 0 || ::futimens(target.get(), times) != 0 ||
-        ::fsync(target.get()) != 0 || !target.close())
+    int error = 0;
+    if (fillCopy(source, info, target) != 0 || SystemCalls::sync(target) != 0)
     {
-        return failAndRemove(to);
+        error = errno;
+    }
+    if (SystemCalls::close(target) != 0 && error == 0)
+    {
+        error = errno;
+    }
+    SystemCalls::close(source);
+    if (error != 0)
+    {
+        // a half-made copy goes, the error that spoiled it stays
+        SystemCalls::unlink(to);
+        setLastError(static_cast<unsigned long>(error));
+        return false;
+    }
+    return true;
+}
+
+bool FileSystem::replaceWithCopy(const std::string& from, const std::string& to)
+{
+    SystemCalls::Info info;
+    const int source = openSource(from, info);
+    if (source < 0)
+    {
+        return false;
+    }
+    AtomicFile::Options options;
+    options.permissions = 0600; // the source's mode once the contents are complete
+    const int replaced = AtomicFile::replace(
+        to, [&](int fd) { return fillCopy(source, info, fd); }, options);
+    const int error = errno;
+    SystemCalls::close(source);
+    if (replaced != 0)
+    {
+        setLastError(static_cast<unsigned long>(error));
+        return false;
     }
     return true;
 }
 
 bool FileSystem::copyLink(const std::string& from, const std::string& to)
 {
-    if (injectedFault(Operation::CopyLink, from))
-    {
-        return false;
-    }
-    struct stat info
-    {
-    };
-    if (::lstat(from.c_str(), &info) != 0)
+    SystemCalls::Info info;
+    std::string target;
+    if (SystemCalls::linkStatus(from, info) != 0 || SystemCalls::readLink(from, target) != 0 ||
+        SystemCalls::symbolicLink(target, to) != 0)
     {
         return failWithErrno();
     }
-    std::string target(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
-    for (;;)
-    {
-        const ssize_t length = ::readlink(from.c_str(), target.data(), target.size());
-        if (length < 0)
-        {
-            return failWithErrno();
-        }
-        if (static_cast<size_t>(length) < target.size())
-        {
-            target.resize(static_cast<size_t>(length));
-            break;
-        }
-        // the link grew since lstat
-        target.resize(target.size() * 2);
-    }
-    if (::symlink(target.c_str(), to.c_str()) != 0)
-    {
-        return failWithErrno();
-    }
-    struct timespec times[2] = {info.st_atim, info.st_mtim};
     // a link's own times are a nicety; some file systems refuse them
-    ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    SystemCalls::setLinkTimes(to, info);
     return true;
 }
 
 bool FileSystem::setAttributes(const std::string& path, const Status& attributes)
 {
-    if (injectedFault(Operation::SetAttributes, path))
-    {
-        return false;
-    }
-    struct timespec times[2]{};
-    toTimes(attributes, times);
     if (attributes.type != EntryType::Symlink &&
-        ::fchmodat(AT_FDCWD, path.c_str(), static_cast<mode_t>(attributes.mode), 0) != 0)
+        SystemCalls::changeModeAt(path, attributes.mode) != 0)
     {
         return failWithErrno();
     }
-    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 || failWithErrno();
+    return succeeded(SystemCalls::setLinkTimes(path, timesOf(attributes)));
 }
 } // namespace platform

@@ -3,11 +3,10 @@
 // the link's own, a listing refuses a link, a copy recreates the link.
 // Failures return false with the errno of the failing call as last error.
 //
-// Tests reach the error paths through a fault hook that makes chosen calls
-// fail with a chosen errno before they touch the disk.
+// Every call goes through SystemCalls, whose fault hook is how tests reach
+// the error paths.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,25 +15,6 @@ namespace platform
 class FileSystem
 {
 public:
-    enum class Operation
-    {
-        Status,
-        ListDirectory,
-        RemoveFile,
-        RemoveDirectory,
-        Rename,
-        MakeDirectory,
-        CopyFile,
-        CopyLink,
-        SetAttributes,
-    };
-    // Answers the errno to fail the call with, or 0 to let it run. path is
-    // the call's first path (the source of a rename or copy).
-    using FaultHook = std::function<int(Operation, const std::string& path)>;
-    // Installs (or with an empty hook removes) the fault hook; not
-    // synchronised, meant to be set while no operation runs.
-    static void setFaultHook(FaultHook hook);
-
     enum class EntryType
     {
         File,
@@ -59,6 +39,8 @@ public:
 
     // The status of path itself (a link is not followed).
     static bool status(const std::string& path, Status& result);
+    // The status of what path names, through a final link.
+    static bool targetStatus(const std::string& path, Status& result);
     // The entries of a real directory (not through a link), without "." and "..".
     static bool listDirectory(const std::string& path, std::vector<Entry>& entries);
     // unlink: a file, or a link itself.
@@ -72,6 +54,9 @@ public:
     // times of the regular file from, flushed to the disk before returning.
     // A failure removes what was created of to.
     static bool copyFile(const std::string& from, const std::string& to);
+    // Replaces to (or creates it) with a copy of the regular file from,
+    // contents, mode and times, through a flushed temporary file beside it.
+    static bool replaceWithCopy(const std::string& from, const std::string& to);
     // Creates the link to pointing where the link from points.
     static bool copyLink(const std::string& from, const std::string& to);
     // Gives path (not through a link) the mode and times of attributes.

@@ -1,17 +1,11 @@
 #include "platform/ProfileFile.h"
 
-#include "platform/FileDescriptor.h"
-
+#include "platform/AtomicFile.h"
 #include "platform/LastError.h"
+#include "platform/SystemCalls.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <cstdlib>
-#include <fcntl.h>
-#include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform
 {
@@ -97,36 +91,38 @@ enum class ReadOutcome
 // Reads a whole regular file; error gets the errno of a failure, taken at
 // once, before closing the file can change errno. Non-blocking open: a FIFO
 // in the file's place must not hang the program.
-ReadOutcome readWholeFile(const std::string& path, std::string& bytes, struct stat& info,
+ReadOutcome readWholeFile(const std::string& path, std::string& bytes, SystemCalls::Info& info,
                           int& error)
 {
-    const auto fail = [&error](int code)
+    const int fd = SystemCalls::open(path, SystemCalls::OpenMode::ReadNonBlocking);
+    if (fd < 0)
+    {
+        if (errno == ENOENT)
+            return ReadOutcome::Absent;
+        error = errno;
+        return ReadOutcome::Failed;
+    }
+    const auto fail = [&error, fd](int code)
     {
         error = code;
+        SystemCalls::close(fd);
         return ReadOutcome::Failed;
     };
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
-        return errno == ENOENT ? ReadOutcome::Absent : fail(errno);
-    if (::fstat(fd.get(), &info) != 0)
+    if (SystemCalls::status(fd, info) != 0)
         return fail(errno);
-    if (S_ISDIR(info.st_mode))
+    if (info.type == SystemCalls::Type::Directory)
         return fail(EISDIR);
-    if (!S_ISREG(info.st_mode))
+    if (info.type != SystemCalls::Type::File)
         return fail(EINVAL);
-    if (static_cast<unsigned long long>(info.st_size) > PROFILE_MAX_FILE_BYTES)
+    if (info.size > PROFILE_MAX_FILE_BYTES)
         return fail(EFBIG);
     bytes.clear();
     char chunk[65536];
     for (;;)
     {
-        const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+        const std::int64_t got = SystemCalls::read(fd, chunk, sizeof chunk);
         if (got < 0)
-        {
-            if (errno == EINTR)
-                continue;
             return fail(errno);
-        }
         if (got == 0)
             break;
         bytes.append(chunk, static_cast<std::size_t>(got));
@@ -134,76 +130,33 @@ ReadOutcome readWholeFile(const std::string& path, std::string& bytes, struct st
         if (bytes.size() > PROFILE_MAX_FILE_BYTES)
             return fail(EFBIG);
     }
+    SystemCalls::close(fd);
     return ReadOutcome::Read;
 }
 
-bool writeAll(int fd, const std::string& bytes)
+// Overwrites the file's own bytes, for a file that may be written in a folder
+// that may not (no temporary file can be made beside it). The old bytes are
+// put back when the new ones cannot all be written. 0, or -1 with errno.
+int rewriteInPlace(const std::string& path, const std::string& bytes, const std::string& old)
 {
-    std::size_t done = 0;
-    while (done < bytes.size())
-    {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-std::string folderOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
-// Writes bytes to a temporary file beside path and renames it over path, so
-// that a crash or a full disk leaves either the old or the new file whole.
-bool replaceFile(const std::string& path, const std::string& bytes, mode_t mode,
-                 const struct stat* oldInfo)
-{
-    const std::size_t slash = path.rfind('/');
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string pattern = folderOf(path) + "/." + base + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (fd.get() < 0)
-        return failWithErrno();
-    const std::string temporary = pattern;
+    const int fd = SystemCalls::open(path, SystemCalls::OpenMode::WriteExisting);
+    if (fd < 0)
+        return -1;
     int error = 0;
-    const auto step = [&error](bool done)
+    if (SystemCalls::writeAll(fd, bytes.data(), bytes.size()) != 0 ||
+        SystemCalls::truncate(fd, bytes.size()) != 0 || SystemCalls::sync(fd) != 0)
     {
-        if (!done && error == 0)
-            error = errno;
-        return done;
-    };
-    bool ok = step(::fchmod(fd.get(), mode) == 0);
-    if (ok && oldInfo != nullptr)
-    {
-        // keeps the owner when root edits a user's file; refused otherwise,
-        // which changes nothing
-        [[maybe_unused]] const int ignored = ::fchown(fd.get(), oldInfo->st_uid, oldInfo->st_gid);
+        error = errno;
+        if (SystemCalls::seek(fd, 0) == 0 && SystemCalls::writeAll(fd, old.data(), old.size()) == 0)
+        {
+            SystemCalls::truncate(fd, old.size());
+            SystemCalls::sync(fd);
+        }
     }
-    ok = ok && step(writeAll(fd.get(), bytes)) && step(::fsync(fd.get()) == 0);
-    ok = step(fd.close()) && ok;
-    ok = ok && step(::rename(temporary.c_str(), path.c_str()) == 0);
-    if (!ok)
-    {
-        ::unlink(temporary.c_str());
-        setLastError(static_cast<unsigned long>(error));
-        return false;
-    }
-    // the rename itself reaches the disk with the folder
-    FileDescriptor folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() >= 0)
-        ::fsync(folder.get());
-    return true;
+    if (SystemCalls::close(fd) != 0 && error == 0)
+        error = errno;
+    errno = error;
+    return error == 0 ? 0 : -1;
 }
 
 bool validName(const std::wstring& name)
@@ -496,9 +449,7 @@ unsigned long getPrivateProfileString(const std::wstring& section, const std::ws
                                       unsigned long bufferSize, const std::wstring& file)
 {
     std::string bytes;
-    struct stat info
-    {
-    };
+    SystemCalls::Info info;
     int error = 0;
     switch (readWholeFile(profilePath(file), bytes, info, error))
     {
@@ -534,22 +485,17 @@ bool writePrivateProfileString(const std::wstring& section, const std::wstring& 
         return false;
     }
     // write through a symbolic link to its target instead of replacing the link
-    struct stat linkInfo
+    SystemCalls::Info linkInfo;
+    if (SystemCalls::linkStatus(path, linkInfo) == 0 && linkInfo.type == SystemCalls::Type::Symlink)
     {
-    };
-    if (::lstat(path.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode))
-    {
-        std::unique_ptr<char, decltype(&std::free)> target(::realpath(path.c_str(), nullptr),
-                                                           &std::free);
-        if (!target)
+        std::string target;
+        if (SystemCalls::resolvedPath(path, target) != 0)
             return failWithErrno();
-        path = target.get();
+        path = target;
     }
 
     std::string bytes;
-    struct stat info
-    {
-    };
+    SystemCalls::Info info;
     int error = 0;
     const ReadOutcome outcome = readWholeFile(path, bytes, info, error);
     if (outcome == ReadOutcome::Failed)
@@ -558,7 +504,7 @@ bool writePrivateProfileString(const std::wstring& section, const std::wstring& 
         return false;
     }
     const bool exists = outcome == ReadOutcome::Read;
-    if (exists && ((info.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0))
+    if (exists && ((info.mode & 0222) == 0 || !SystemCalls::writable(path)))
     {
         // a file without write permission is read-only for this program,
         // even when the folder would let it be replaced
@@ -566,17 +512,29 @@ bool writePrivateProfileString(const std::wstring& section, const std::wstring& 
         return false;
     }
 
-    const std::optional<std::string> updated =
-        ProfileFile(std::move(bytes)).withValue(section, key, value);
+    const std::optional<std::string> updated = ProfileFile(bytes).withValue(section, key, value);
     if (!updated)
     {
         setLastError(EINVAL);
         return false;
     }
+    AtomicFile::Options options;
     // a new file holds proxy credentials: owner only
-    const mode_t mode = exists ? (info.st_mode & 07777) : 0600;
-    if (!replaceFile(path, *updated, mode, exists ? &info : nullptr))
-        return false;
+    options.permissions = exists ? info.mode : 0600;
+    options.keepOwner = exists;
+    options.owner = info.owner;
+    options.group = info.group;
+    options.crashPoint = "ini-write";
+    AtomicFile::Step failedStep = AtomicFile::Step::None;
+    if (AtomicFile::replace(path, *updated, options, &failedStep) != 0)
+    {
+        // a folder that may not be written (no temporary file beside the
+        // file) still lets a writable file be rewritten where it is
+        const bool folderRefused =
+            failedStep == AtomicFile::Step::CreateTemporary && (errno == EACCES || errno == EPERM);
+        if (!exists || !folderRefused || rewriteInPlace(path, *updated, bytes) != 0)
+            return failWithErrno();
+    }
     setLastError(0);
     return true;
 }

@@ -87,6 +87,8 @@ unsigned long getPrivateProfileString(const std::wstring& section, const std::ws
 // needed. The file is replaced atomically (temporary file beside it, fsync,
 // rename) and keeps its permissions; a file created here is 0600. A file
 // without any write permission bit counts as read-only and is not replaced.
+// When the folder refuses the temporary file but the file itself may be
+// written, the file is rewritten in place and flushed.
 // Returns false with the last error set when the file was not changed.
 bool writePrivateProfileString(const std::wstring& section, const std::wstring& key,
                                const std::wstring& value, const std::wstring& file);

@@ -1,11 +1,9 @@
 #include "platform/ReadOnlyFile.h"
 
 #include "platform/LastError.h"
+#include "platform/SystemCalls.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform
 {
@@ -13,7 +11,7 @@ ReadOnlyFile::~ReadOnlyFile()
 {
     if (m_fd >= 0)
     {
-        ::close(m_fd);
+        SystemCalls::close(m_fd);
     }
 }
 
@@ -21,34 +19,34 @@ bool ReadOnlyFile::open(const std::string& path)
 {
     if (m_fd >= 0)
     {
-        ::close(m_fd);
+        SystemCalls::close(m_fd);
         m_fd = -1;
         m_size = 0;
     }
-    // O_NONBLOCK: a fifo must not hang the caller until a writer comes
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // non-blocking: a fifo must not hang the caller until a writer comes
+    const int fd = SystemCalls::open(path, SystemCalls::OpenMode::ReadNonBlocking);
     if (fd < 0)
     {
         return failWithErrno();
     }
-    struct stat info
+    SystemCalls::Info info;
+    int error = 0;
+    if (SystemCalls::status(fd, info) != 0)
     {
-    };
-    if (::fstat(fd, &info) != 0)
+        error = errno;
+    }
+    else if (info.type != SystemCalls::Type::File)
     {
-        const int error = errno;
-        ::close(fd);
+        error = info.type == SystemCalls::Type::Directory ? EISDIR : EINVAL;
+    }
+    if (error != 0)
+    {
+        SystemCalls::close(fd);
         setLastError(static_cast<unsigned long>(error));
         return false;
     }
-    if (!S_ISREG(info.st_mode))
-    {
-        ::close(fd);
-        setLastError(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
-        return false;
-    }
     m_fd = fd;
-    m_size = static_cast<std::uint64_t>(info.st_size);
+    m_size = info.size;
     return true;
 }
 
@@ -63,14 +61,9 @@ bool ReadOnlyFile::readAt(std::uint64_t offset, std::size_t size, void* buffer) 
     std::size_t done = 0;
     while (done < size)
     {
-        const ssize_t got =
-            ::pread(m_fd, out + done, size - done, static_cast<off_t>(offset + done));
+        const std::int64_t got = SystemCalls::readAt(m_fd, out + done, size - done, offset + done);
         if (got < 0)
         {
-            if (errno == EINTR)
-            {
-                continue;
-            }
             return failWithErrno();
         }
         if (got == 0)

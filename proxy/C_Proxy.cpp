@@ -1,7 +1,11 @@
 #include "proxy/C_Proxy.h"
 
+#include "config/C_IniFileTools.h"
+#include "config/ConfigKeys.h"
 #include "logging/AppLogger.h"
 #include "platform/ProxySettings.h"
+#include "proxy/PasswordScrambling.h"
+#include "tools/UnicodeFile.h"
 
 #include <sstream>
 
@@ -79,4 +83,22 @@ bool C_Proxy::getProxyConfiguration(std::wstring& proxy)
         }
     }
     return true;
+}
+
+bool C_Proxy::storeCredentials(C_IniFileTools& ini, const std::wstring& login,
+                               const std::wstring& password)
+{
+    using namespace ConfigKeys;
+    const std::wstring scrambled =
+        stringToWstring(scramblePassword(wstringToString(password, CP_ACP)));
+    const bool loginStored = ini.setWstring(OWN_INI_FILE, SECTION_PROXY, KEY_USER_PROXY, login);
+    const bool passwordStored =
+        ini.setWstring(OWN_INI_FILE, SECTION_PROXY, KEY_PSWD_PROXY, scrambled);
+    if (loginStored && passwordStored)
+        return true;
+    QOR_LOG_ERROR("Proxy credentials were not stored; this run uses the ones typed");
+    // the pair goes together: a stored login with an old password would not work
+    ini.keepForThisRun(OWN_INI_FILE, SECTION_PROXY, KEY_USER_PROXY, login);
+    ini.keepForThisRun(OWN_INI_FILE, SECTION_PROXY, KEY_PSWD_PROXY, scrambled);
+    return false;
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+class C_IniFileTools;
+
 class C_Proxy
 {
 public:
@@ -13,4 +15,11 @@ public:
     // true when a proxy is in use and its server list could be read; proxy is
     // written only by the choice of a server from that list.
     bool getProxyConfiguration(std::wstring& proxy);
+
+    // Stores the credentials the user confirmed (PROXY/UserProxy, and the
+    // password scrambled as PROXY/PswdProxy). When the file cannot take
+    // them an ERROR says so and the run goes on with them all the same (the
+    // store keeps unwritten values for the run). true when both were stored.
+    static bool storeCredentials(C_IniFileTools& ini, const std::wstring& login,
+                                 const std::wstring& password);
 };

@@ -3,10 +3,14 @@
 #include "publisher/ChunkIndexFiles.h"
 
 #include "pelvane/Manifest.h"
+#include "pelvane/ManifestSignature.h"
 #include "pelvane/SafeFiles.h"
 #include "pelvane/Sha256.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -68,6 +72,38 @@ bool copyAndHash(const fs::path& source, const fs::path& destination, pelvane::M
     file.sha256 = digest.finishHex();
     return !in.bad() && !out.fail();
 }
+
+struct ChannelPaths
+{
+    std::string application;
+    std::string language;
+    fs::path folder;
+    fs::path manifest;
+    fs::path signature;
+};
+
+ChannelPaths channelPaths(const ChannelAddress& where)
+{
+    ChannelPaths paths;
+    const std::size_t slash = where.channel.find('/');
+    if (slash != std::string::npos)
+    {
+        paths.application = where.channel.substr(0, slash);
+        paths.language = where.channel.substr(slash + 1);
+    }
+    paths.folder = fs::path(where.repository) / where.product / paths.application / paths.language;
+    paths.manifest = paths.folder / pelvane::Manifest::FILE_NAME;
+    paths.signature = paths.folder / (std::string(pelvane::Manifest::FILE_NAME) +
+                                      pelvane::Manifest::SIGNATURE_SUFFIX);
+    return paths;
+}
+
+std::int64_t secondsNow()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 } // namespace
 
 ExitCode Publisher::refuse(ExitCode code, const std::string& message)
@@ -76,18 +112,110 @@ ExitCode Publisher::refuse(ExitCode code, const std::string& message)
     return code;
 }
 
-ExitCode Publisher::publish(const PublishRequest& request)
+ExitCode Publisher::checkAddress(const ChannelAddress& where)
 {
-    const std::size_t slash = request.channel.find('/');
-    const std::string application =
-        slash == std::string::npos ? std::string() : request.channel.substr(0, slash);
-    const std::string language =
-        slash == std::string::npos ? std::string() : request.channel.substr(slash + 1);
-    if (!isSafeComponent(request.product) || !isSafeComponent(application) ||
-        !isSafeComponent(language))
+    const ChannelPaths paths = channelPaths(where);
+    if (!isSafeComponent(where.product) || !isSafeComponent(paths.application) ||
+        !isSafeComponent(paths.language))
     {
         return refuse(EXIT_BAD_INPUT, "product and channel (APPLICATION/LANGUAGE) must be plain "
                                       "names without '/', '.' or '..'");
+    }
+    return EXIT_OK;
+}
+
+ExitCode Publisher::readSigned(const ChannelAddress& where, const std::vector<SigningKey>& keys,
+                               std::optional<pelvane::Manifest>& manifest)
+{
+    const ChannelPaths paths = channelPaths(where);
+    std::error_code error;
+    manifest.reset();
+    if (!fs::exists(paths.manifest, error))
+    {
+        return EXIT_OK;
+    }
+    std::string bytes;
+    std::string signature;
+    if (!readWhole(paths.manifest, bytes))
+    {
+        return refuse(EXIT_IO_ERROR, "cannot read " + paths.manifest.string());
+    }
+    readWhole(paths.signature, signature);
+    std::string problem = "no signature file";
+    bool signedByUs = false;
+    for (const SigningKey& key : keys)
+    {
+        if (pelvane::ManifestSignature::check(key.pin(), bytes, signature, problem) ==
+            pelvane::ManifestSignature::Check::Verified)
+        {
+            signedByUs = true;
+            break;
+        }
+    }
+    if (!signedByUs)
+    {
+        return refuse(EXIT_KEY_MISMATCH, "the repository's manifest is not signed by any given "
+                                         "key (" +
+                                             problem + "); nothing changed");
+    }
+    manifest = pelvane::Manifest::parse(bytes, problem);
+    if (!manifest)
+    {
+        return refuse(EXIT_BAD_INPUT, "the repository's manifest is unreadable: " + problem);
+    }
+    return EXIT_OK;
+}
+
+ExitCode Publisher::writeSigned(const ChannelAddress& where, pelvane::Manifest& manifest,
+                                const std::vector<SigningKey>& keys, int expiresInDays)
+{
+    // a serial from the clock keeps growing even when a repository is rebuilt
+    // from scratch; +1 covers several publications within one second
+    const auto now = secondsNow();
+    manifest.setSerial(
+        std::max<std::uint64_t>(manifest.serial() + 1, static_cast<std::uint64_t>(now)));
+    manifest.setExpires(now + static_cast<std::int64_t>(expiresInDays) * 86400);
+    const std::string bytes = manifest.serialize();
+    std::string problem;
+    if (!pelvane::Manifest::parse(bytes, problem))
+    {
+        return refuse(EXIT_BAD_INPUT, "the new manifest would be refused: " + problem);
+    }
+    std::string signatures;
+    for (const SigningKey& key : keys)
+    {
+        const pelvane::SignatureLine line = key.sign(bytes);
+        if (line.signature.empty())
+        {
+            return refuse(EXIT_IO_ERROR, "signing failed");
+        }
+        signatures += pelvane::ManifestSignature::formatLine(line);
+    }
+    const ChannelPaths paths = channelPaths(where);
+    // the signature first: a client that reads between the two renames sees
+    // a mismatch and tries again, never a manifest signed for other bytes
+    if (pelvane::safefiles::writeFileAtomically(paths.signature.string() + ".next", signatures) !=
+            0 ||
+        pelvane::safefiles::writeFileAtomically(paths.manifest.string(), bytes) != 0)
+    {
+        return refuse(EXIT_IO_ERROR, "cannot write the manifest or its signature");
+    }
+    std::error_code error;
+    fs::rename(paths.signature.string() + ".next", paths.signature, error);
+    if (error)
+    {
+        return refuse(EXIT_IO_ERROR, "cannot write the signature: " + error.message());
+    }
+    m_output << "Serial " << manifest.serial() << ", expires "
+             << pelvane::Manifest::formatUtc(manifest.expires()) << "\n";
+    return EXIT_OK;
+}
+
+ExitCode Publisher::publish(const PublishRequest& request)
+{
+    if (const ExitCode bad = checkAddress(request.where); bad != EXIT_OK)
+    {
+        return bad;
     }
     const auto number = pelvane::VersionNumber::parse(request.version);
     if (!number)
@@ -95,18 +223,18 @@ ExitCode Publisher::publish(const PublishRequest& request)
         return refuse(EXIT_BAD_INPUT,
                       "version must be a dotted number such as 1.2.0: " + request.version);
     }
-    if (request.key.empty())
+    if (request.keys.empty())
     {
-        return refuse(EXIT_BAD_INPUT, "the key must not be empty");
+        return refuse(EXIT_BAD_INPUT, "at least one --key-file is needed");
+    }
+    if (request.expiresInDays < 1 || request.expiresInDays > MAX_EXPIRY_DAYS)
+    {
+        return refuse(EXIT_BAD_INPUT, "--expires-in must be 1 to 3650 days");
     }
     std::error_code error;
     if (!fs::is_directory(fs::symlink_status(request.releaseFolder, error)))
     {
         return refuse(EXIT_BAD_INPUT, "release folder not found: " + request.releaseFolder);
-    }
-    if (!fs::is_directory(request.repository, error))
-    {
-        return refuse(EXIT_BAD_INPUT, "repository folder not found: " + request.repository);
     }
 
     // The release: regular files only, every path one the library accepts.
@@ -149,34 +277,18 @@ ExitCode Publisher::publish(const PublishRequest& request)
         return refuse(EXIT_IO_ERROR, "cannot read the release folder: " + error.message());
     }
 
-    const fs::path channel =
-        fs::path(request.repository) / request.product / application / language;
-    const fs::path manifestPath = channel / pelvane::Manifest::FILE_NAME;
-    const fs::path signaturePath =
-        channel / (std::string(pelvane::Manifest::FILE_NAME) + pelvane::Manifest::SIGNATURE_SUFFIX);
-    pelvane::Manifest manifest;
-    manifest.setProduct(request.product);
-    manifest.setChannel(application + "/" + language);
-    if (fs::exists(manifestPath, error))
+    const ChannelPaths channel = channelPaths(request.where);
+    std::optional<pelvane::Manifest> existing;
+    if (const ExitCode refused = readSigned(request.where, request.keys, existing);
+        refused != EXIT_OK)
     {
-        std::string bytes;
-        std::string signature;
-        if (!readWhole(manifestPath, bytes))
-        {
-            return refuse(EXIT_IO_ERROR, "cannot read " + manifestPath.string());
-        }
-        if (!readWhole(signaturePath, signature) ||
-            !pelvane::Manifest::verify(request.key, bytes, signature))
-        {
-            return refuse(EXIT_KEY_MISMATCH, "the repository's signature does not verify with "
-                                             "this key; nothing changed");
-        }
-        std::string problem;
-        auto existing = pelvane::Manifest::parse(bytes, problem);
-        if (!existing)
-        {
-            return refuse(EXIT_BAD_INPUT, "the repository's manifest is unreadable: " + problem);
-        }
+        return refused;
+    }
+    pelvane::Manifest manifest;
+    manifest.setProduct(request.where.product);
+    manifest.setChannel(channel.application + "/" + channel.language);
+    if (existing)
+    {
         if (existing->find(*number) != nullptr && !request.replace)
         {
             return refuse(EXIT_VERSION_EXISTS,
@@ -187,8 +299,8 @@ ExitCode Publisher::publish(const PublishRequest& request)
 
     // Copy into a fresh folder first; the version's folder is replaced only
     // once every file is in.
-    const fs::path versionFolder = channel / number->text();
-    const fs::path incoming = channel / (number->text() + ".incoming");
+    const fs::path versionFolder = channel.folder / number->text();
+    const fs::path incoming = channel.folder / (number->text() + ".incoming");
     fs::remove_all(incoming, error);
     fs::create_directories(incoming, error);
     if (error)
@@ -221,20 +333,140 @@ ExitCode Publisher::publish(const PublishRequest& request)
         return refuse(EXIT_IO_ERROR, "cannot move the files into " + versionFolder.string());
     }
     manifest.put(std::move(version));
+    // payload first, manifest last: a client never sees a version whose files are missing
+    return writeSigned(request.where, manifest, request.keys, request.expiresInDays);
+}
 
-    // Check what we are about to publish the way the library will read it.
-    const std::string bytes = manifest.serialize();
+ExitCode Publisher::resign(const ChannelAddress& where, const std::vector<SigningKey>& keys,
+                           int expiresInDays)
+{
+    if (const ExitCode bad = checkAddress(where); bad != EXIT_OK)
+    {
+        return bad;
+    }
+    if (keys.empty())
+    {
+        return refuse(EXIT_BAD_INPUT, "at least one --key-file is needed");
+    }
+    if (expiresInDays < 1 || expiresInDays > MAX_EXPIRY_DAYS)
+    {
+        return refuse(EXIT_BAD_INPUT, "--expires-in must be 1 to 3650 days");
+    }
+    std::optional<pelvane::Manifest> manifest;
+    if (const ExitCode refused = readSigned(where, keys, manifest); refused != EXIT_OK)
+    {
+        return refused;
+    }
+    if (!manifest)
+    {
+        return refuse(EXIT_BAD_INPUT,
+                      "no manifest to re-sign in " + channelPaths(where).folder.string());
+    }
+    return writeSigned(where, *manifest, keys, expiresInDays);
+}
+
+ExitCode Publisher::verify(const ChannelAddress& where, const std::string& pin)
+{
+    if (const ExitCode bad = checkAddress(where); bad != EXIT_OK)
+    {
+        return bad;
+    }
+    if (!pelvane::ManifestSignature::isPin(pin))
+    {
+        return refuse(EXIT_BAD_INPUT, "--pin must be 32 hex digits (as keygen prints)");
+    }
+    const ChannelPaths paths = channelPaths(where);
+    std::string bytes;
+    std::string signature;
+    if (!readWhole(paths.manifest, bytes))
+    {
+        return refuse(EXIT_VERIFY_FAILED, "no manifest: " + paths.manifest.string());
+    }
+    if (!readWhole(paths.signature, signature))
+    {
+        return refuse(EXIT_VERIFY_FAILED, "no signature: " + paths.signature.string());
+    }
+    std::string lowerPin = pin;
+    std::transform(lowerPin.begin(), lowerPin.end(), lowerPin.begin(),
+                   [](char c)
+                   { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
     std::string problem;
-    if (!pelvane::Manifest::parse(bytes, problem))
+    if (pelvane::ManifestSignature::check(lowerPin, bytes, signature, problem) !=
+        pelvane::ManifestSignature::Check::Verified)
     {
-        return refuse(EXIT_BAD_INPUT, "the new manifest would be refused: " + problem);
+        return refuse(EXIT_VERIFY_FAILED, "signature: " + problem);
     }
-    if (pelvane::safefiles::writeFileAtomically(manifestPath.string(), bytes) != 0 ||
-        pelvane::safefiles::writeFileAtomically(
-            signaturePath.string(), pelvane::Manifest::sign(request.key, bytes) + "\n") != 0)
+    const auto manifest = pelvane::Manifest::parse(bytes, problem);
+    if (!manifest)
     {
-        return refuse(EXIT_IO_ERROR, "cannot write the manifest or its signature");
+        return refuse(EXIT_VERIFY_FAILED, "manifest: " + problem);
     }
+    std::size_t faults = 0;
+    const auto report = [&](const std::string& text)
+    {
+        m_errors << "qor-publish: " << text << "\n";
+        ++faults;
+    };
+    if (manifest->product() != where.product ||
+        manifest->channel() != paths.application + "/" + paths.language)
+    {
+        report("manifest is for " + manifest->product() + " " + manifest->channel());
+    }
+    if (manifest->expires() < secondsNow())
+    {
+        report("manifest expired at " + pelvane::Manifest::formatUtc(manifest->expires()) +
+               " (run qor-publish resign)");
+    }
+    for (const pelvane::ManifestVersion& version : manifest->versions())
+    {
+        for (const pelvane::ManifestFile& file : version.files)
+        {
+            const fs::path path = paths.folder / version.number.text() / file.path;
+            std::uint64_t size = 0;
+            pelvane::Sha256 digest;
+            int errorNumber = 0;
+            if (pelvane::safefiles::regularFileSize(path.string(), size) != 0)
+            {
+                report("missing: " + version.number.text() + "/" + file.path);
+            }
+            else if (size != file.size)
+            {
+                report("wrong size: " + version.number.text() + "/" + file.path);
+            }
+            else if (!pelvane::hashFilePrefix(path.string(), size, digest, nullptr, errorNumber) ||
+                     !pelvane::digestsEqual(file.sha256, digest.finishHex()))
+            {
+                report("wrong SHA-256: " + version.number.text() + "/" + file.path);
+            }
+        }
+    }
+    if (faults > 0)
+    {
+        return EXIT_VERIFY_FAILED;
+    }
+    m_output << "OK: serial " << manifest->serial() << ", expires "
+             << pelvane::Manifest::formatUtc(manifest->expires()) << ", "
+             << manifest->versions().size() << " versions\n";
+    return EXIT_OK;
+}
+
+ExitCode Publisher::keygen(const std::string& keyFile)
+{
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(keyFile, error)))
+    {
+        return refuse(EXIT_BAD_INPUT, keyFile + " exists; a key is never overwritten");
+    }
+    const std::optional<SigningKey> key = SigningKey::generate();
+    if (!key)
+    {
+        return refuse(EXIT_IO_ERROR, "key generation failed");
+    }
+    if (const int failed = key->save(keyFile); failed != 0)
+    {
+        return refuse(EXIT_IO_ERROR, "cannot write " + keyFile + ": " + std::strerror(failed));
+    }
+    m_output << key->pin() << "\n";
     return EXIT_OK;
 }
 } // namespace publisher

@@ -1,26 +1,44 @@
 // qor-publish: the command line over Publisher.
 #include "publisher/Publisher.h"
 
+#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 
 namespace
 {
 const char* const USAGE =
-    "Usage: qor-publish --repo DIR --product CODE --channel APPLICATION/LANGUAGE\n"
-    "                   --version X.Y.Z (--key KEY | --key-file FILE)\n"
-    "                   [--notes TEXT | --notes-file FILE] [--replace] RELEASE_DIR\n"
+    "Usage: qor-publish keygen --out KEY_FILE\n"
+    "       qor-publish [publish] --repo DIR --product CODE --channel APPLICATION/LANGUAGE\n"
+    "                   --version X.Y.Z --key-file KEY_FILE [--key-file KEY_FILE]...\n"
+    "                   [--expires-in DAYS] [--notes TEXT | --notes-file FILE] [--replace]\n"
+    "                   RELEASE_DIR\n"
+    "       qor-publish resign --repo DIR --product CODE --channel APPLICATION/LANGUAGE\n"
+    "                   --key-file KEY_FILE [--key-file KEY_FILE]... [--expires-in DAYS]\n"
+    "       qor-publish verify --repo DIR --product CODE --channel APPLICATION/LANGUAGE\n"
+    "                   --pin PIN\n"
     "\n"
-    "Adds the files of RELEASE_DIR as version X.Y.Z to the update repository DIR:\n"
-    "  DIR/CODE/APPLICATION/LANGUAGE/X.Y.Z/<files>\n"
-    "  DIR/CODE/APPLICATION/LANGUAGE/manifest.json      sizes, SHA-256, notes\n"
-    "  DIR/CODE/APPLICATION/LANGUAGE/manifest.json.sig  HMAC-SHA256 with KEY\n"
-    "An existing repository is only changed when its signature verifies with KEY.\n"
+    "keygen   writes a new Ed25519 private key (mode 0600, never over an existing file)\n"
+    "         and prints its pin: the value of Key in the clients' UpdInter.ini.\n"
+    "publish  adds the files of RELEASE_DIR as version X.Y.Z:\n"
+    "           DIR/CODE/APPLICATION/LANGUAGE/X.Y.Z/<files>\n"
+    "           DIR/CODE/APPLICATION/LANGUAGE/manifest.json      sizes, SHA-256, notes,\n"
+    "                                                            serial, expiry\n"
+    "           DIR/CODE/APPLICATION/LANGUAGE/manifest.json.sig  one signature per key\n"
+    "         An existing manifest is only changed when one of the keys signed it.\n"
+    "         Sign with the old and the new key while rotating keys.\n"
+    "resign   raises the serial, sets a new expiry and signs again; no payload changes.\n"
+    "verify   checks the repository as a client pinned to PIN would: signature,\n"
+    "         expiry, every file's size and SHA-256; prints what is wrong.\n"
+    "--expires-in defaults to 365 days. Key files readable by group or others are\n"
+    "refused.\n"
     "\n"
-    "Exit codes: 0 published, 1 usage, 2 bad input (missing folder, bad name or\n"
-    "version, symbolic link in the release), 3 key does not match the repository,\n"
-    "4 version already published (use --replace), 5 read or write failure.\n";
+    "Exit codes: 0 done, 1 usage, 2 bad input (missing folder, bad name or version,\n"
+    "symbolic link in the release, unsafe key file), 3 the repository is not signed by\n"
+    "any given key, 4 version already published (use --replace), 5 read or write\n"
+    "failure, 6 verify found problems.\n";
 
 bool readFile(const char* path, std::string& text)
 {
@@ -37,16 +55,34 @@ bool readFile(const char* path, std::string& text)
     }
     return !in.bad();
 }
+
+int usage(const std::string& problem)
+{
+    std::cerr << "qor-publish: " << problem << "\n" << USAGE;
+    return publisher::EXIT_USAGE;
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
-    publisher::PublishRequest request;
-    bool haveKey = false;
-    for (int i = 1; i < argc; ++i)
+    std::string command = "publish";
+    int first = 1;
+    if (argc > 1 && std::strncmp(argv[1], "--", 2) != 0 && std::strcmp(argv[1], "-h") != 0)
+    {
+        const std::string word = argv[1];
+        if (word == "keygen" || word == "publish" || word == "resign" || word == "verify")
+        {
+            command = word;
+            first = 2;
+        }
+    }
+    std::map<std::string, std::string> values;
+    std::vector<std::string> keyFiles;
+    std::string releaseFolder;
+    bool replace = false;
+    for (int i = first; i < argc; ++i)
     {
         const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
         if (option == "--help" || option == "-h")
         {
             std::cout << USAGE;
@@ -54,81 +90,119 @@ int main(int argc, char** argv)
         }
         if (option == "--replace")
         {
-            request.replace = true;
+            replace = true;
             continue;
         }
         if (option.rfind("--", 0) != 0)
         {
-            if (!request.releaseFolder.empty())
+            if (!releaseFolder.empty() || command != "publish")
             {
-                std::cerr << "qor-publish: only one release folder\n" << USAGE;
-                return publisher::EXIT_USAGE;
+                return usage("unexpected argument " + option);
             }
-            request.releaseFolder = option;
+            releaseFolder = option;
             continue;
         }
-        if (!hasValue)
+        if (i + 1 >= argc)
         {
-            std::cerr << "qor-publish: " << option << " needs a value\n" << USAGE;
-            return publisher::EXIT_USAGE;
+            return usage(option + " needs a value");
         }
-        const char* value = argv[++i];
-        if (option == "--repo")
-            request.repository = value;
-        else if (option == "--product")
-            request.product = value;
-        else if (option == "--channel")
-            request.channel = value;
-        else if (option == "--version")
-            request.version = value;
-        else if (option == "--notes")
-            request.notes = value;
+        const std::string value = argv[++i];
+        if (option == "--key-file")
+        {
+            keyFiles.push_back(value);
+        }
         else if (option == "--key")
         {
-            request.key = value;
-            haveKey = true;
+            return usage("--key (a shared secret) is gone: make a key pair with keygen and "
+                         "publish with --key-file");
         }
-        else if (option == "--key-file" || option == "--notes-file")
+        else if (option == "--repo" || option == "--product" || option == "--channel" ||
+                 option == "--version" || option == "--notes" || option == "--notes-file" ||
+                 option == "--expires-in" || option == "--pin" || option == "--out")
         {
-            std::string text;
-            if (!readFile(value, text))
-            {
-                std::cerr << "qor-publish: cannot read " << value << "\n";
-                return publisher::EXIT_BAD_INPUT;
-            }
-            if (option == "--key-file")
-            {
-                // a key file usually ends with a newline that is not part of the key
-                while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-                {
-                    text.pop_back();
-                }
-                request.key = text;
-                haveKey = true;
-            }
-            else
-            {
-                request.notes = text;
-            }
+            values[option] = value;
         }
         else
         {
-            std::cerr << "qor-publish: unknown option " << option << "\n" << USAGE;
-            return publisher::EXIT_USAGE;
+            return usage("unknown option " + option);
         }
     }
-    if (request.repository.empty() || request.product.empty() || request.channel.empty() ||
-        request.version.empty() || !haveKey || request.releaseFolder.empty())
+    publisher::Publisher publisher(std::cout, std::cerr);
+    if (command == "keygen")
     {
-        std::cerr << USAGE;
-        return publisher::EXIT_USAGE;
+        if (values.count("--out") == 0)
+        {
+            return usage("keygen needs --out KEY_FILE");
+        }
+        return publisher.keygen(values["--out"]);
     }
-    publisher::Publisher publisher(std::cerr);
+    publisher::ChannelAddress where{values["--repo"], values["--product"], values["--channel"]};
+    if (where.repository.empty() || where.product.empty() || where.channel.empty())
+    {
+        return usage("--repo, --product and --channel are needed");
+    }
+    if (command == "verify")
+    {
+        if (values.count("--pin") == 0)
+        {
+            return usage("verify needs --pin PIN");
+        }
+        return publisher.verify(where, values["--pin"]);
+    }
+    int expiresInDays = 365;
+    if (values.count("--expires-in") != 0)
+    {
+        const std::string& text = values["--expires-in"];
+        const auto [end, problem] =
+            std::from_chars(text.data(), text.data() + text.size(), expiresInDays);
+        if (problem != std::errc() || end != text.data() + text.size())
+        {
+            return usage("--expires-in takes a number of days");
+        }
+    }
+    if (keyFiles.empty())
+    {
+        return usage("at least one --key-file is needed");
+    }
+    std::vector<publisher::SigningKey> keys;
+    for (const std::string& file : keyFiles)
+    {
+        std::string problem;
+        std::optional<publisher::SigningKey> key = publisher::SigningKey::load(file, problem);
+        if (!key)
+        {
+            std::cerr << "qor-publish: " << problem << "\n";
+            return publisher::EXIT_BAD_INPUT;
+        }
+        keys.push_back(std::move(*key));
+    }
+    if (command == "resign")
+    {
+        return publisher.resign(where, keys, expiresInDays);
+    }
+    publisher::PublishRequest request;
+    request.where = where;
+    request.version = values["--version"];
+    request.keys = std::move(keys);
+    request.expiresInDays = expiresInDays;
+    request.notes = values["--notes"];
+    request.releaseFolder = releaseFolder;
+    request.replace = replace;
+    if (values.count("--notes-file") != 0 &&
+        !readFile(values["--notes-file"].c_str(), request.notes))
+    {
+        std::cerr << "qor-publish: cannot read " << values["--notes-file"] << "\n";
+        return publisher::EXIT_BAD_INPUT;
+    }
+    if (request.version.empty() || request.releaseFolder.empty())
+    {
+        return usage("publish needs --version and RELEASE_DIR");
+    }
     const publisher::ExitCode code = publisher.publish(request);
     if (code == publisher::EXIT_OK)
     {
-        std::cout << "Published " << request.product << " " << request.channel << " "
-                  << request.version << "\n";
+        std::cout << "Published " << where.product << " " << where.channel << " " << request.version
+                  << "\n";
     }
     return code;
 }

@@ -1,5 +1,6 @@
 #include "tools/DirectoryTree.h"
 
+#include "platform/CrashPoint.h"
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
 #include "platform/TextCodec.h"
@@ -7,7 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <functional>
-#include <unistd.h>
+#include <random>
 
 using platform::FileSystem;
 
@@ -39,11 +40,28 @@ std::string childPath(const std::string& parent, const std::string& name)
     return child;
 }
 
-// A name beside target that no one else uses, for a copy on its way in.
+// A name beside target that no one else uses, for a link on its way in.
 std::string temporaryBeside(const std::string& target)
 {
+    static const unsigned long s_run = std::random_device{}();
     static std::atomic<unsigned long> s_counter{0};
-    return target + ".qortmp-" + std::to_string(::getpid()) + "-" + std::to_string(++s_counter);
+    return target + ".qortmp-" + std::to_string(s_run) + "-" + std::to_string(++s_counter);
+}
+
+// The path through which a top-level folder is walked: a symbolic link to a
+// folder given as the top level is used through that one link (an
+// administrator may have placed the folder elsewhere); links inside the tree
+// are never followed.
+std::string throughTopLevelLink(const std::string& path)
+{
+    FileSystem::Status own;
+    FileSystem::Status target;
+    if (FileSystem::status(path, own) && own.type == FileSystem::EntryType::Symlink &&
+        FileSystem::targetStatus(path, target) && target.type == FileSystem::EntryType::Directory)
+    {
+        return childPath(path, ".");
+    }
+    return path;
 }
 
 // Keeps the error of the failure across the clean-up calls after it.
@@ -55,14 +73,16 @@ bool failKeepingError(const std::function<void()>& cleanUp)
     return false;
 }
 
-// A folder that cannot be searched holds nothing to erase at the top; below
-// it, the listing's error stops the walk.
-bool eraseContents(const std::string& directory, bool recursive, bool topLevel)
+// A folder that cannot be searched holds nothing to erase, as a search that
+// finds nothing: below the top it is still removed when empty, and the walk
+// goes on. searched tells whether the listing worked.
+bool eraseContents(const std::string& directory, bool recursive, bool& searched)
 {
     std::vector<FileSystem::Entry> entries;
-    if (!FileSystem::listDirectory(directory, entries))
+    searched = FileSystem::listDirectory(directory, entries);
+    if (!searched)
     {
-        return topLevel;
+        return true;
     }
     for (const auto& entry : entries)
     {
@@ -73,7 +93,8 @@ bool eraseContents(const std::string& directory, bool recursive, bool topLevel)
             {
                 continue;
             }
-            if (!eraseContents(child, true, false) || !FileSystem::removeDirectory(child))
+            bool childSearched = false;
+            if (!eraseContents(child, true, childSearched) || !FileSystem::removeDirectory(child))
             {
                 return false;
             }
@@ -88,16 +109,20 @@ bool eraseContents(const std::string& directory, bool recursive, bool topLevel)
 
 bool moveNarrow(const std::string& source, const std::string& destination);
 
-// Moves a file or a link to another file system: a complete copy under a
-// temporary name first, renamed into place, and only then the source goes.
+// Moves a file or a link to another file system: a complete, flushed copy
+// under a temporary name first, renamed into place, and only then the
+// source goes.
 bool copyThenDelete(const std::string& source, const std::string& destination,
                     FileSystem::EntryType type)
 {
+    if (type != FileSystem::EntryType::Symlink)
+    {
+        return FileSystem::replaceWithCopy(source, destination) && FileSystem::removeFile(source);
+    }
+    // a link cannot be written through a descriptor: made under a temporary
+    // name and renamed into place
     const std::string temporary = temporaryBeside(destination);
-    const bool copied = type == FileSystem::EntryType::Symlink
-                            ? FileSystem::copyLink(source, temporary)
-                            : FileSystem::copyFile(source, temporary);
-    if (!copied)
+    if (!FileSystem::copyLink(source, temporary))
     {
         return false;
     }
@@ -150,6 +175,7 @@ bool mergeInto(const std::string& source, const std::string& destination)
                 return false;
             }
         }
+        platform::crashPoint("finalize-entry");
     }
     return FileSystem::removeDirectory(source);
 }
@@ -204,14 +230,24 @@ bool pathExists(const std::wstring& path)
     return toPath(path, narrow) && FileSystem::status(narrow, status);
 }
 
-bool eraseTree(const std::wstring& directory, bool recursive)
+bool eraseTree(const std::wstring& directory, bool recursive, bool* erased)
 {
+    if (erased != nullptr)
+    {
+        *erased = false;
+    }
     std::string narrow;
     if (!toPath(directory, narrow))
     {
         return false;
     }
-    return eraseContents(narrow, recursive, true);
+    bool searched = false;
+    const bool done = eraseContents(throughTopLevelLink(narrow), recursive, searched);
+    if (erased != nullptr)
+    {
+        *erased = done && searched;
+    }
+    return done;
 }
 
 bool moveTree(const std::wstring& source, const std::wstring& destination)
@@ -222,5 +258,5 @@ bool moveTree(const std::wstring& source, const std::wstring& destination)
     {
         return false;
     }
-    return moveNarrow(from, to);
+    return moveNarrow(from, throughTopLevelLink(to));
 }

@@ -39,5 +39,19 @@ extern "C"
 // Status values reported by getStatusUpdInter.
 inline constexpr std::int32_t UPDINTER_STATUS_IDLE = 0;
 inline constexpr std::int32_t UPDINTER_STATUS_WORKING = 1;
-// Result value of getResultUpdInter meaning success.
+// Result values of getResultUpdInter.
+inline constexpr std::int32_t UPDINTER_RESULT_FAILURE = 0;
 inline constexpr std::int32_t UPDINTER_RESULT_SUCCESS = 1;
+// What the caller presets before a call, so that a value the library leaves
+// alone reads as "not reported".
+inline constexpr std::int32_t UPDINTER_COUNT_UNKNOWN = -1;
+inline constexpr std::int32_t UPDINTER_ERROR_NONE = 0;
+// initUpdInterEx's keepArchives argument.
+inline constexpr std::int32_t UPDINTER_KEEP_ARCHIVES_NO = 0;
+inline constexpr std::int32_t UPDINTER_KEEP_ARCHIVES_YES = 1;
+// The time-outs the program passes to initUpdInterEx, in milliseconds.
+inline constexpr std::int32_t UPDINTER_CONNECT_TIMEOUT_MS = 30000;
+inline constexpr std::int32_t UPDINTER_STALL_TIMEOUT_MS = 30000;
+// getVersionInfo's buffers: the capacities passed leave the last byte a terminator.
+inline constexpr std::int32_t UPDINTER_VERSION_BUFFER_BYTES = 1024;
+inline constexpr std::int32_t UPDINTER_NOTES_BUFFER_BYTES = 4096;

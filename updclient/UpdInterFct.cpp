@@ -35,8 +35,9 @@ bool UpdInterFct::initAndLoadLibrary()
     if (m_hModule == nullptr)
     {
         const unsigned long error = platform::getLastError();
+        m_sLoadError = platform::DynamicLibrary::lastErrorText();
         QOR_LOG_ERROR("LoadLibrary error: " << error);
-        QOR_LOG_ERROR("LoadLibrary error text: " << platform::DynamicLibrary::lastErrorText());
+        QOR_LOG_ERROR("LoadLibrary error text: " << m_sLoadError);
         return false;
     }
 
@@ -65,6 +66,7 @@ bool UpdInterFct::initAndLoadLibrary()
 
     platform::DynamicLibrary::freeLibrary(m_hModule);
     m_hModule = nullptr;
+    m_sLoadError = "an entry point is missing";
     QOR_LOG_ERROR("GetProcAddress error");
     return false;
 }

@@ -5,6 +5,8 @@
 
 #include "updclient/UpdInterApi.h"
 
+#include <string>
+
 class UpdInterFct
 {
 public:
@@ -18,6 +20,8 @@ public:
     // true when no library remains loaded afterwards
     bool freeLibrary();
     bool isLoaded() const noexcept { return m_hModule != nullptr; }
+    // why the last initAndLoadLibrary failed, in the loader's words
+    const std::string& loadErrorText() const noexcept { return m_sLoadError; }
 
     PFN_initUpdInterEx initUpdInterEx = nullptr;
     PFN_closeUpdInter closeUpdInter = nullptr;
@@ -31,4 +35,5 @@ public:
 
 private:
     void* m_hModule = nullptr;
+    std::string m_sLoadError;
 };

@@ -1,14 +1,14 @@
-// The download dialog: owner of one run. A timer-driven state machine asks
-// for confirmation, settles the proxy credentials, starts the find worker,
-// follows the update-client library's download, starts the finalize worker
-// and ends with the run's return code. Long work runs in the two workers and
-// in the library; the dialog only polls them and never blocks on them.
+// The download dialog: the front end of a run for a person at the screen.
+// The run itself (DownloadRun) asks for confirmation, settles the proxy
+// credentials, drives the workers and the library and ends with the return
+// code; the dialog shows its progress, asks its questions, runs its timers
+// and ends the modal loop when the run ends.
 #pragma once
 
 #include "app/CQorDownloaderApp.h"
 #include "platform/UiThreadCall.h"
-#include "platform/WorkerThread.h"
-#include "updclient/UpdInterFct.h"
+#include "workflow/DownloadRun.h"
+#include "workflow/RunFrontEnd.h"
 
 #include <wx/button.h>
 #include <wx/dialog.h>
@@ -18,6 +18,7 @@
 #include <wx/timer.h>
 
 #include <array>
+#include <memory>
 #include <string>
 
 namespace platform
@@ -26,33 +27,24 @@ class MessageBox;
 }
 class QorWaitDialog;
 
-class CQorDownloaderDlg : public wxDialog
+class CQorDownloaderDlg : public wxDialog, private RunFrontEnd
 {
 public:
     // timer ids
-    static constexpr int M_TIMER_STARTDOWNLOAD = 1;
-    static constexpr int M_TIMER_STATUS_FINDTHREAD = 2;
-    static constexpr int M_TIMER_GETSTATUS = 3;
-    static constexpr int M_TIMER_STATUS_FINALIZETHREAD = 4;
-    static constexpr int M_TIMER_GETSTATUS_CANCELUPDATE = 5;
+    static constexpr int M_TIMER_STARTDOWNLOAD = DownloadRun::M_TIMER_STARTDOWNLOAD;
+    static constexpr int M_TIMER_STATUS_FINDTHREAD = DownloadRun::M_TIMER_STATUS_FINDTHREAD;
+    static constexpr int M_TIMER_GETSTATUS = DownloadRun::M_TIMER_GETSTATUS;
+    static constexpr int M_TIMER_STATUS_FINALIZETHREAD = DownloadRun::M_TIMER_STATUS_FINALIZETHREAD;
+    static constexpr int M_TIMER_GETSTATUS_CANCELUPDATE =
+        DownloadRun::M_TIMER_GETSTATUS_CANCELUPDATE;
 
     // control ids of the template
     static constexpr int IDC_PROGRESS = 1001;
     static constexpr int IDC_STATUS_TEXT = 1002;
     static constexpr int IDC_PERCENT_TEXT = 1005;
-    static constexpr int PROGRESS_MAX = 1000;
+    static constexpr int PROGRESS_MAX = DownloadRun::PROGRESS_MAX;
 
-    // Where the run stands; each state has at most one timer set.
-    enum class eState
-    {
-        Starting,
-        Asking,
-        Finding,
-        Downloading,
-        Finalizing,
-        Canceling,
-        Ended
-    };
+    using eState = DownloadRun::eState;
 
     explicit CQorDownloaderDlg(wxWindow* parent = nullptr, bool unattended = false);
     ~CQorDownloaderDlg() override;
@@ -63,48 +55,62 @@ public:
     // until the prompts are done the user must see only the prompts.
     bool Show(bool show = true) override;
 
-    void OnTimer(unsigned int nIDEvent);
+    // One tick of the run's timers; other ids are not the run's.
+    void OnTimer(unsigned int nIDEvent) { m_run->OnTimer(nIDEvent); }
 
-    // progress and status (from the UI thread or a worker)
-    void setPos(const int& pos);
-    void offsetPos(const int& i_iPos);
-    // moves the bar by delta without refreshing the label
-    void deltaPos(const int& delta);
-    bool getStatusAuto();
-    void setDownloadStatus();
-    void finalizeStatus(bool i_bSuccess);
-    void OnOK(const CQorDownloaderApp::eReturnCode code);
-    void OnCancel(const CQorDownloaderApp::eReturnCode code);
+    // the run's progress and status operations, as the dialog offers them
+    void setPos(const int& pos) { m_run->setPos(pos); }
+    void offsetPos(const int& i_iPos) { m_run->offsetPos(i_iPos); }
+    void deltaPos(const int& delta) { m_run->deltaPos(delta); }
+    bool getStatusAuto() { return m_run->getStatusAuto(); }
+    void setDownloadStatus() { m_run->setDownloadStatus(); }
+    void finalizeStatus(bool i_bSuccess) { m_run->finalizeStatus(i_bSuccess); }
 
-    // cancellation
+    // cancellation: Cancel, Escape and the close command
     void OnBnClickedCancel();
-    void handleCancelPopup();
+    void handleCancelPopup() { m_run->handleCancelPopup(); }
 
-    eState state() const noexcept { return m_eState; }
+    DownloadRun& run() noexcept { return *m_run; }
+    eState state() const noexcept { return m_run->state(); }
     // true once the prompts are done and the dialog is opaque and shown
     bool isRevealed() const noexcept { return m_bRevealed; }
-    bool isUnattended() const noexcept { return m_bUnattended; }
-    // what the find worker found, for the unattended report
-    void setFoundVersion(const std::string& version) { m_foundVersion = version; }
-    void setDestPath(const std::wstring& destPath) { m_destPath = destPath; }
+    bool isUnattended() const noexcept { return m_run->isUnattended(); }
     QorWaitDialog* waitDialog() const noexcept { return m_waitDialog; }
 
     wxIcon m_hIcon;
-    platform::WorkerThread m_hThreadFindUpdate;
-    platform::WorkerThread m_hThreadFinalizeUpdate;
-    int m_iResultUpdInter = 0;
-    bool m_bCancelAllowed = false;
     CQorDownloaderApp::eReturnCode m_eReturnCode = CQorDownloaderApp::RC_NOT_SET;
     wxGauge* m_progressCtrl = nullptr;
     wxButton* m_cancelButton = nullptr;
     wxStaticText* m_statusText = nullptr;
-    UpdInterFct m_updInterFct;
     wxStaticText* m_percentText = nullptr;
     // Holds the keyboard focus while no control can (OK hidden, Cancel shown
     // only while downloading), so that Escape and Enter reach the dialog.
     wxWindow* m_focusHolder = nullptr;
 
 private:
+    // RunFrontEnd
+    void setTimer(int id, int milliseconds) override;
+    void killTimer(int id) override;
+    bool isFrontEndThread() const override;
+    bool callOnFrontEndThread(const std::function<void()>& call) override;
+    int barPosition() const override;
+    void setBarPosition(int position) override;
+    void setPercentText(const std::wstring& text) override;
+    void setStatusText(const std::wstring& text) override;
+    void showCancel(bool shown) override;
+    bool isCancelShown() const override;
+    int askYesNo(const std::wstring& text) override;
+    bool editProxyCredentials(const std::wstring& server, std::wstring& login,
+                              std::wstring& password) override;
+    int askCancel(const std::wstring& text) override;
+    bool abortCancelPrompt() override;
+    void showMessage(const std::wstring& text, unsigned int icon) override;
+    void reveal() override;
+    void showWaitBox() override;
+    void closeWaitBox() override;
+    void report(const std::string& line) override;
+    void endRun(CQorDownloaderApp::eReturnCode code, bool accepted) override;
+
     bool DoDataExchange();
     void OnInitDialog();
     void onTimerEvent(wxTimerEvent& event);
@@ -112,45 +118,16 @@ private:
     void onCloseWindow(wxCloseEvent& event);
     void onOkButton(wxCommandEvent& event);
 
-    void onStartDownload();
-    void onFindThreadPoll();
-    void onDownloadPoll();
-    void onFinalizeThreadPoll();
-    void onCancelPoll();
-
-    // the proxy step of the first tick; false when the user canceled it
-    bool settleProxyCredentials();
-    void reveal();
-    void setTimer(int id, int milliseconds);
-    void killTimer(int id);
-    void closeUpdInter();
-    void endDialog(int wxReturnCode);
-    void onCancelAnswer(int answer);
-    void report(const std::string& line) const;
-    std::wstring percentText() const;
-
-    bool m_bUnattended;
     bool m_bUsable = false;
-    eState m_eState = eState::Starting;
     bool m_bInitDone = false;
     bool m_bTransparent = false;
     bool m_bHeldHidden = false;
     bool m_bRevealed = false;
-    bool m_bUpdInterClosed = false;
     bool m_bEndPending = false;
-    std::array<wxTimer, 5> m_timers;
+    std::array<wxTimer, DownloadRun::TIMER_COUNT> m_timers;
     QorWaitDialog* m_waitDialog = nullptr;
     platform::MessageBox* m_cancelPrompt = nullptr;
     platform::UiThreadCall m_uiCall;
-    // setPos's own memory: its last position and its last label text
-    int m_iLastPos = -1;
-    std::wstring m_wzLastPercent;
-    // unattended reporting
-    std::string m_foundVersion;
-    std::wstring m_destPath;
-    int m_iLastReportedDecile = -1;
+    // last: destroyed first, while the controls it reports to still exist
+    std::unique_ptr<DownloadRun> m_run;
 };
-
-// Worker thread routines; the parameter is the dialog. 1 success, 0 failure.
-unsigned long threadFindUpdate(void* parameter);
-unsigned long threadFinalizeUpdate(void* parameter);

@@ -4,6 +4,8 @@
 #include "resources/ui/UiResources.h"
 #include "tools/C_WindowsTools.h"
 
+#include <wx/dcclient.h>
+#include <wx/settings.h>
 #include <wx/xrc/xmlres.h>
 
 namespace
@@ -50,9 +52,28 @@ bool QorWaitDialog::Create(wxWindow* parent)
              }
              Destroy();
          });
+    // GTK draws no simple border round a top-level window; without one the
+    // box reads as a hole cut through the dialog under it
+    if (HasFlag(wxBORDER_SIMPLE))
+    {
+        Bind(wxEVT_PAINT, [this](wxPaintEvent&) { drawBorder(); });
+    }
     OnInitDialog();
     Show();
     return true;
+}
+
+wxColour QorWaitDialog::borderColour()
+{
+    return wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWFRAME);
+}
+
+void QorWaitDialog::drawBorder()
+{
+    wxPaintDC dc(this);
+    dc.SetPen(wxPen(borderColour(), BORDER_WIDTH));
+    dc.SetBrush(*wxTRANSPARENT_BRUSH);
+    dc.DrawRectangle(wxPoint(0, 0), GetClientSize());
 }
 
 void QorWaitDialog::OnInitDialog()

@@ -11,6 +11,9 @@ class QorWaitDialog : public wxDialog
 {
 public:
     static constexpr int IDC_WAIT_TEXT = 1002;
+    // the template's thin border, drawn by the dialog itself
+    static constexpr int BORDER_WIDTH = 1;
+    static wxColour borderColour();
 
     QorWaitDialog() = default;
     // Creates the modeless window from template 134 over parent and shows it.
@@ -20,4 +23,5 @@ public:
 
 private:
     void OnInitDialog();
+    void drawBorder();
 };

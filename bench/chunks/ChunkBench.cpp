@@ -1,11 +1,13 @@
 // Updates a client from INSTALLED to the newest version through
 // libPelvane.so and prints the time, the peak RSS and the final status:
 //   chunk_bench LIB URL EXTRACT TARGET INSTALLED
-// The repository must hold product BENCH, channel APP/EN, key benchkey.
+// The repository must hold product BENCH, channel APP/EN, signed by the key
+// whose pin is in PELVANE_BENCH_PIN.
 #include "tests/pelvane/PelvaneLibrary.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -24,8 +26,9 @@ int main(int argc, char** argv)
         return 2;
     }
     const auto begin = std::chrono::steady_clock::now();
-    lib.initUpdInterEx("benchkey", "BENCH", "", 1, argv[3], argv[4], "", "", "", argv[2], "", "APP",
-                       "EN", argv[5], 30000, 30000, "", "");
+    const char* pin = std::getenv("PELVANE_BENCH_PIN");
+    lib.initUpdInterEx(pin != nullptr ? pin : "", "BENCH", "", 1, argv[3], argv[4], "", "", "",
+                       argv[2], "", "APP", "EN", argv[5], 30000, 30000, "", "");
     std::int32_t count = -1;
     lib.getVersionCount(&count);
     char version[1024] = {};

@@ -31,6 +31,8 @@ cleanup() {
 trap cleanup EXIT
 unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
 export XDG_CACHE_HOME="$work/cache"
+# accepted manifest serials are remembered under the bench's own folder
+export XDG_STATE_HOME="$work/state"
 unset PELVANE_BASE_STORE PELVANE_BASE_STORE_MAX_MIB PELVANE_CHUNKS
 
 versions=(1.0.0 1.1.0 1.2.0 1.3.0)
@@ -40,9 +42,11 @@ cat "$work/changes.txt"
 
 publish_version() {
   "$publish" --repo "$work/repo" --product BENCH --channel APP/EN --version "$1" \
-    --key benchkey "$work/releases/$1" > /dev/null
+    --key-file "$work/bench.pem" "$work/releases/$1" > /dev/null
 }
 mkdir -p "$work/repo"
+PELVANE_BENCH_PIN=$("$publish" keygen --out "$work/bench.pem")
+export PELVANE_BENCH_PIN
 publish_version 1.0.0
 
 python3 "$here/serve.py" "$work/repo" "$work/server" > /dev/null 2>&1 &

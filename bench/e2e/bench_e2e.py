@@ -74,7 +74,7 @@ def bench_big_download(tmp, size_mib, rate=None, with_curl=True):
     started = time.monotonic()
     subprocess.run([e2e.PUBLISHER, "--repo", repo.root, "--product", e2e.PRODUCT,
                     "--channel", "%s/%s" % (e2e.APPLICATION, e2e.LANGUAGE), "--version",
-                    "1.1.0", "--key", e2e.KEY, "--notes", "bench", release],
+                    "1.1.0", "--key-file", e2e.publisher_key()[0], "--notes", "bench", release],
                    check=True, stdout=subprocess.DEVNULL)
     publish_s = time.monotonic() - started
     shutil.rmtree(release)

@@ -3,6 +3,7 @@
 #   eraseTree vs rm -rf on 100,000 small files in 1,000 folders (goal: within 1.1x)
 #   moveTree merging into an existing tree vs cp -a + rm -rf   (goal: faster)
 #   a disabled log statement vs a bare level check              (goal: within 2 ns)
+#   a write through the system-call seam vs a bare write(2)     (goal: no measurable cost)
 # Usage: bench/foundation/run.sh BUILD_DIR [ROUNDS]
 set -euo pipefail
 build_dir=${1:?usage: bench/foundation/run.sh BUILD_DIR [ROUNDS]}
@@ -69,3 +70,4 @@ printf '%-36s %8ss\n' "moveTree (merge)" "$ours"
 printf '%-36s %8ss   ratio %sx (goal < 1.00x)\n' "cp -a + rm -rf" "$theirs" "$(ratio "$ours" "$theirs")"
 
 "$bench" log
+"$bench" seam

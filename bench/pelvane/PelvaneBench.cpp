@@ -2,11 +2,13 @@
 //   pelvane_bench download LIB URL EXTRACT TARGET  -> seconds, MiB/s, peak RSS
 //   pelvane_bench cancel   LIB URL EXTRACT TARGET  -> closeDownload to status 0
 //   pelvane_bench status   LIB                     -> cost of one getStatusUpdInter
-// The repository must hold product BENCH, channel APP/EN, key benchkey.
+// The repository must hold product BENCH, channel APP/EN, signed by the key
+// whose pin is in PELVANE_BENCH_PIN.
 #include "tests/pelvane/PelvaneLibrary.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/resource.h>
@@ -32,8 +34,9 @@ std::int32_t statusOf(const Library& lib)
 
 bool start(const Library& lib, const char* url, const char* extract, const char* target)
 {
-    lib.initUpdInterEx("benchkey", "BENCH", "", 1, extract, target, "", "", "", url, "", "APP",
-                       "EN", "", 30000, 30000, "", "");
+    const char* pin = std::getenv("PELVANE_BENCH_PIN");
+    lib.initUpdInterEx(pin != nullptr ? pin : "", "BENCH", "", 1, extract, target, "", "", "", url,
+                       "", "APP", "EN", "", 30000, 30000, "", "");
     std::int32_t count = -1;
     lib.getVersionCount(&count);
     char version[1024] = {};

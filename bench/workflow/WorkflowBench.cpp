@@ -95,13 +95,13 @@ void benchUiThreadCall(int calls)
 void benchStatusTick(int ticks)
 {
     CQorDownloaderDlg dlg;
-    if (!dlg.m_updInterFct.initAndLoadLibrary())
+    if (!dlg.run().m_updInterFct.initAndLoadLibrary())
     {
         std::printf("status tick: the fake library did not load\n");
         return;
     }
-    dlg.m_updInterFct.initUpdInterEx("", "", "", 1, "", "", "", "", "", "", "", "", "", "", 30000,
-                                     30000, "", "");
+    dlg.run().m_updInterFct.initUpdInterEx("", "", "", 1, "", "", "", "", "", "", "", "", "", "",
+                                           30000, 30000, "", "");
     const auto start = Clock::now();
     for (int i = 0; i < ticks; ++i)
     {

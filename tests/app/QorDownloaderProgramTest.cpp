@@ -213,15 +213,19 @@ TEST_F(QorDownloaderCommandLine, UnknownOptionOrArgumentIsAUsageError)
     EXPECT_TRUE(fs::is_empty(m_root / "lock"));
 }
 
-TEST_F(QorDownloaderCommandLine, WithoutADisplayTheRunEndsCleanlyWithNothingRecorded)
+TEST_F(QorDownloaderCommandLine, WithoutADisplayAnAttendedStartSaysWhatItNeedsAndExitsWith3)
 {
     const fs::path folder = workingFolder("nodisplay", MISSING_LIBRARY_INI);
-    ChildProcess program(PROGRAM, {"--unattended"}, folder.string(), environment(false));
-    ASSERT_EQ(program.wait(30s), 0) << program.standardError();
-    EXPECT_NE(program.standardError().find("cannot start the user interface"), std::string::npos)
+    ChildProcess program(PROGRAM, {}, folder.string(), environment(false));
+    ASSERT_EQ(program.wait(30s), 3) << program.standardError();
+    EXPECT_NE(program.standardError().find("no display"), std::string::npos)
         << program.standardError();
-    EXPECT_EQ(splitLines(program.standardOutput()).back(),
-              "Outcome: 0 (ended without recording an outcome)");
+    EXPECT_NE(program.standardError().find("--unattended"), std::string::npos);
+    EXPECT_TRUE(program.standardOutput().empty()) << program.standardOutput();
+    const auto log = logOf(folder);
+    ASSERT_EQ(log.size(), 1u) << readWholeFile((folder / "run.log").string());
+    EXPECT_EQ(log.front().rfind("ERROR No display: ", 0), 0u) << log.front();
+    EXPECT_TRUE(fs::is_empty(m_root / "lock")) << "nothing was run";
 }
 
 TEST_F(QorDownloaderProgram, FailedRunLogsFromBeginToEndAndExitsWith245)

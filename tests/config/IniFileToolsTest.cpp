@@ -4,7 +4,7 @@
 // every case about the mode runs in a fresh process of its own.
 #include "config/C_IniFileTools.h"
 #include "config/ConfigKeys.h"
-#include "tests/config/TestSupport.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

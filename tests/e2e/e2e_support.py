@@ -6,6 +6,7 @@ The binaries are looked up in QOR_BIN_DIR (the build's bin/ folder); the test
 servers come from tests/support/servers.py.
 """
 
+import atexit
 import glob
 import os
 import re
@@ -29,7 +30,21 @@ PUBLISHER = os.path.join(BIN_DIR, "qor-publish")
 PRODUCT = "ORVANE"
 APPLICATION = "0_TEST_0_EN"
 LANGUAGE = "EN"
-KEY = "e2e-manifest-key"
+_KEY_FOLDER = None
+_PIN = None
+
+
+def publisher_key():
+    """(key file, pin) of a publisher key made once for this test process."""
+    global _KEY_FOLDER, _PIN
+    if _PIN is None:
+        _KEY_FOLDER = tempfile.mkdtemp(prefix="qor-e2e-key-")
+        atexit.register(shutil.rmtree, _KEY_FOLDER, True)
+        done = subprocess.run([PUBLISHER, "keygen", "--out",
+                               os.path.join(_KEY_FOLDER, "publisher.pem")],
+                              stdout=subprocess.PIPE, check=True, timeout=60)
+        _PIN = done.stdout.decode().strip()
+    return os.path.join(_KEY_FOLDER, "publisher.pem"), _PIN
 TITLE_REGEX = "^QorDownloader"
 
 # Exit codes as a shell sees them (low 8 bits of the signed return code).
@@ -120,7 +135,7 @@ class Repository:
             write_tree(release, files)
             command = [PUBLISHER, "--repo", self.root, "--product", PRODUCT,
                        "--channel", "%s/%s" % (APPLICATION, LANGUAGE), "--version", version,
-                       "--key", KEY, "--notes", notes, release]
+                       "--key-file", publisher_key()[0], "--notes", notes, release]
             done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                   timeout=60)
             if done.returncode != 0:
@@ -168,7 +183,7 @@ class WorkingFolder:
     def write_updinter(self, url, keep_archives="1"):
         # every address local: an empty StatsURL would fall back to the built-in one
         karvo = ("[KARVO]\nURL=%s\nKey=%s\nProductCode=%s\nApplication=%s\nLanguage=%s\n"
-                 "KeepArchives=%s\nStatsURL=%s/stats\n" % (url, KEY, PRODUCT, APPLICATION,
+                 "KeepArchives=%s\nStatsURL=%s/stats\n" % (url, publisher_key()[1], PRODUCT, APPLICATION,
                                                           LANGUAGE, keep_archives, url))
         with open(os.path.join(self.path, "UpdInter.ini"), "w") as f:
             f.write(karvo)
@@ -259,6 +274,7 @@ def clean_environment(home, proxy_url=None, display=None):
         "NO_AT_BRIDGE": "1",
         "XDG_CONFIG_HOME": os.path.join(home, ".config"),
         "XDG_CACHE_HOME": os.path.join(home, ".cache"),
+        "XDG_STATE_HOME": os.path.join(home, ".local", "state"),
         "XDG_RUNTIME_DIR": home,
         # a private single-instance lock, so that parallel tests do not meet
         "QORDOWNLOADER_LOCK_DIR": home,

@@ -126,6 +126,62 @@ class SuccessfulRun(E2ECase):
         self.assertEqual({"setup.bin": b"installed\n"}, read_tree(self.folder.dest))
 
 
+class UnattendedWithoutDisplay(E2ECase):
+    """--unattended where administrators run it: no display of any kind."""
+
+    def headless_environment(self):
+        env = self.environment()
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY"):
+            env.pop(name, None)
+        return env
+
+    def test_whole_run_without_a_display(self):
+        self.repo.publish("1.1.0", {"setup.bin": deterministic_bytes(11, 150_000)})
+        web = self.start_nginx()
+        self.folder.write_ini(web.url)
+        program = self.run_program(self.headless_environment(), unattended=True)
+        self.assertExit(program, EXIT_SUCCESS, RUN_TIMEOUT)
+        self.assertEqual({"setup.bin": deterministic_bytes(11, 150_000)},
+                         read_tree(self.folder.dest))
+        self.assertIn("Outcome: 1 (update downloaded and finalized)", program.output())
+        self.assertInOrder(self.folder.log_lines(), [
+            "INFO Begin", "INFO Download confirmed (unattended)", "INFO FindUpdate success",
+            "INFO DownloadUpdate success", "INFO FinalizeUpdate success",
+            "INFO Application return code: 1", "INFO End"])
+
+    def test_failure_names_the_step_the_library_error_and_the_log_file(self):
+        self.repo.publish("1.1.0", {"setup.bin": b"x" * 1000})
+        web = self.start_nginx()
+        self.folder.write_ini(web.url)
+        web.stop()  # nothing listens at the update address any more
+        program = self.run_program(self.headless_environment(), unattended=True)
+        self.assertExit(program, EXIT_DOWNLOAD_FAILED, RUN_TIMEOUT)
+        m = re.search(r"^failed at getVersionCount: network \(APIErrorCode 3\): curl 7, "
+                      r"Couldn't connect to server; log file: (/\S+)$", program.output(), re.M)
+        self.assertTrue(m, program.output())
+        self.assertEqual(self.folder.log_files()[-1], m.group(1))
+        self.assertTrue(any(line.startswith("ERROR Run failed at getVersionCount: network")
+                            for line in self.folder.log_lines()))
+
+    def test_sigterm_stops_the_download_and_moves_nothing(self):
+        self.repo.publish("1.1.0", {"setup.bin": deterministic_bytes(12, 3_000_000)})
+        web = self.start_nginx(rate="300k")
+        self.folder.write_ini(web.url)
+        program = self.run_program(self.headless_environment(), unattended=True)
+        self.assertTrue(program.wait_output(r"find: update 1\.1\.0 found", RUN_TIMEOUT),
+                        program.output())
+        time.sleep(0.5)
+        program.proc.terminate()
+        self.assertExit(program, EXIT_USER_CANCELED, RUN_TIMEOUT)
+        self.assertIn("Outcome: -3 (download canceled by the user)", program.output())
+        self.assertFalse(os.path.exists(self.folder.dest), "nothing reached DestPath")
+        self.assertFalse(os.path.exists(self.folder.target), "no half-built Target")
+        self.assertInOrder(self.folder.log_lines(), [
+            "WARN Stop requested: stopping the download", "INFO Stopping download...",
+            "INFO ...download stopped", "WARN Download failure return code: -3",
+            "INFO Application return code: -3"])
+
+
 class Installed(E2ECase):
     """The tree that `cmake --install` lays out works on its own."""
 

@@ -246,35 +246,56 @@ TEST(FirstStatement, MissingConfigurationChangesNothing)
     fs::remove_all(folder);
 }
 
-TEST(SampleConfiguration, ParsesAndOpensItsRunFile)
+// The two configurations we install: the sample for a working folder and the
+// scheduled service's. Both select the appender, log milestones (INFO) and not
+// every step, and name source files without the build machine's folders.
+class SampleConfiguration : public ::testing::TestWithParam<std::pair<const char*, const char*>>
 {
-    // the sample shipped in resources/ must select the appender and work
+};
+
+TEST_P(SampleConfiguration, LogsInfoWithFileBaseNamesIntoItsRunFile)
+{
+    const auto [sampleFile, logFolder] = GetParam();
     char folderTemplate[] = "/tmp/qor-sample-XXXXXX";
     ASSERT_NE(::mkdtemp(folderTemplate), nullptr);
     const fs::path folder = folderTemplate;
-    std::ifstream sample(QOR_SAMPLE_LOG_CONFIG);
-    ASSERT_TRUE(sample.good());
+    std::ifstream sample(sampleFile);
+    ASSERT_TRUE(sample.good()) << sampleFile;
     std::ostringstream text;
     text << sample.rdbuf();
     std::string xml = text.str();
-    // point the relative File option into the private folder
-    const std::string relative = "value=\"logs/";
-    const auto at = xml.find(relative);
-    ASSERT_NE(at, std::string::npos);
-    xml.replace(at, relative.size(), "value=\"" + (folder / "logs").string() + "/");
+    // point the File option into the private folder
+    const std::string configured = std::string("value=\"") + logFolder;
+    const auto at = xml.find(configured);
+    ASSERT_NE(at, std::string::npos) << configured;
+    xml.replace(at, configured.size(), "value=\"" + (folder / "logs").string() + "/");
     std::ofstream(folder / "sample.xml") << xml;
 
     log4cxx::QorDwnlFileAppender::registerClass();
     log4cxx::xml::DOMConfigurator::configure((folder / "sample.xml").string());
-    log4cxx::Logger::getLogger("QorDownloader")->forcedLog(log4cxx::Level::getInfo(), "Begin");
+    const auto logger = log4cxx::Logger::getLogger("QorDownloader");
+    LOG4CXX_TRACE(logger, "every step");
+    LOG4CXX_INFO(logger, "Begin");
     log4cxx::LogManager::resetConfiguration();
 
     const auto names = fileNames(folder / "logs");
     ASSERT_EQ(names.size(), 1u);
     EXPECT_TRUE(std::regex_match(names[0], std::regex(R"(QorDownloader_\d{8}_\d{6}\.log)")))
         << names[0];
-    EXPECT_NE(readAll(folder / "logs" / names[0]).find("INFO  QorDownloader - Begin"),
-              std::string::npos);
+    const std::string written = readAll(folder / "logs" / names[0]);
+    EXPECT_NE(written.find("INFO  QorDownloader - Begin (QorDwnlFileAppenderTest.cpp:"),
+              std::string::npos)
+        << written;
+    EXPECT_EQ(written.find("every step"), std::string::npos) << written;
+    EXPECT_EQ(written.find(PROJECT_SOURCE_DIR), std::string::npos) << written;
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1) << written;
     fs::remove_all(folder);
 }
+
+INSTANTIATE_TEST_SUITE_P(Installed, SampleConfiguration,
+                         ::testing::Values(std::make_pair(QOR_SAMPLE_LOG_CONFIG, "logs/"),
+                                           std::make_pair(QOR_SERVICE_LOG_CONFIG,
+                                                          "/var/log/qordownloader/")),
+                         [](const auto& instance)
+                         { return instance.index == 0 ? "WorkingFolder" : "Service"; });
 } // namespace

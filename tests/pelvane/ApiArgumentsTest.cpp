@@ -16,7 +16,7 @@ class ApiArgumentsTest : public UpdateFixture
 protected:
     std::int32_t initWith(int nullIndex, const std::string& longText = {}, int longIndex = -1)
     {
-        std::vector<std::string> texts = {KEY,       PRODUCT,     "",
+        std::vector<std::string> texts = {pin(),     PRODUCT,     "",
                                           extract(), target(),    flagFile(),
                                           "",        "",          "http://127.0.0.1:9",
                                           "",        APPLICATION, LANGUAGE,
@@ -85,7 +85,7 @@ TEST_F(ApiArgumentsTest, OverLongEmptyOrUnsafeTextsAreBadArguments)
     EXPECT_EQ(initWith(-1, extract(), 4), pelvane::API_BAD_ARGUMENT);
     EXPECT_EQ(initWith(-1, "/", 3), pelvane::API_BAD_ARGUMENT);
 
-    lib().initUpdInterEx(KEY.c_str(), PRODUCT.c_str(), "", 1, extract().c_str(), target().c_str(),
+    lib().initUpdInterEx(pin().c_str(), PRODUCT.c_str(), "", 1, extract().c_str(), target().c_str(),
                          "", "", "", "http://127.0.0.1:9", "", APPLICATION.c_str(),
                          LANGUAGE.c_str(), "", 0, 30000, "", "");
     EXPECT_EQ(outcome().api, pelvane::API_BAD_ARGUMENT) << "a zero time-out";

@@ -93,7 +93,7 @@ protected:
         RangeFetcher ranges(fetcher, m_cancel);
         ChunkAssembler assembler(ranges, m_cancel);
         const ChunkAssembler::Result result = assembler.assemble(
-            baseUrl + "/new.bin", m_temp / "extract/2.0.0", m_file, m_index, m_plan,
+            {baseUrl + "/new.bin"}, m_temp / "extract/2.0.0", m_file, m_index, m_plan,
             [this](std::uint64_t bytes) { m_progress.push_back(bytes); });
         m_singleRangeOnly = ranges.singleRangeOnly();
         return result;

@@ -28,13 +28,6 @@ protected:
     {
         return R"({"path":")" + path + "\"," + body + "}";
     }
-    // Writes a manifest signed with the right key, whatever it says.
-    void writeSignedManifest(const std::string& text)
-    {
-        qortest::writeTextFile(channelFolder() + "/manifest.json", text);
-        qortest::writeTextFile(channelFolder() + "/manifest.json.sig",
-                               pelvane::Manifest::sign(KEY, text));
-    }
     void expectTargetUntouched()
     {
         EXPECT_FALSE(fs::exists(target()));
@@ -151,7 +144,7 @@ TEST_F(FailureTest, ManifestsThatAreNotAuthenticRefuseTheRun)
     {
         SCOPED_TRACE("wrong key");
         InitOptions wrongKey = options;
-        wrongKey.key = "another key";
+        wrongKey.key = makeKey(temp() / "another.key");
         const Outcome end = runToEnd(wrongKey);
         EXPECT_EQ(end.result, 0);
         EXPECT_EQ(end.api, pelvane::API_SIGNATURE);
@@ -181,8 +174,9 @@ TEST_F(FailureTest, SignedButHostileManifestsAreRefused)
     ASSERT_TRUE(web.started()) << web.failure();
     fs::create_directories(channelFolder());
     const std::string hash = pelvane::sha256Hex("x");
-    const std::string head = R"({"format":1,"product":")" + PRODUCT + R"(","channel":")" +
-                             APPLICATION + "/" + LANGUAGE + R"(","versions":[{"version":"1.0.0",)";
+    const std::string head =
+        R"({"format":2,"serial":1,"expires":"2100-01-01T00:00:00Z","product":")" + PRODUCT +
+        R"(","channel":")" + APPLICATION + "/" + LANGUAGE + R"(","versions":[{"version":"1.0.0",)";
     const std::vector<std::string> hostile = {
         head + R"("files":[{"path":"../escape.txt","size":1,"sha256":")" + hash + R"("}]}]})",
         head + R"("files":[{"path":"/etc/passwd","size":1,"sha256":")" + hash + R"("}]}]})",
@@ -190,7 +184,10 @@ TEST_F(FailureTest, SignedButHostileManifestsAreRefused)
         head + R"("files":[{"path":"","size":1,"sha256":")" + hash + R"("}]}]})",
         head + R"("files":[{"path":"a","size":-1,"sha256":")" + hash + R"("}]}]})",
         head + R"("files":[{"path":"a","size":1,"sha256":"zz"}]}]})",
-        R"({"format":1,"product":"OTHER","channel":")" + APPLICATION + "/" + LANGUAGE +
+        R"({"format":2,"serial":1,"expires":"2100-01-01T00:00:00Z","product":"OTHER","channel":")" +
+            APPLICATION + "/" + LANGUAGE + R"(","versions":[]})",
+        // a repository of the old shared-key scheme, even if someone signed it anew
+        R"({"format":1,"product":")" + PRODUCT + R"(","channel":")" + APPLICATION + "/" + LANGUAGE +
             R"(","versions":[]})",
         std::string(100000, '['),
         "not json at all",
@@ -225,38 +222,6 @@ TEST_F(FailureTest, ALinkPlantedInExtractIsNeverWrittenThrough)
     EXPECT_EQ(end.api, pelvane::API_DISK);
     EXPECT_TRUE(fs::is_empty(outside));
     expectTargetUntouched();
-}
-
-TEST_F(FailureTest, AnHttpsServerWithAnUntrustedCertificateIsRefused)
-{
-    publish("1.0.0", {{"a.txt", "x"}});
-    qortest::ServerProcess web({"nginx", "--root", repo(), "--tls"});
-    ASSERT_TRUE(web.started()) << web.failure();
-    InitOptions options;
-    options.url = "https://127.0.0.1:" + std::to_string(web.port());
-    const Outcome end = runToEnd(options);
-    EXPECT_EQ(end.result, 0);
-    EXPECT_EQ(end.api, pelvane::API_NETWORK);
-    EXPECT_EQ(end.primary, 60) << "CURLE_PEER_FAILED_VERIFICATION expected";
-    expectTargetUntouched();
-}
-
-TEST_F(FailureTest, ServerPasswordIsTheNotesPasswordAndAWrongOneFails)
-{
-    publish("1.0.0", {{"a.txt", "secret stuff"}});
-    qortest::ServerProcess web(
-        {"nginx", "--root", repo(), "--user", APPLICATION, "--password", "notes-pw"});
-    ASSERT_TRUE(web.started()) << web.failure();
-    InitOptions options;
-    options.url = web.url();
-    options.notesPswd = "wrong";
-    const Outcome refused = runToEnd(options);
-    EXPECT_EQ(refused.api, pelvane::API_SERVER_AUTH);
-    EXPECT_EQ(refused.secondary, 401);
-
-    options.notesPswd = "notes-pw";
-    ASSERT_EQ(runToEnd(options).result, 1);
-    EXPECT_EQ(qortest::readTextFile(target() + "/a.txt"), "secret stuff");
 }
 
 TEST_F(FailureTest, ProxyCredentialsAreUnscrambledAndAWrongPasswordIsReported)
@@ -419,7 +384,7 @@ TEST_F(FailureTest, AFullDiskFailsCleanlyAndLeavesTargetAsItWas)
     qortest::writeTextFile(smallTarget + "/a.txt", "old");
     InitOptions options;
     options.url = web.url();
-    lib().initUpdInterEx(KEY.c_str(), PRODUCT.c_str(), "", 1, extract().c_str(),
+    lib().initUpdInterEx(pin().c_str(), PRODUCT.c_str(), "", 1, extract().c_str(),
                          smallTarget.c_str(), flagFile().c_str(), "", "", options.url.c_str(), "",
                          APPLICATION.c_str(), LANGUAGE.c_str(), "", 30000, 30000, "", "");
     std::int32_t count = 0;
@@ -437,7 +402,7 @@ TEST_F(FailureTest, AFullDiskFailsCleanlyAndLeavesTargetAsItWas)
 
     // Extract on the small disk: the download itself runs out of room
     const std::string smallExtract = small + "/extract";
-    lib().initUpdInterEx(KEY.c_str(), PRODUCT.c_str(), "", 1, smallExtract.c_str(),
+    lib().initUpdInterEx(pin().c_str(), PRODUCT.c_str(), "", 1, smallExtract.c_str(),
                          target().c_str(), flagFile().c_str(), "", "", options.url.c_str(), "",
                          APPLICATION.c_str(), LANGUAGE.c_str(), "", 30000, 30000, "", "");
     lib().getVersionCount(&count);

@@ -45,9 +45,9 @@ TEST_F(LibraryLoggingTest, LogsUnderTheProgramsLoggerWhenTheHostConfiguredIt)
     host->addAppender(appender);
     host->setLevel(log4cxx::Level::getInfo());
 
-    lib().initUpdInterEx(KEY.c_str(), PRODUCT.c_str(), "", 1, extract().c_str(), extract().c_str(),
-                         "", "", "", "http://127.0.0.1:9", "", APPLICATION.c_str(),
-                         LANGUAGE.c_str(), "", 30000, 30000, "", "");
+    lib().initUpdInterEx(pin().c_str(), PRODUCT.c_str(), "", 1, extract().c_str(),
+                         extract().c_str(), "", "", "", "http://127.0.0.1:9", "",
+                         APPLICATION.c_str(), LANGUAGE.c_str(), "", 30000, 30000, "", "");
     host->removeAppender(appender);
     appender->close();
     const std::string text = qortest::readTextFile(logFile);

@@ -1,5 +1,8 @@
 #include "UpdateFixture.h"
 
+#include "pelvane/ManifestSignature.h"
+#include "publisher/SigningKey.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
@@ -22,6 +25,49 @@ void UpdateFixture::SetUp()
     ::unsetenv("PELVANE_BASE_STORE");
     ::unsetenv("PELVANE_BASE_STORE_MAX_MIB");
     ::unsetenv("PELVANE_CHUNKS");
+    // accepted serials are remembered here, never in the real home
+    ::setenv("XDG_STATE_HOME", (m_temp / "state").c_str(), 1);
+    ::unsetenv("CURL_CA_BUNDLE");
+    ::unsetenv("SSL_CERT_FILE");
+    m_keyFile = m_temp / "publisher.key";
+    m_pin = makeKey(m_keyFile);
+    ASSERT_EQ(m_pin.size(), 32U);
+}
+
+std::string UpdateFixture::makeKey(const std::string& file)
+{
+    std::string output;
+    EXPECT_EQ(qortest::runProgram({QOR_PUBLISH_PATH, "keygen", "--out", file}, &output), 0)
+        << output;
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
+    {
+        output.pop_back();
+    }
+    return output;
+}
+
+std::string UpdateFixture::signatureFor(const std::string& text,
+                                        const std::vector<std::string>& keys)
+{
+    std::string signatures;
+    for (const std::string& file : keys)
+    {
+        std::string problem;
+        const auto key = publisher::SigningKey::load(file, problem);
+        EXPECT_TRUE(key.has_value()) << problem;
+        if (key)
+        {
+            signatures += pelvane::ManifestSignature::formatLine(key->sign(text));
+        }
+    }
+    return signatures;
+}
+
+void UpdateFixture::writeSignedManifest(const std::string& text)
+{
+    std::filesystem::create_directories(channelFolder());
+    qortest::writeTextFile(channelFolder() + "/manifest.json", text);
+    qortest::writeTextFile(channelFolder() + "/manifest.json.sig", signatureFor(text, {m_keyFile}));
 }
 
 void UpdateFixture::TearDown()
@@ -68,8 +114,8 @@ void UpdateFixture::publish(const std::string& version,
                                         APPLICATION + "/" + LANGUAGE,
                                         "--version",
                                         version,
-                                        "--key",
-                                        KEY,
+                                        "--key-file",
+                                        m_keyFile,
                                         "--notes",
                                         notes};
     if (replace)
@@ -83,7 +129,8 @@ void UpdateFixture::publish(const std::string& version,
 
 Outcome UpdateFixture::init(const InitOptions& o)
 {
-    lib().initUpdInterEx(o.key.c_str(), o.product.c_str(), o.statsUrl.c_str(), o.keepArchives,
+    const std::string& key = o.key.empty() ? m_pin : o.key;
+    lib().initUpdInterEx(key.c_str(), o.product.c_str(), o.statsUrl.c_str(), o.keepArchives,
                          extract().c_str(), target().c_str(), flagFile().c_str(),
                          o.userProxy.c_str(), o.pswdProxy.c_str(), o.url.c_str(),
                          o.notesPswd.c_str(), APPLICATION.c_str(), LANGUAGE.c_str(),

@@ -18,7 +18,6 @@ namespace pelvanetest
 inline const std::string PRODUCT = "ORV-2031";
 inline const std::string APPLICATION = "0_NETWORK_0_EN";
 inline const std::string LANGUAGE = "EN";
-inline const std::string KEY = "k3y-of-the-product";
 
 struct Outcome
 {
@@ -41,7 +40,7 @@ struct InitOptions
 {
     std::string url;
     std::string version;
-    std::string key = KEY;
+    std::string key; // empty: the pin of the fixture's publisher key
     std::string product = PRODUCT;
     std::string statsUrl;
     std::int32_t keepArchives = 1;
@@ -64,6 +63,15 @@ protected:
     void publish(const std::string& version, const std::map<std::string, std::string>& files,
                  const std::string& notes = "", bool replace = false);
     std::string channelFolder() const;
+    // The publisher key made for this test (qor-publish keygen) and its pin.
+    const std::string& keyFile() const { return m_keyFile; }
+    const std::string& pin() const { return m_pin; }
+    // Makes another key pair; returns its pin.
+    std::string makeKey(const std::string& file);
+    // The signature file text for `text` signed by each key file.
+    static std::string signatureFor(const std::string& text, const std::vector<std::string>& keys);
+    // Writes manifest.json and its signature by the fixture's key.
+    void writeSignedManifest(const std::string& text);
     std::string repo() const { return m_temp / "repo"; }
     std::string extract() const { return m_temp / "extract"; }
     std::string target() const { return m_temp / "target"; }
@@ -83,6 +91,8 @@ protected:
     static void clearProxyEnvironment();
 
     qortest::TempFolder m_temp;
+    std::string m_keyFile;
+    std::string m_pin;
 };
 
 // Requests the fault server wrote to its --requests-log, one JSON object each.

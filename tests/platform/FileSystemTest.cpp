@@ -1,5 +1,6 @@
 // The file-system seam: links never followed, copies complete or absent,
 // faults injected where asked.
+#include "FaultInjection.h"
 #include "TempFolder.h"
 
 #include "platform/FileSystem.h"
@@ -16,6 +17,8 @@
 
 namespace fs = std::filesystem;
 using platform::FileSystem;
+using qortest::FaultInjection;
+using Call = platform::SystemCalls::Call;
 
 namespace
 {
@@ -109,21 +112,42 @@ TEST(FileSystem, FaultHookFailsTheChosenCallBeforeItRuns)
 {
     qortest::TempFolder folder;
     std::ofstream(folder / "a") << "a";
-    std::vector<std::pair<FileSystem::Operation, std::string>> seen;
-    FileSystem::setFaultHook(
-        [&](FileSystem::Operation operation, const std::string& path)
-        {
-            seen.emplace_back(operation, path);
-            return operation == FileSystem::Operation::RemoveFile ? EROFS : 0;
-        });
-    EXPECT_FALSE(FileSystem::removeFile((folder / "a").string()));
-    EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(EROFS));
-    EXPECT_TRUE(fs::exists(folder / "a"));
-    EXPECT_TRUE(FileSystem::rename((folder / "a").string(), (folder / "b").string()));
-    FileSystem::setFaultHook({});
+    std::vector<std::pair<Call, std::string>> seen;
+    {
+        FaultInjection faults(
+            [&](Call call, const std::string& path)
+            {
+                seen.emplace_back(call, path);
+                return call == Call::Unlink ? EROFS : 0;
+            });
+        EXPECT_FALSE(FileSystem::removeFile((folder / "a").string()));
+        EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(EROFS));
+        EXPECT_TRUE(fs::exists(folder / "a"));
+        EXPECT_TRUE(FileSystem::rename((folder / "a").string(), (folder / "b").string()));
+    }
     EXPECT_TRUE(FileSystem::removeFile((folder / "b").string()));
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[1].first, FileSystem::Operation::Rename);
+    EXPECT_EQ(seen[1].first, Call::Rename);
     EXPECT_EQ(seen[1].second, (folder / "a").string());
+}
+
+TEST(FileSystem, ReplaceWithCopyKeepsTheOldFileWhenTheDiskFills)
+{
+    qortest::TempFolder folder;
+    std::ofstream(folder / "source") << std::string(300000, 'n');
+    std::ofstream(folder / "target") << "old";
+    for (const Call failing : {Call::Write, Call::Sync, Call::Close, Call::Rename})
+    {
+        FaultInjection faults(FaultInjection::fail(failing, ENOSPC));
+        EXPECT_FALSE(FileSystem::replaceWithCopy((folder / "source").string(),
+                                                 (folder / "target").string()));
+        EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(ENOSPC));
+        EXPECT_EQ(readText(folder / "target"), "old");
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 2)
+            << "a temporary file was left behind";
+    }
+    EXPECT_TRUE(
+        FileSystem::replaceWithCopy((folder / "source").string(), (folder / "target").string()));
+    EXPECT_EQ(readText(folder / "target"), std::string(300000, 'n'));
 }
 } // namespace

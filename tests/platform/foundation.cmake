@@ -4,6 +4,5 @@ add_executable(qor_platform_foundation_tests
     ${CMAKE_CURRENT_LIST_DIR}/FileSystemTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ReadOnlyFileTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TextCodecTest.cpp)
-target_include_directories(qor_platform_foundation_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/tools)
-target_link_libraries(qor_platform_foundation_tests PRIVATE qorcore GTest::gtest_main)
+target_link_libraries(qor_platform_foundation_tests PRIVATE qor_test_support qorcore GTest::gtest_main)
 gtest_discover_tests(qor_platform_foundation_tests PROPERTIES TIMEOUT 60)

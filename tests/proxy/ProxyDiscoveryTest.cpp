@@ -4,7 +4,7 @@
 // variables, and GSettings runs on its in-memory backend (see main).
 #include "platform/ProxySettings.h"
 #include "proxy/C_Proxy.h"
-#include "tests/config/TestSupport.h"
+#include "TestSupport.h"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The chunk indexes qor-publish writes beside every file: named by the
-// manifest with their size and hash, describing the file exactly, and
+// signed manifest with their size and hash, describing the file exactly, and
 // checked by the same function a verify command calls.
 #include "publisher/ChunkIndexFiles.h"
 
@@ -20,7 +20,27 @@ namespace
 class ChunkIndexPublishTest : public ::testing::Test
 {
 protected:
+    void SetUp() override
+    {
+        std::string output;
+        ASSERT_EQ(qortest::runProgram({QOR_PUBLISH_PATH, "keygen", "--out", key()}, &output), 0)
+            << output;
+        m_pin = output.substr(0, output.find('\n'));
+        ASSERT_EQ(m_pin.size(), 32U);
+    }
+
     std::string channel() const { return m_temp / "repo/PROD/APP/EN"; }
+    std::string key() const { return m_temp / "publisher.pem"; }
+
+    int run(const std::string& command, const std::vector<std::string>& extra,
+            std::string* output = nullptr)
+    {
+        std::vector<std::string> arguments = {QOR_PUBLISH_PATH, command,     "--repo",
+                                              m_temp / "repo",  "--product", "PROD",
+                                              "--channel",      "APP/EN"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return qortest::runProgram(arguments, output);
+    }
 
     int publish(const std::map<std::string, std::string>& files, std::string* output = nullptr)
     {
@@ -30,11 +50,9 @@ protected:
             fs::create_directories((fs::path(m_temp / "release") / path).parent_path());
             qortest::writeTextFile(m_temp / ("release/" + path), content);
         }
-        fs::create_directories(m_temp / "repo");
-        return qortest::runProgram({QOR_PUBLISH_PATH, "--repo", m_temp / "repo", "--product",
-                                    "PROD", "--channel", "APP/EN", "--version", "1.0.0", "--key",
-                                    "k", "--replace", m_temp / "release"},
-                                   output);
+        return run("publish",
+                   {"--version", "1.0.0", "--key-file", key(), "--replace", m_temp / "release"},
+                   output);
     }
 
     pelvane::ManifestVersion version()
@@ -47,6 +65,7 @@ protected:
     }
 
     qortest::TempFolder m_temp;
+    std::string m_pin;
 };
 
 std::string bigData(std::size_t size)

@@ -13,6 +13,13 @@ Python API (context managers):
                                     # a fresh self-signed certificate in web.certificate)
         web.access_log              # one line per request (method, uri, status,
                                     # Range, If-Range, bytes sent)
+    Nginx(root, tls=True, ca_dir=make_ca(folder), cert_host="127.0.0.1", cert_days=2)
+                                    # https with a certificate issued by a test CA for
+                                    # cert_host (an IP or a DNS name); cert_days -1 gives
+                                    # an expired one
+    Nginx(root, redirect_to="https://127.0.0.1:8443")
+                                    # every request answered 302 to that base + its URI
+                                    # ("{self}" stands for the server's own base URL)
     with Tinyproxy(user="u", password="p") as proxy:
         proxy.url                   # "http://127.0.0.1:<port>"
         proxy.log_text()            # what went through it
@@ -21,12 +28,19 @@ Python API (context managers):
         faults.requests()           # list of dicts (method, path, range, if_range,
                                     # authorization, proxy_authorization, body)
 
+    with RequestRecorder(web.port) as recorder:   # in front of any of them
+        recorder.url                # the address for the client
+        recorder.requests()         # [RecordedRequest]: .line, .headers, .body,
+                                    # .text(strip=("User-Agent",)) for whole-request checks
+
 Command line (runs in the foreground until SIGTERM/SIGINT; prints one line
 "PORT <n>" on stdout once the server accepts connections, and writes the port
 to --port-file, atomically, if given):
 
     servers.py nginx --root DIR [--rate 200k] [--user U --password P] [--tls] [--port-file F]
+                     [--ca-dir DIR [--cert-host H] [--cert-days N]] [--redirect-to URL]
                      [--access-log F]
+    servers.py make-ca --dir DIR      (a test certificate authority: DIR/ca.pem, DIR/ca.key)
     servers.py tinyproxy --user U --password P [--connect-port N]... [--log F] [--port-file F]
     servers.py faults --root DIR [--rule JSON]... [--rules-file F] [--multirange]
                       [--requests-log F] [--port-file F]
@@ -181,17 +195,55 @@ class _ManagedProcess:
         return False
 
 
+def make_ca(folder):
+    """A certificate authority for tests in folder (ca.pem, ca.key); kept if present."""
+    os.makedirs(folder, exist_ok=True)
+    cert = os.path.join(folder, "ca.pem")
+    if not os.path.exists(cert):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                        "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj",
+                        "/CN=QorDownloader test CA", "-keyout", os.path.join(folder, "ca.key"),
+                        "-out", cert], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       check=True)
+    return folder
+
+
+def issue_certificate(ca_folder, out_folder, host, days):
+    """A server certificate for host (IP or DNS name) signed by the CA in ca_folder;
+    days may be negative for one that has already expired. Returns (cert, key)."""
+    key = os.path.join(out_folder, "server.key")
+    csr = os.path.join(out_folder, "server.csr")
+    cert = os.path.join(out_folder, "server.pem")
+    ext = os.path.join(out_folder, "server.ext")
+    is_ip = all(part.isdigit() for part in host.split(".")) and host.count(".") == 3
+    with open(ext, "w") as f:
+        f.write("subjectAltName=%s:%s\n" % ("IP" if is_ip else "DNS", host))
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, "check": True}
+    subprocess.run(["openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                    "-nodes", "-subj", "/CN=%s" % host, "-keyout", key, "-out", csr], **quiet)
+    subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA",
+                    os.path.join(ca_folder, "ca.pem"), "-CAkey", os.path.join(ca_folder, "ca.key"),
+                    "-CAcreateserial", "-CAserial", os.path.join(out_folder, "ca.srl"),
+                    "-days", str(days), "-extfile", ext, "-out", cert], **quiet)
+    return cert, key
+
+
 class Nginx(_ManagedProcess):
     """nginx serving `root` read-only; ranges and ETag are nginx defaults."""
 
     name = "nginx"
 
-    def __init__(self, root, rate=None, auth=None, tls=False, access_log=None):
+    def __init__(self, root, rate=None, auth=None, tls=False, ca_dir=None,
+                 cert_host="127.0.0.1", cert_days=2, redirect_to=None, access_log=None):
         super().__init__()
         self.root = os.path.abspath(root)
         self.rate = rate
         self.auth = auth
-        self.tls = tls
+        self.tls = tls or ca_dir is not None
+        self.ca_dir = ca_dir
+        self.cert_host = cert_host
+        self.cert_days = cert_days
+        self.redirect_to = redirect_to
         self.access_log = os.path.abspath(access_log or os.path.join(self.workdir, "access.log"))
         self.certificate = os.path.join(self.workdir, "cert.pem")
         self._key = os.path.join(self.workdir, "key.pem")
@@ -203,6 +255,12 @@ class Nginx(_ManagedProcess):
     def _make_certificate(self):
         if os.path.exists(self.certificate):
             return
+        if self.ca_dir is not None:
+            cert, key = issue_certificate(self.ca_dir, self.workdir, self.cert_host,
+                                          self.cert_days)
+            os.replace(cert, self.certificate)
+            os.replace(key, self._key)
+            return
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                         "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
                         "-keyout", self._key, "-out", self.certificate],
@@ -213,6 +271,9 @@ class Nginx(_ManagedProcess):
         for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
             os.makedirs(os.path.join(w, sub), exist_ok=True)
         location = []
+        if self.redirect_to:
+            target = self.redirect_to.replace("{self}", self.url)
+            location.append("return 302 %s$request_uri;" % target)
         if self.rate:
             location.append("limit_rate %s;" % self.rate)
         if self.auth:
@@ -247,7 +308,7 @@ http {
     scgi_temp_path %(w)s/scgi;
     log_format qor '$request_method $uri $status range="$http_range" '
                    'if_range="$http_if_range" auth="$http_authorization" sent=$body_bytes_sent';
-    access_log %(log)s qor;
+    access_log %(access_log)s qor;
     server {
         %(listen)s
         server_name localhost;
@@ -257,7 +318,7 @@ http {
         }
     }
 }
-""" % {"user": user, "w": w, "listen": listen, "root": self.root, "log": self.access_log,
+""" % {"user": user, "w": w, "listen": listen, "root": self.root, "access_log": self.access_log,
        "location": "\n            ".join(location)}
         with open(os.path.join(w, "nginx.conf"), "w") as f:
             f.write(config)
@@ -318,6 +379,170 @@ class Tinyproxy(_ManagedProcess):
 
 
 # ---------------------------------------------------------------------------
+# Request recorder
+
+
+class RecordedRequest:
+    """One request as the client sent it: the request line, the header lines
+    in their order and spelling, and the body."""
+
+    def __init__(self, line, headers, body=b""):
+        self.line = line
+        self.headers = headers  # [(name, value)], as sent
+        self.body = body
+
+    def header(self, name):
+        for key, value in self.headers:
+            if key.lower() == name.lower():
+                return value
+        return None
+
+    def text(self, strip=("User-Agent",), replace=()):
+        """The whole request as text, curl-test style: the request line, the
+        headers but those named in `strip` (any case), a blank line, the body.
+        `replace` holds (old, new) pairs applied to the result, for the parts
+        that change from run to run (ports, dates)."""
+        stripped = {name.lower() for name in strip}
+        lines = [self.line] + ["%s: %s" % (k, v) for k, v in self.headers
+                               if k.lower() not in stripped]
+        text = "\r\n".join(lines) + "\r\n\r\n" + self.body.decode("utf-8", "replace")
+        for old, new in replace:
+            text = text.replace(old, new)
+        return text
+
+
+class RequestRecorder:
+    """A TCP relay in front of a server (nginx, tinyproxy, the fault server)
+    that records every request head and body the client sends, byte-exact,
+    and passes everything on unchanged. After a CONNECT the tunnel is relayed
+    without looking into it.
+
+        with RequestRecorder(web.port) as recorder:
+            recorder.url            # point the client here
+            recorder.requests()     # [RecordedRequest]
+    """
+
+    def __init__(self, upstream_port, upstream_host="127.0.0.1"):
+        self.upstream = (upstream_host, upstream_port)
+        self.port = None
+        self._listener = None
+        self._thread = None
+        self._lock = threading.Lock()
+        self._requests = []
+        self._stopping = threading.Event()
+
+    @property
+    def url(self):
+        return "http://127.0.0.1:%d" % self.port
+
+    def requests(self):
+        with self._lock:
+            return list(self._requests)
+
+    def clear(self):
+        with self._lock:
+            self._requests = []
+
+    def start(self):
+        self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self._listener.bind(("127.0.0.1", 0))
+        self._listener.listen(64)
+        self._listener.settimeout(0.2)
+        self.port = self._listener.getsockname()[1]
+        self._thread = threading.Thread(target=self._accept_loop, daemon=True)
+        self._thread.start()
+        return self
+
+    def stop(self):
+        self._stopping.set()
+        if self._thread is not None:
+            self._thread.join(timeout=5)
+        if self._listener is not None:
+            self._listener.close()
+            self._listener = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def _accept_loop(self):
+        while not self._stopping.is_set():
+            try:
+                client, _ = self._listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(client,), daemon=True).start()
+
+    @staticmethod
+    def _pump(source, sink):
+        try:
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                sink.sendall(data)
+        except OSError:
+            pass
+        finally:
+            with contextlib.suppress(OSError):
+                sink.shutdown(socket.SHUT_WR)
+
+    def _serve(self, client):
+        try:
+            upstream = socket.create_connection(self.upstream, timeout=START_TIMEOUT_S)
+        except OSError:
+            client.close()
+            return
+        upstream.settimeout(None)
+        back = threading.Thread(target=self._pump, args=(upstream, client), daemon=True)
+        back.start()
+        buffered = b""
+        try:
+            while True:
+                while b"\r\n\r\n" not in buffered:
+                    data = client.recv(65536)
+                    if not data:
+                        return
+                    buffered += data
+                head, buffered = buffered.split(b"\r\n\r\n", 1)
+                lines = head.decode("latin-1").split("\r\n")
+                headers = []
+                for raw in lines[1:]:
+                    name, _, value = raw.partition(":")
+                    headers.append((name, value.strip()))
+                request = RecordedRequest(lines[0], headers)
+                length = int(request.header("Content-Length") or 0)
+                while len(buffered) < length:
+                    data = client.recv(65536)
+                    if not data:
+                        break
+                    buffered += data
+                request.body, buffered = buffered[:length], buffered[length:]
+                with self._lock:
+                    self._requests.append(request)
+                upstream.sendall(head + b"\r\n\r\n" + request.body)
+                if lines[0].upper().startswith("CONNECT "):
+                    if buffered:
+                        upstream.sendall(buffered)
+                    self._pump(client, upstream)
+                    return
+        except OSError:
+            pass
+        finally:
+            with contextlib.suppress(OSError):
+                upstream.shutdown(socket.SHUT_WR)
+            back.join(timeout=START_TIMEOUT_S)
+            client.close()
+            upstream.close()
+
+
+# ---------------------------------------------------------------------------
 # Fault server
 
 
@@ -374,6 +599,8 @@ class _FaultHandler(http.server.BaseHTTPRequestHandler):
             "user_agent": self.headers.get("User-Agent"),
             "body": body.decode("utf-8", "replace"),
             "time": time.time(),
+            "request_line": self.requestline,
+            "headers": [[name, value] for name, value in self.headers.items()],
         }
         self.server.record(entry)
 
@@ -686,7 +913,14 @@ def main(argv=None):
     p_nginx.add_argument("--password")
     p_nginx.add_argument("--tls", action="store_true", help="https with a self-signed certificate")
     p_nginx.add_argument("--port-file")
-    p_nginx.add_argument("--access-log", help="where nginx logs each request (bytes sent too)")
+    p_nginx.add_argument("--ca-dir", help="https with a certificate from the CA in this folder")
+    p_nginx.add_argument("--cert-host", default="127.0.0.1")
+    p_nginx.add_argument("--cert-days", type=int, default=2, help="-1: already expired")
+    p_nginx.add_argument("--redirect-to", help="answer every request 302 to this base URL")
+    p_nginx.add_argument("--access-log", help="write the access log here")
+
+    p_ca = sub.add_parser("make-ca", help="a certificate authority for tests")
+    p_ca.add_argument("--dir", required=True)
 
     p_proxy = sub.add_parser("tinyproxy", help="HTTP proxy with BasicAuth")
     p_proxy.add_argument("--user")
@@ -707,10 +941,14 @@ def main(argv=None):
     args = parser.parse_args(argv)
     if args.command == "nginx":
         auth = (args.user, args.password or "") if args.user else None
-        server = Nginx(args.root, rate=args.rate, auth=auth, tls=args.tls,
-                       access_log=args.access_log).start()
+        server = Nginx(args.root, rate=args.rate, auth=auth, tls=args.tls, ca_dir=args.ca_dir,
+                       cert_host=args.cert_host, cert_days=args.cert_days,
+                       redirect_to=args.redirect_to, access_log=args.access_log).start()
         _announce(server.port, args.port_file)
         return _run_until_signalled(server)
+    if args.command == "make-ca":
+        sys.stdout.write(make_ca(args.dir) + "\n")
+        return 0
     if args.command == "tinyproxy":
         server = Tinyproxy(args.user, args.password, args.connect_port, args.log).start()
         _announce(server.port, args.port_file)

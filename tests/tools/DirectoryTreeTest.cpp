@@ -1,5 +1,6 @@
 // Directory trees on real temporary folders: erasing, moving, merging, links
 // that must not be followed, and failures injected through the platform seam.
+#include "FaultInjection.h"
 #include "TempFolder.h"
 
 #include "platform/FileSystem.h"
@@ -17,6 +18,8 @@
 
 namespace fs = std::filesystem;
 using platform::FileSystem;
+using qortest::FaultInjection;
+using Call = platform::SystemCalls::Call;
 
 namespace
 {
@@ -71,25 +74,18 @@ std::wstring wide(const fs::path& path)
     return path.wstring();
 }
 
-// Installs a fault hook for one test and removes it afterwards.
-class FaultHook
-{
-public:
-    explicit FaultHook(FileSystem::FaultHook hook) { FileSystem::setFaultHook(std::move(hook)); }
-    ~FaultHook() { FileSystem::setFaultHook({}); }
-    FaultHook(const FaultHook&) = delete;
-    FaultHook& operator=(const FaultHook&) = delete;
-};
-
 bool endsWith(const std::string& text, const std::string& tail)
 {
     return text.size() >= tail.size() &&
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// A copy or link on its way in: a link's temporary name, or the hidden
+// temporary file of a replaced file (the test trees hold no hidden names).
 bool isTemporary(const std::string& path)
 {
-    return path.find(".qortmp-") != std::string::npos;
+    return path.find(".qortmp-") != std::string::npos ||
+           fs::path(path).filename().string().front() == '.';
 }
 
 class DirectoryTree : public ::testing::Test
@@ -181,14 +177,69 @@ TEST_F(DirectoryTree, EraseRemovesLinksButNeverWhatTheyPointTo)
     EXPECT_EQ(treeOf(outside), before);
 }
 
-TEST_F(DirectoryTree, EraseDoesNotEnterAFolderGivenAsALink)
+TEST_F(DirectoryTree, EraseEmptiesAFolderGivenAsATopLevelLinkButNoLinkInside)
 {
+    const fs::path real = m_folder / "real-extract";
     const fs::path outside = m_folder / "outside";
+    writeText(real / "old.bin", "old");
+    writeText(real / "sub" / "old.txt", "old");
     writeText(outside / "precious.txt", "keep me");
-    fs::create_directory_symlink(outside, m_folder / "extract");
-    EXPECT_TRUE(eraseTree(wide(m_folder / "extract"), true));
-    EXPECT_EQ(readText(outside / "precious.txt"), "keep me");
+    fs::create_directory_symlink(outside, real / "sub" / "inner-link");
+    fs::create_directory_symlink(real, m_folder / "extract");
+    bool erased = false;
+    EXPECT_TRUE(eraseTree(wide(m_folder / "extract"), true, &erased));
+    EXPECT_TRUE(erased);
     EXPECT_TRUE(fs::is_symlink(m_folder / "extract"));
+    EXPECT_TRUE(fs::is_directory(real));
+    EXPECT_TRUE(fs::is_empty(real));
+    EXPECT_EQ(readText(outside / "precious.txt"), "keep me");
+}
+
+TEST_F(DirectoryTree, EraseTellsWhetherThereWasAFolderToEmpty)
+{
+    bool erased = true;
+    EXPECT_TRUE(eraseTree(wide(m_folder / "missing"), true, &erased));
+    EXPECT_FALSE(erased);
+    writeText(m_folder / "a-file", "x");
+    EXPECT_TRUE(eraseTree(wide(m_folder / "a-file"), true, &erased));
+    EXPECT_FALSE(erased);
+    EXPECT_EQ(readText(m_folder / "a-file"), "x");
+    fs::create_symlink(m_folder / "nowhere", m_folder / "dangling");
+    EXPECT_TRUE(eraseTree(wide(m_folder / "dangling"), true, &erased));
+    EXPECT_FALSE(erased);
+    fs::create_directory(m_folder / "empty");
+    EXPECT_TRUE(eraseTree(wide(m_folder / "empty"), true, &erased));
+    EXPECT_TRUE(erased);
+}
+
+TEST_F(DirectoryTree, UnlistableEmptySubfolderIsRemovedAndTheEraseGoesOn)
+{
+    const fs::path extract = m_folder / "extract";
+    fs::create_directories(extract / "a-locked");
+    fs::create_directories(extract / "b-locked-full");
+    writeText(extract / "b-locked-full" / "kept.txt", "k");
+    writeText(extract / "c.txt", "c");
+    writeText(extract / "d" / "e.txt", "e");
+    // the listing of both locked folders is refused, as for a folder without
+    // read permission (which root would still read)
+    FaultInjection faults(
+        [](Call call, const std::string& path) {
+            return call == Call::ListDirectory && path.find("-locked") != std::string::npos ? EACCES
+                                                                                            : 0;
+        });
+    EXPECT_FALSE(eraseTree(wide(extract), true));
+    // the full one cannot be removed: its rmdir's error is the one reported
+    EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(ENOTEMPTY));
+    EXPECT_EQ(readText(extract / "b-locked-full" / "kept.txt"), "k");
+    EXPECT_FALSE(fs::exists(extract / "a-locked"));
+
+    fs::remove_all(extract / "b-locked-full");
+    fs::create_directories(extract / "a-locked");
+    writeText(extract / "c.txt", "c");
+    bool erased = false;
+    EXPECT_TRUE(eraseTree(wide(extract), true, &erased));
+    EXPECT_TRUE(erased);
+    EXPECT_TRUE(fs::is_empty(extract));
 }
 
 TEST_F(DirectoryTree, FailedDeleteStopsTheEraseAndKeepsItsError)
@@ -196,13 +247,7 @@ TEST_F(DirectoryTree, FailedDeleteStopsTheEraseAndKeepsItsError)
     const fs::path extract = m_folder / "extract";
     writeText(extract / "sub" / "locked.txt", "x");
     writeText(extract / "sub" / "other.txt", "y");
-    FaultHook hook(
-        [](FileSystem::Operation operation, const std::string& path)
-        {
-            return operation == FileSystem::Operation::RemoveFile && endsWith(path, "locked.txt")
-                       ? EACCES
-                       : 0;
-        });
+    FaultInjection faults(FaultInjection::fail(Call::Unlink, EACCES, "locked.txt"));
     EXPECT_FALSE(eraseTree(wide(extract), true));
     EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(EACCES));
     EXPECT_TRUE(fs::exists(extract / "sub" / "locked.txt"));
@@ -213,13 +258,9 @@ TEST_F(DirectoryTree, FailedRemovalOfASubfolderStopsTheErase)
 {
     const fs::path extract = m_folder / "extract";
     writeText(extract / "sub" / "a.txt", "x");
-    FaultHook hook(
-        [](FileSystem::Operation operation, const std::string& path)
-        {
-            return operation == FileSystem::Operation::RemoveDirectory && endsWith(path, "/sub")
-                       ? EBUSY
-                       : 0;
-        });
+    FaultInjection faults(
+        [](Call call, const std::string& path)
+        { return call == Call::RemoveDirectory && endsWith(path, "/sub") ? EBUSY : 0; });
     EXPECT_FALSE(eraseTree(wide(extract), true));
     EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(EBUSY));
     EXPECT_TRUE(fs::is_directory(extract / "sub"));
@@ -247,10 +288,10 @@ TEST_F(DirectoryTree, MoveToAMissingDestinationRenamesInOneStep)
     writeText(source / "docs" / "readme.txt", "read me");
     const auto before = treeOf(source);
     int renames = 0;
-    FaultHook hook(
-        [&](FileSystem::Operation operation, const std::string&)
+    FaultInjection faults(
+        [&](Call call, const std::string&)
         {
-            renames += operation == FileSystem::Operation::Rename ? 1 : 0;
+            renames += call == Call::Rename ? 1 : 0;
             return 0;
         });
     EXPECT_TRUE(moveTree(wide(source), wide(m_folder / "dest")));
@@ -343,15 +384,13 @@ TEST_F(DirectoryTree, FailedMoveStopsAndKeepsTheErrorOfTheFailingCall)
     writeText(source / "a.txt", "a");
     fs::create_directory(m_folder / "dest");
     {
-        FaultHook hook([](FileSystem::Operation operation, const std::string&)
-                       { return operation == FileSystem::Operation::Rename ? EACCES : 0; });
+        FaultInjection faults(FaultInjection::fail(Call::Rename, EACCES));
         EXPECT_FALSE(moveTree(wide(source), wide(m_folder / "dest")));
         EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(EACCES));
         EXPECT_EQ(readText(source / "a.txt"), "a");
     }
     {
-        FaultHook hook([](FileSystem::Operation operation, const std::string&)
-                       { return operation == FileSystem::Operation::RemoveDirectory ? EBUSY : 0; });
+        FaultInjection faults(FaultInjection::fail(Call::RemoveDirectory, EBUSY));
         EXPECT_FALSE(moveTree(wide(source), wide(m_folder / "dest")));
         EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(EBUSY));
         EXPECT_EQ(readText(m_folder / "dest" / "a.txt"), "a");
@@ -414,9 +453,9 @@ void expectMovedWithAttributes(const std::map<std::string, std::string>& before,
 
 // Every rename of a real entry answers "other file system"; the renames of
 // the copies into place go through.
-int crossDeviceRenames(FileSystem::Operation operation, const std::string& path)
+int crossDeviceRenames(Call call, const std::string& path)
 {
-    return operation == FileSystem::Operation::Rename && !isTemporary(path) ? EXDEV : 0;
+    return call == Call::Rename && !isTemporary(path) ? EXDEV : 0;
 }
 
 TEST_F(DirectoryTree, MoveAcrossFileSystemsCopiesContentsModesAndTimes)
@@ -424,7 +463,7 @@ TEST_F(DirectoryTree, MoveAcrossFileSystemsCopiesContentsModesAndTimes)
     const fs::path source = m_folder / "target";
     buildRichTree(source);
     const auto before = treeOf(source);
-    FaultHook hook(crossDeviceRenames);
+    FaultInjection faults(crossDeviceRenames);
     EXPECT_TRUE(moveTree(wide(source), wide(m_folder / "dest")));
     expectMovedWithAttributes(before, source, m_folder / "dest");
 }
@@ -437,7 +476,7 @@ TEST_F(DirectoryTree, MergeAcrossFileSystemsReplacesAndKeeps)
     writeText(source / "sub" / "s.txt", "s");
     writeText(dest / "same.txt", "old");
     writeText(dest / "other.txt", "o");
-    FaultHook hook(crossDeviceRenames);
+    FaultInjection faults(crossDeviceRenames);
     EXPECT_TRUE(moveTree(wide(source), wide(dest)));
     EXPECT_FALSE(fs::exists(source));
     EXPECT_EQ(treeOf(dest),
@@ -474,7 +513,8 @@ TEST_F(DirectoryTree, RealMoveToAnotherFileSystem)
 
 TEST_F(DirectoryTree, FailureInTheMiddleOfACrossDeviceMoveLosesNothing)
 {
-    for (const int failingCopy : {1, 2, 3, 4})
+    // the nth write of the copies runs out of space (setup.bin takes three)
+    for (const int failingCopy : {1, 2, 4, 5})
     {
         qortest::TempFolder folder;
         const fs::path source = folder / "target";
@@ -482,14 +522,14 @@ TEST_F(DirectoryTree, FailureInTheMiddleOfACrossDeviceMoveLosesNothing)
         buildRichTree(source);
         const auto before = treeOf(source);
         int copies = 0;
-        FaultHook hook(
-            [&](FileSystem::Operation operation, const std::string& path)
+        FaultInjection faults(
+            [&](Call call, const std::string& path)
             {
-                if (operation == FileSystem::Operation::CopyFile && ++copies == failingCopy)
+                if (call == Call::Write && ++copies == failingCopy)
                 {
                     return ENOSPC;
                 }
-                return crossDeviceRenames(operation, path);
+                return crossDeviceRenames(call, path);
             });
         EXPECT_FALSE(moveTree(wide(source), wide(dest))) << failingCopy;
         EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(ENOSPC));
@@ -517,10 +557,10 @@ TEST_F(DirectoryTree, CopyThatCannotBeRenamedIntoPlaceIsRemovedAndTheSourceKept)
     const fs::path source = m_folder / "target";
     writeText(source / "a.txt", "a");
     fs::create_directory(m_folder / "dest");
-    FaultHook hook(
-        [](FileSystem::Operation operation, const std::string& path)
+    FaultInjection faults(
+        [](Call call, const std::string& path)
         {
-            if (operation == FileSystem::Operation::Rename)
+            if (call == Call::Rename)
             {
                 return isTemporary(path) ? EIO : EXDEV;
             }
@@ -529,6 +569,63 @@ TEST_F(DirectoryTree, CopyThatCannotBeRenamedIntoPlaceIsRemovedAndTheSourceKept)
     EXPECT_FALSE(moveTree(wide(source), wide(m_folder / "dest")));
     EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(EIO));
     EXPECT_EQ(readText(source / "a.txt"), "a");
+    EXPECT_TRUE(fs::is_empty(m_folder / "dest"));
+}
+TEST_F(DirectoryTree, MoveIntoATopLevelLinkFillsTheFolderItNames)
+{
+    const fs::path source = m_folder / "target";
+    const fs::path real = m_folder / "elsewhere" / "dest";
+    writeText(source / "new.bin", "new");
+    writeText(source / "docs" / "a.txt", "a");
+    writeText(real / "kept.txt", "kept");
+    fs::create_directory_symlink(real, m_folder / "dest");
+    EXPECT_TRUE(moveTree(wide(source), wide(m_folder / "dest")));
+    EXPECT_TRUE(fs::is_symlink(m_folder / "dest"));
+    EXPECT_EQ(treeOf(real),
+              (std::map<std::string, std::string>{
+                  {"kept.txt", "kept"}, {"new.bin", "new"}, {"docs", "dir"}, {"docs/a.txt", "a"}}));
+    EXPECT_FALSE(fs::exists(source));
+}
+
+TEST_F(DirectoryTree, MoveIntoATopLevelLinkNeverEntersALinkInside)
+{
+    const fs::path source = m_folder / "target";
+    const fs::path real = m_folder / "real";
+    const fs::path outside = m_folder / "outside";
+    writeText(source / "docs" / "a.txt", "a");
+    fs::create_directories(real);
+    fs::create_directories(outside);
+    // a link inside the destination is never entered
+    fs::create_directory_symlink(outside, real / "docs");
+    fs::create_directory_symlink(real, m_folder / "dest");
+    EXPECT_FALSE(moveTree(wide(source), wide(m_folder / "dest")));
+    EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(ENOTDIR));
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_EQ(readText(source / "docs" / "a.txt"), "a");
+}
+
+TEST_F(DirectoryTree, EveryCallInterruptedOnceIsRetried)
+{
+    const fs::path source = m_folder / "target";
+    buildRichTree(source);
+    const auto before = treeOf(source);
+    {
+        FaultInjection faults(
+            [interrupt = FaultInjection::interruptEachCallOnce()](Call call,
+                                                                  const std::string& path)
+            {
+                if (const int error = crossDeviceRenames(call, path))
+                {
+                    return error;
+                }
+                return interrupt(call, path);
+            });
+        EXPECT_TRUE(moveTree(wide(source), wide(m_folder / "dest")));
+        EXPECT_GT(faults.injected(), 20);
+    }
+    expectMovedWithAttributes(before, source, m_folder / "dest");
+    FaultInjection faults(FaultInjection::interruptEachCallOnce());
+    EXPECT_TRUE(eraseTree(wide(m_folder / "dest"), true));
     EXPECT_TRUE(fs::is_empty(m_folder / "dest"));
 }
 } // namespace

@@ -26,9 +26,9 @@ protected:
     void loadLibrary(const std::string& script)
     {
         library.script(script);
-        ASSERT_TRUE(dlg->m_updInterFct.initAndLoadLibrary());
-        dlg->m_updInterFct.initUpdInterEx("", "", "", 1, "", "", "", "", "", "", "", "", "", "",
-                                          30000, 30000, "", "");
+        ASSERT_TRUE(dlg->run().m_updInterFct.initAndLoadLibrary());
+        dlg->run().m_updInterFct.initUpdInterEx("", "", "", 1, "", "", "", "", "", "", "", "", "",
+                                                "", 30000, 30000, "", "");
     }
 
     wftest::TestFolder folder;
@@ -123,9 +123,9 @@ TEST_F(ProgressTest, StatusPollMovesTheBarFromTheLibraryCounters)
     EXPECT_TRUE(dlg->getStatusAuto());
     EXPECT_EQ(725, bar());
     EXPECT_EQ("72.5%", label());
-    EXPECT_TRUE(dlg->m_bCancelAllowed);
+    EXPECT_TRUE(dlg->run().m_bCancelAllowed);
     EXPECT_TRUE(dlg->m_cancelButton->IsShown());
-    EXPECT_EQ(1, dlg->m_iResultUpdInter);
+    EXPECT_EQ(1, dlg->run().m_iResultUpdInter);
     EXPECT_TRUE(log.contains("TRACE ResultUpdInter: SUCCESS"));
     EXPECT_TRUE(dlg->getStatusAuto());
     EXPECT_EQ(500, bar());
@@ -137,10 +137,10 @@ TEST_F(ProgressTest, StatusOtherThanZeroOrOneEndsThePhaseButKeepsCancel)
     loadLibrary("status=2 1 1 100 100 1\nstatus=0 1 1 100 100 1\n");
     EXPECT_FALSE(dlg->getStatusAuto());
     EXPECT_TRUE(dlg->m_cancelButton->IsShown());
-    EXPECT_TRUE(dlg->m_bCancelAllowed);
+    EXPECT_TRUE(dlg->run().m_bCancelAllowed);
     EXPECT_FALSE(dlg->getStatusAuto());
     EXPECT_FALSE(dlg->m_cancelButton->IsShown());
-    EXPECT_FALSE(dlg->m_bCancelAllowed);
+    EXPECT_FALSE(dlg->run().m_bCancelAllowed);
 }
 
 TEST_F(ProgressTest, MissingCountsLeaveTheBarAndAreLogged)
@@ -164,7 +164,7 @@ TEST_F(ProgressTest, ResultOtherThanOneLogsTheThreeErrorCodes)
 {
     loadLibrary("errors=-7 22 33\nstatus=0 1 1 10 10 0\n");
     EXPECT_FALSE(dlg->getStatusAuto());
-    EXPECT_EQ(0, dlg->m_iResultUpdInter);
+    EXPECT_EQ(0, dlg->run().m_iResultUpdInter);
     EXPECT_TRUE(log.missingInOrder({"WARN APIErrorCode: -7", "WARN PrimaryErrorCode: 22",
                                     "WARN SecondaryErrorCode: 33"})
                     .empty())
@@ -173,9 +173,9 @@ TEST_F(ProgressTest, ResultOtherThanOneLogsTheThreeErrorCodes)
 
 TEST_F(ProgressTest, WithoutLibraryThePollReportsNothingRunning)
 {
-    dlg->m_iResultUpdInter = 1;
+    dlg->run().m_iResultUpdInter = 1;
     EXPECT_FALSE(dlg->getStatusAuto());
-    EXPECT_EQ(0, dlg->m_iResultUpdInter);
+    EXPECT_EQ(0, dlg->run().m_iResultUpdInter);
     EXPECT_FALSE(dlg->m_cancelButton->IsShown());
     EXPECT_TRUE(log.missingInOrder({"WARN NbUpdate: -1", "WARN NbBlock: -1"}).empty());
     EXPECT_FALSE(log.containsPrefix("WARN APIErrorCode"));
@@ -186,10 +186,10 @@ TEST_F(ProgressTest, FinalMessageSaysCompleteOnlyForASuccessfulResult)
     wftest::PromptAnswers answers([](wxDialog*) { return wxID_OK; });
     loadLibrary("status=0 1 1 10 10 1\n");
     dlg->getStatusAuto();
-    ASSERT_EQ(1, dlg->m_iResultUpdInter);
+    ASSERT_EQ(1, dlg->run().m_iResultUpdInter);
     dlg->finalizeStatus(false);
     dlg->finalizeStatus(true);
-    dlg->m_iResultUpdInter = 0;
+    dlg->run().m_iResultUpdInter = 0;
     dlg->finalizeStatus(true);
     EXPECT_EQ((std::vector<std::string>{"Failed to download !", "Download complete",
                                         "Failed to download !"}),

@@ -1,4 +1,5 @@
 // The proxy step of the first tick, and runs without anybody at the screen.
+#include "FaultInjection.h"
 #include "RunFixture.h"
 
 #include "proxy/PasswordScrambling.h"
@@ -92,6 +93,24 @@ TEST_F(ProxyStepTest, AcceptedCredentialsAreWrittenBackWithThePasswordScrambled)
     EXPECT_EQ("", missing({"INFO Leaving proxy settings with OK button", "INFO FindUpdate success",
                            "INFO Download success return code: 1"}));
     EXPECT_FALSE(log.contains("INFO No proxy"));
+}
+
+TEST_F(ProxyStepTest, UnwritableIniLogsAnErrorAndTheLibraryGetsTheTypedCredentials)
+{
+    // the disk is full for the INI writer: neither key can be stored
+    qortest::FaultInjection faults(
+        qortest::FaultInjection::fail(platform::SystemCalls::Call::Write, ENOSPC));
+    run();
+    EXPECT_EQ(CQorDownloaderApp::RC_SUCCESS, returnCode);
+    const std::string ini = folder.read("QorDownloader.ini");
+    EXPECT_NE(std::string::npos, ini.find("UserProxy=olduser")) << ini;
+    // the run goes on with what was typed, not with the old stored values
+    const std::string init = library.callLine("initUpdInterEx");
+    EXPECT_EQ("alice", field(init, 8));
+    EXPECT_EQ(scramblePassword("s3cret"), field(init, 9));
+    EXPECT_EQ("", missing({"INFO Leaving proxy settings with OK button",
+                           "ERROR Proxy credentials were not stored; this run uses the ones typed",
+                           "INFO FindUpdate success", "INFO Download success return code: 1"}));
 }
 
 TEST_F(ProxyStepTest, CanceledProxyDialogEndsWithMinusTwoBeforeAnyDownload)

@@ -6,6 +6,7 @@
 
 #include "workflow/CQorDownloaderDlg.h"
 
+#include "GuiTestSupport.h"
 #include "LogCapture.h"
 
 #include <wx/modalhook.h>
@@ -44,30 +45,9 @@ public:
     LogCapture();
 };
 
-// Answers modal dialogs. The answer function returns a wx id (wxID_YES...)
-// or wxID_NONE to let the dialog really run.
-class PromptAnswers : public wxModalDialogHook
-{
-public:
-    using Answer = std::function<int(wxDialog*)>;
-    explicit PromptAnswers(Answer answer);
-    ~PromptAnswers() override;
-    // message texts of the message boxes seen, in order
-    std::vector<std::string> messages;
-    // every dialog run while the hook was registered
-    int dialogCount = 0;
-
-protected:
-    int Enter(wxDialog* dialog) override;
-    void Exit(wxDialog* dialog) override;
-
-private:
-    Answer m_answer;
-    std::set<wxDialog*> m_running;
-};
-
-// The message of a message box, or "" for other dialogs.
-std::string messageOf(wxDialog* dialog);
+using qortest::messageOf;
+using qortest::PromptAnswers;
+using qortest::pumpUntil;
 
 // The script handed to the fake update-client library and its journal.
 class FakeLibrary
@@ -113,5 +93,4 @@ RunResult runDialog(CQorDownloaderDlg& dlg, const std::function<void()>& onTick 
                     int timeoutMs = 20000);
 
 // Pumps events for up to timeoutMs until condition holds.
-bool pumpUntil(const std::function<bool()>& condition, int timeoutMs);
 } // namespace wftest

@@ -10,14 +10,14 @@
 
 namespace
 {
-class WorkflowTestApp : public wxApp
+class GuiTestApp : public wxApp
 {
 public:
     bool OnInit() override { return true; }
 };
 } // namespace
 
-wxIMPLEMENT_APP_NO_MAIN(WorkflowTestApp);
+wxIMPLEMENT_APP_NO_MAIN(GuiTestApp);
 
 int main(int argc, char** argv)
 {
@@ -28,10 +28,10 @@ int main(int argc, char** argv)
         // test discovery runs at build time, without a display
         return RUN_ALL_TESTS();
     }
-    wxApp::SetInstance(new WorkflowTestApp());
+    wxApp::SetInstance(new GuiTestApp());
     if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit())
     {
-        std::fprintf(stderr, "workflow_tests: the toolkit did not start (DISPLAY=%s)\n",
+        std::fprintf(stderr, "%s: the toolkit did not start (DISPLAY=%s)\n", argv[0],
                      std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "");
         return 2;
     }

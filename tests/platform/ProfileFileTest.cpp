@@ -2,8 +2,9 @@
 // failures are told apart from empty values, and how a write changes
 // exactly one line and never loses the file.
 #include "platform/ProfileFile.h"
+#include "FaultInjection.h"
+#include "TestSupport.h"
 #include "platform/LastError.h"
-#include "tests/config/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,8 @@
 #include <unistd.h>
 
 using platform::ProfileFile;
+using qortest::FaultInjection;
+using Call = platform::SystemCalls::Call;
 using qortest::readBytes;
 using qortest::TempWorkDir;
 using qortest::writeBytes;
@@ -388,17 +391,113 @@ TEST(ProfileWrite, FolderInPlaceOfTheFileOrMissingFolderFails)
     EXPECT_TRUE(std::filesystem::is_directory("folder.ini"));
 }
 
-TEST(ProfileWrite, ReadOnlyFolderFails)
+ino_t inodeOf(const std::filesystem::path& file)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into folders without write permission";
+    struct stat info
+    {
+    };
+    EXPECT_EQ(::stat(file.c_str(), &info), 0);
+    return info.st_ino;
+}
+
+TEST(ProfileWrite, ReadOnlyFolderWithAWritableFileIsRewrittenInPlace)
+{
     const TempWorkDir dir;
     std::filesystem::create_directory("locked");
-    writeBytes("locked/own.ini", "[S]\nk=old\n");
-    ASSERT_EQ(::chmod("locked", 0500), 0);
-    EXPECT_FALSE(platform::writePrivateProfileString(L"S", L"k", L"new", L"locked/own.ini"));
+    writeBytes("locked/own.ini", "[S]\nk=old\nother=kept\n");
+    ASSERT_EQ(::chmod("locked/own.ini", 0640), 0);
+    const ino_t before = inodeOf("locked/own.ini");
+    {
+        // the folder refuses the temporary file, as a read-only folder does
+        // (root is not stopped by the permission bits, the hook stops anyone)
+        FaultInjection faults(FaultInjection::fail(Call::Open, EACCES, "XXXXXX"));
+        EXPECT_TRUE(platform::writePrivateProfileString(L"S", L"k", L"a much longer new value",
+                                                        L"locked/own.ini"));
+        EXPECT_TRUE(platform::writePrivateProfileString(L"S", L"k", L"n", L"locked/own.ini"));
+    }
+    EXPECT_EQ(readBytes("locked/own.ini"), "[S]\nk=n\nother=kept\n");
+    EXPECT_EQ(inodeOf("locked/own.ini"), before);
+    EXPECT_EQ(modeOf("locked/own.ini"), 0640u);
+    EXPECT_EQ(entriesIn("locked"), 1u);
+
+    if (::geteuid() != 0)
+    {
+        // and with real permission bits
+        ASSERT_EQ(::chmod("locked", 0500), 0);
+        EXPECT_TRUE(platform::writePrivateProfileString(L"S", L"k", L"bits", L"locked/own.ini"));
+        ASSERT_EQ(::chmod("locked", 0700), 0);
+        EXPECT_EQ(readBytes("locked/own.ini"), "[S]\nk=bits\nother=kept\n");
+    }
+}
+
+TEST(ProfileWrite, FailedRewriteInPlacePutsTheOldBytesBack)
+{
+    const TempWorkDir dir;
+    const std::string old = "[S]\nk=a rather long old value\n";
+    writeBytes("own.ini", old);
+    int syncs = 0;
+    FaultInjection faults(
+        [&syncs](Call call, const std::string& path)
+        {
+            if (call == Call::Open && path.find("XXXXXX") != std::string::npos)
+                return EACCES;
+            // the flush of the new bytes fails; the one after the restore works
+            return call == Call::Sync && ++syncs == 1 ? EIO : 0;
+        });
+    EXPECT_FALSE(platform::writePrivateProfileString(L"S", L"k", L"short", L"own.ini"));
+    EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(EIO));
+    EXPECT_EQ(readBytes("own.ini"), old);
+}
+
+TEST(ProfileWrite, FolderThatRefusesANewFileFailsWithItsError)
+{
+    const TempWorkDir dir;
+    FaultInjection faults(FaultInjection::fail(Call::Open, EACCES, "XXXXXX"));
+    EXPECT_FALSE(platform::writePrivateProfileString(L"S", L"k", L"v", L"new.ini"));
     EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(EACCES));
-    EXPECT_EQ(readBytes("locked/own.ini"), "[S]\nk=old\n");
+    EXPECT_FALSE(std::filesystem::exists("new.ini"));
+}
+
+TEST(ProfileWrite, EachFailingStepOfTheReplacementKeepsTheOldFileWhole)
+{
+    const TempWorkDir dir;
+    const std::string old = "[PROXY]\nUserProxy=alice\n";
+    writeBytes("own.ini", old);
+    const std::pair<Call, int> faults[] = {{Call::Write, ENOSPC},
+                                           {Call::Sync, EIO},
+                                           {Call::Close, ENOSPC},
+                                           {Call::Rename, EXDEV},
+                                           {Call::ChangeMode, EPERM}};
+    for (const auto& [call, error] : faults)
+    {
+        FaultInjection injected(FaultInjection::fail(call, error));
+        EXPECT_FALSE(
+            platform::writePrivateProfileString(L"PROXY", L"UserProxy", L"bob", L"own.ini"));
+        EXPECT_EQ(platform::getLastError(), static_cast<unsigned long>(error));
+        EXPECT_EQ(readBytes("own.ini"), old);
+        EXPECT_EQ(entriesIn(dir.path()), 1u) << "a temporary file was left behind";
+    }
+}
+
+TEST(ProfileRead, RefusedOpenIsAFailureForAnyUser)
+{
+    const TempWorkDir dir;
+    writeBytes("own.ini", "[S]\nk=v\n");
+    FaultInjection faults(FaultInjection::fail(Call::Open, EACCES, "own.ini"));
+    const Read read = readProfile(L"own.ini", L"S", L"k", L"default");
+    EXPECT_EQ(read.count, 0u);
+    EXPECT_EQ(read.lastError, static_cast<unsigned long>(EACCES));
+    EXPECT_EQ(read.text, L"");
+}
+
+TEST(ProfileReadWrite, EveryCallInterruptedOnceIsRetried)
+{
+    const TempWorkDir dir;
+    writeBytes("own.ini", "[S]\nk=v\n");
+    FaultInjection faults(FaultInjection::interruptEachCallOnce());
+    EXPECT_TRUE(platform::writePrivateProfileString(L"S", L"k", L"w", L"own.ini"));
+    EXPECT_EQ(readProfile(L"own.ini", L"S", L"k").text, L"w");
+    EXPECT_GT(faults.injected(), 5);
 }
 
 TEST(ProfileWrite, SymbolicLinkStaysALinkToTheUpdatedFile)

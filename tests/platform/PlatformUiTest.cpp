@@ -1,7 +1,7 @@
 // The wx stand-ins the dialog is built on: message boxes the program can end
 // itself, worker threads polled like Win32 handles, and the synchronous door
 // from a worker onto the UI thread.
-#include "WorkflowTestSupport.h"
+#include "GuiTestSupport.h"
 
 #include "platform/MessageBox.h"
 #include "platform/UiThreadCall.h"
@@ -22,10 +22,10 @@ using platform::WorkerThread;
 
 TEST(MessageBoxTest, AnswersKeepTheWindowsNumbers)
 {
-    wftest::PromptAnswers answers(
+    qortest::PromptAnswers answers(
         [&](wxDialog* dialog)
         {
-            const std::string message = wftest::messageOf(dialog);
+            const std::string message = qortest::messageOf(dialog);
             if (message == "yes")
                 return wxID_YES;
             if (message == "no")
@@ -45,7 +45,7 @@ TEST(MessageBoxTest, AnswersKeepTheWindowsNumbers)
 
 TEST(MessageBoxTest, AnOpenBoxIsEndedFromATimerWithAbort)
 {
-    wftest::PromptAnswers answers([](wxDialog*) { return wxID_NONE; }); // really show it
+    qortest::PromptAnswers answers([](wxDialog*) { return wxID_NONE; }); // really show it
     MessageBox box(nullptr, L"Do you really want to cancel the download ?", L"t",
                    platform::MB_YESNO | platform::MB_ICONQUESTION);
     EXPECT_FALSE(box.endWith(platform::IDABORT)) << "not open yet";
@@ -69,7 +69,7 @@ TEST(MessageBoxTest, AnOpenBoxIsEndedFromATimerWithAbort)
 
 TEST(MessageBoxTest, EscapeOnAYesNoBoxAnswersNo)
 {
-    wftest::PromptAnswers answers([](wxDialog*) { return wxID_NONE; });
+    qortest::PromptAnswers answers([](wxDialog*) { return wxID_NONE; });
     MessageBox box(nullptr, L"q", L"t", platform::MB_YESNO);
     wxTimer timer;
     timer.Bind(wxEVT_TIMER,
@@ -180,7 +180,7 @@ TEST(UiThreadCallTest, WorkerCallsRunOnTheUiThreadAndWait)
             result = door.run([&] { ranOnUiThread = wxIsMainThread(); });
             returned = true;
         });
-    EXPECT_TRUE(wftest::pumpUntil([&] { return returned.load(); }, 5000));
+    EXPECT_TRUE(qortest::pumpUntil([&] { return returned.load(); }, 5000));
     worker.join();
     EXPECT_TRUE(result);
     EXPECT_TRUE(ranOnUiThread);
@@ -203,7 +203,7 @@ TEST(UiThreadCallTest, CloseReleasesAWaitingWorkerWithoutRunningItsCall)
     door.close();
     worker.join();
     EXPECT_EQ(0, result.load());
-    wftest::pumpUntil([] { return false; }, 100); // the queued call is dropped
+    qortest::pumpUntil([] { return false; }, 100); // the queued call is dropped
     EXPECT_FALSE(ran);
     EXPECT_FALSE(door.run([&] { ran = true; }));
     EXPECT_FALSE(ran);

@@ -1,4 +1,4 @@
-#include "tests/config/TestSupport.h"
+#include "TestSupport.h"
 
 #include <log4cxx/helpers/transcoder.h>
 

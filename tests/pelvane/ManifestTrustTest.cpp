@@ -1,0 +1,175 @@
+// The library against a real server: which manifests it accepts (signed by
+// the pinned key over the exact bytes, not expired, not older than what it
+// accepted before) and that a refused one leaves nothing written anywhere.
+#include "UpdateFixture.h"
+
+#include "pelvane/Manifest.h"
+#include "pelvane/PelvaneErrors.h"
+
+#include <chrono>
+#include <filesystem>
+
+using namespace pelvanetest;
+namespace fs = std::filesystem;
+
+namespace
+{
+class ManifestTrustTest : public UpdateFixture
+{
+protected:
+    void SetUp() override
+    {
+        UpdateFixture::SetUp();
+        m_web = std::make_unique<qortest::ServerProcess>(
+            std::vector<std::string>{"nginx", "--root", repo()});
+        ASSERT_TRUE(m_web->started()) << m_web->failure();
+    }
+    // init + getVersionCount: the manifest's verdict.
+    Outcome countWith(const std::string& key = {})
+    {
+        InitOptions options;
+        options.url = m_web->url();
+        options.key = key;
+        const Outcome initialised = init(options);
+        if (initialised.result != 1)
+        {
+            return initialised;
+        }
+        std::int32_t count = -1;
+        lib().getVersionCount(&count);
+        return outcome();
+    }
+    std::string manifestPath() const { return channelFolder() + "/manifest.json"; }
+    std::string statePath() const { return temp() / "state/pelvane/serials.json"; }
+    static std::int64_t now()
+    {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
+    std::string manifestText(std::uint64_t serial, std::int64_t expires) const
+    {
+        pelvane::Manifest manifest;
+        manifest.setProduct(PRODUCT);
+        manifest.setChannel(APPLICATION + "/" + LANGUAGE);
+        manifest.setSerial(serial);
+        manifest.setExpires(expires);
+        return manifest.serialize();
+    }
+    void expectNothingWritten()
+    {
+        EXPECT_FALSE(fs::exists(extract()));
+        EXPECT_FALSE(fs::exists(target()));
+        EXPECT_FALSE(fs::exists(flagFile()));
+    }
+
+    std::unique_ptr<qortest::ServerProcess> m_web;
+};
+} // namespace
+
+TEST_F(ManifestTrustTest, OnlyTheExactBytesSignedByThePinnedKeyAreAccepted)
+{
+    publish("1.0.0", {{"a.bin", "payload"}});
+    const std::string genuine = qortest::readTextFile(manifestPath());
+    const std::string otherKey = temp() / "other.key";
+    const std::string otherPin = makeKey(otherKey);
+    const std::string sigPath = manifestPath() + ".sig";
+    const std::string genuineSignature = qortest::readTextFile(sigPath);
+
+    struct Case
+    {
+        const char* what;
+        std::string signatureFile;
+        std::string pin; // empty: the fixture's
+    };
+    std::string tampered = genuine;
+    tampered.replace(tampered.find("1.0.0"), 5, "1.0.1");
+    const std::vector<Case> refused = {
+        {"signed by another key", signatureFor(genuine, {otherKey}), ""},
+        {"a signature over other bytes", signatureFor(tampered, {keyFile()}), ""},
+        {"a truncated signature file", genuineSignature.substr(0, genuineSignature.size() / 2), ""},
+        {"a pin that matches no signature", genuineSignature, otherPin},
+    };
+    for (const Case& c : refused)
+    {
+        SCOPED_TRACE(c.what);
+        qortest::writeTextFile(sigPath, c.signatureFile);
+        const Outcome end = countWith(c.pin);
+        EXPECT_EQ(end.result, 0);
+        EXPECT_EQ(end.api, pelvane::API_SIGNATURE);
+    }
+    {
+        SCOPED_TRACE("old and new key during a rotation");
+        qortest::writeTextFile(sigPath, signatureFor(genuine, {keyFile(), otherKey}));
+        EXPECT_EQ(countWith().result, 1);
+        EXPECT_EQ(countWith(otherPin).result, 1);
+    }
+    expectNothingWritten();
+}
+
+TEST_F(ManifestTrustTest, AnExpiredManifestIsRefusedAfterADayOfGrace)
+{
+    writeSignedManifest(manifestText(5, now() - 2 * 86400));
+    Outcome end = countWith();
+    EXPECT_EQ(end.result, 0);
+    EXPECT_EQ(end.api, pelvane::API_EXPIRED);
+    EXPECT_FALSE(fs::exists(statePath())) << "a refused manifest's serial is not remembered";
+
+    // a client whose clock runs a few hours fast still updates
+    writeSignedManifest(manifestText(5, now() - 3 * 3600));
+    end = countWith();
+    EXPECT_EQ(end.result, 1) << end.api;
+    expectNothingWritten();
+}
+
+TEST_F(ManifestTrustTest, AReplayedOlderManifestIsRefusedOnceANewerOneWasAccepted)
+{
+    writeSignedManifest(manifestText(100, now() + 86400));
+    const std::string older = qortest::readTextFile(manifestPath());
+    const std::string olderSignature = qortest::readTextFile(manifestPath() + ".sig");
+    ASSERT_EQ(countWith().result, 1);
+    writeSignedManifest(manifestText(101, now() + 86400));
+    ASSERT_EQ(countWith().result, 1);
+    const auto open = fs::perms::group_all | fs::perms::others_all;
+    ASSERT_TRUE(fs::exists(statePath()));
+    EXPECT_EQ(fs::status(statePath()).permissions() & open, fs::perms::none);
+
+    qortest::writeTextFile(manifestPath(), older);
+    qortest::writeTextFile(manifestPath() + ".sig", olderSignature);
+    const Outcome end = countWith();
+    EXPECT_EQ(end.result, 0);
+    EXPECT_EQ(end.api, pelvane::API_ROLLBACK);
+
+    // the same serial again is no rollback: a client may ask twice
+    writeSignedManifest(manifestText(101, now() + 86400));
+    EXPECT_EQ(countWith().result, 1);
+    expectNothingWritten();
+}
+
+TEST_F(ManifestTrustTest, ACorruptStateFileIsLoggedTreatedAsEmptyAndRewritten)
+{
+    fs::create_directories(fs::path(statePath()).parent_path());
+    qortest::writeTextFile(statePath(), std::string("\x7f{\"broken", 9));
+    writeSignedManifest(manifestText(7, now() + 86400));
+    ASSERT_EQ(countWith().result, 1);
+    const std::string state = qortest::readTextFile(statePath());
+    EXPECT_NE(state.find(PRODUCT + " " + APPLICATION + "/" + LANGUAGE + "\": 7"), std::string::npos)
+        << state;
+    writeSignedManifest(manifestText(6, now() + 86400));
+    EXPECT_EQ(countWith().api, pelvane::API_ROLLBACK) << "the rewritten state holds";
+}
+
+TEST_F(ManifestTrustTest, APublishedRepositoryRunsEndToEndAndRemembersItsSerial)
+{
+    publish("1.0.0", {{"a.bin", "one"}});
+    publish("1.1.0", {{"a.bin", "two"}});
+    InitOptions options;
+    options.url = m_web->url();
+    ASSERT_EQ(runToEnd(options).result, 1);
+    EXPECT_EQ(qortest::readTextFile(target() + "/a.bin"), "two");
+    std::string problem;
+    const auto manifest = pelvane::Manifest::parse(qortest::readTextFile(manifestPath()), problem);
+    ASSERT_TRUE(manifest) << problem;
+    EXPECT_NE(qortest::readTextFile(statePath()).find(std::to_string(manifest->serial())),
+              std::string::npos);
+}

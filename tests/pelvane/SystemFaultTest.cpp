@@ -1,0 +1,158 @@
+// The library's disk paths with faults injected into its system calls, as
+// any user (root included): a full disk while downloading or while building
+// Target, a refused open, a rename across file systems, and every call
+// interrupted once. Each failure is reported with its errno and leaves
+// Target as it was; a later run without the fault completes.
+#include "FaultInjection.h"
+#include "UpdateFixture.h"
+
+#include "pelvane/PelvaneErrors.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+
+using namespace pelvanetest;
+using qortest::FaultInjection;
+using Call = platform::SystemCalls::Call;
+namespace fs = std::filesystem;
+
+namespace
+{
+class SystemFaultTest : public UpdateFixture
+{
+protected:
+    void SetUp() override
+    {
+        UpdateFixture::SetUp();
+        m_big = patternData(700000, 21);
+        publish("1.0.0", {{"big.bin", m_big}, {"docs/a.txt", "new"}});
+        m_web = std::make_unique<qortest::ServerProcess>(
+            std::vector<std::string>{"nginx", "--root", repo()});
+        ASSERT_TRUE(m_web->started()) << m_web->failure();
+        m_options.url = m_web->url();
+        // a Target from before, which every failed run must leave alone
+        fs::create_directories(target() + "/docs");
+        qortest::writeTextFile(target() + "/docs/a.txt", "old");
+        qortest::writeTextFile(target() + "/local.cfg", "mine");
+    }
+
+    void expectTargetAsBefore()
+    {
+        EXPECT_EQ(qortest::readTextFile(target() + "/docs/a.txt"), "old");
+        EXPECT_EQ(qortest::readTextFile(target() + "/local.cfg"), "mine");
+        EXPECT_FALSE(fs::exists(target() + "/big.bin"));
+        EXPECT_FALSE(fs::exists(target() + ".pelvane-staging"));
+        EXPECT_FALSE(fs::exists(target() + ".pelvane-previous"));
+        EXPECT_FALSE(fs::exists(flagFile()));
+    }
+
+    // Without any fault the run completes from whatever the failed one left.
+    void expectALaterRunCompletes()
+    {
+        const Outcome end = runToEnd(m_options);
+        ASSERT_EQ(end.result, 1) << "api " << end.api << " primary " << end.primary;
+        EXPECT_EQ(qortest::readTextFile(target() + "/big.bin"), m_big);
+        EXPECT_EQ(qortest::readTextFile(target() + "/docs/a.txt"), "new");
+        EXPECT_EQ(qortest::readTextFile(target() + "/local.cfg"), "mine");
+    }
+
+    std::string m_big;
+    std::unique_ptr<qortest::ServerProcess> m_web;
+    InitOptions m_options;
+};
+
+TEST_F(SystemFaultTest, DiskFullWhileDownloadingIsADiskErrorWithEnospc)
+{
+    {
+        FaultInjection faults(FaultInjection::fail(Call::Write, ENOSPC));
+        const Outcome end = runToEnd(m_options);
+        EXPECT_EQ(end.result, 0);
+        EXPECT_EQ(end.api, pelvane::API_DISK);
+        EXPECT_EQ(end.primary, ENOSPC);
+        EXPECT_GT(faults.injected(), 0);
+    }
+    expectTargetAsBefore();
+    expectALaterRunCompletes();
+}
+
+TEST_F(SystemFaultTest, DiskFullWhileBuildingTargetKeepsTheOldTarget)
+{
+    {
+        // no hard links (another file system), and the disk fills once the
+        // staging folder is being filled
+        std::atomic<bool> assembling{false};
+        FaultInjection faults(
+            [&assembling](Call call, const std::string& path)
+            {
+                if (path.find(".pelvane-staging") != std::string::npos)
+                {
+                    assembling = true;
+                }
+                if (call == Call::Link)
+                {
+                    return EXDEV;
+                }
+                return call == Call::Write && assembling ? ENOSPC : 0;
+            });
+        const Outcome end = runToEnd(m_options);
+        EXPECT_EQ(end.result, 0);
+        EXPECT_EQ(end.api, pelvane::API_DISK);
+        EXPECT_EQ(end.primary, ENOSPC);
+        EXPECT_TRUE(assembling);
+    }
+    expectTargetAsBefore();
+    // the verified download is kept for the next run
+    EXPECT_TRUE(fs::exists(extract() + "/1.0.0/files/big.bin"));
+    expectALaterRunCompletes();
+}
+
+TEST_F(SystemFaultTest, RefusedOpenInExtractIsADiskErrorWithEacces)
+{
+    {
+        FaultInjection faults(FaultInjection::fail(Call::Open, EACCES, "/partial/"));
+        const Outcome end = runToEnd(m_options);
+        EXPECT_EQ(end.result, 0);
+        EXPECT_EQ(end.api, pelvane::API_DISK);
+        EXPECT_EQ(end.primary, EACCES);
+    }
+    expectTargetAsBefore();
+    expectALaterRunCompletes();
+}
+
+TEST_F(SystemFaultTest, SwapAcrossFileSystemsFailsAndPutsTheOldTargetBack)
+{
+    for (const std::string renamed : {".pelvane-staging", "/target"})
+    {
+        SCOPED_TRACE(renamed);
+        {
+            // the staging folder cannot be renamed to Target, or the old
+            // Target cannot be set aside
+            FaultInjection faults(
+                [&renamed](Call call, const std::string& path)
+                {
+                    const bool endsWithName =
+                        path.size() >= renamed.size() &&
+                        path.compare(path.size() - renamed.size(), renamed.size(), renamed) == 0;
+                    return call == Call::Rename && endsWithName ? EXDEV : 0;
+                });
+            const Outcome end = runToEnd(m_options);
+            EXPECT_EQ(end.result, 0);
+            EXPECT_EQ(end.api, pelvane::API_DISK);
+            EXPECT_EQ(end.primary, EXDEV);
+        }
+        expectTargetAsBefore();
+    }
+    expectALaterRunCompletes();
+}
+
+TEST_F(SystemFaultTest, EveryCallInterruptedOnceStillDownloadsTheWholeUpdate)
+{
+    FaultInjection faults(FaultInjection::interruptEachCallOnce());
+    expectALaterRunCompletes();
+    // every kind of call the run makes was interrupted at least once
+    EXPECT_GT(faults.injected(), 50);
+}
+} // namespace

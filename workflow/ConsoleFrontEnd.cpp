@@ -1,0 +1,244 @@
+#include "workflow/ConsoleFrontEnd.h"
+
+#include "logging/AppLogger.h"
+#include "platform/MessageBox.h"
+
+#include <wx/defs.h>
+
+#include <algorithm>
+#include <csignal>
+#include <iostream>
+
+namespace
+{
+using namespace std::chrono_literals;
+
+// how long the loop sleeps at most, so that a signal is seen promptly
+constexpr auto SIGNAL_POLL = 50ms;
+
+// stop requests counted by the signal handler, and those already handed on
+volatile std::sig_atomic_t s_stopRequests = 0;
+
+extern "C" void onStopSignal(int)
+{
+    s_stopRequests = s_stopRequests + 1;
+}
+
+// SIGTERM (service managers, kill) and SIGINT (Ctrl-C) for the life of a run.
+class StopSignals
+{
+public:
+    StopSignals()
+        : m_previousTerm(std::signal(SIGTERM, onStopSignal)),
+          m_previousInt(std::signal(SIGINT, onStopSignal))
+    {
+    }
+    ~StopSignals()
+    {
+        std::signal(SIGTERM, m_previousTerm == SIG_ERR ? SIG_DFL : m_previousTerm);
+        std::signal(SIGINT, m_previousInt == SIG_ERR ? SIG_DFL : m_previousInt);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    using Handler = void (*)(int);
+    Handler m_previousTerm;
+    Handler m_previousInt;
+};
+} // namespace
+
+ConsoleFrontEnd::ConsoleFrontEnd()
+    : m_owner(std::this_thread::get_id()), m_loopThread(std::this_thread::get_id()),
+      m_run(std::make_unique<DownloadRun>(static_cast<RunFrontEnd&>(*this), true))
+{
+}
+
+ConsoleFrontEnd::~ConsoleFrontEnd()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bClosed = true;
+    }
+    // waits for the workers, then closes the library before unloading it
+    m_run.reset();
+}
+
+void ConsoleFrontEnd::requestStop() noexcept
+{
+    s_stopRequests = s_stopRequests + 1;
+}
+
+int ConsoleFrontEnd::runModal()
+{
+    s_stopRequests = 0;
+    const StopSignals signals;
+    int stopsHandled = 0;
+    m_loopThread = std::this_thread::get_id();
+    m_owner = m_loopThread;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // the dialog's caption: the title is worked out (and logged) at the same step
+        CQorDownloaderApp::getAppTitle();
+        m_run->prepare();
+        m_run->start();
+    }
+    while (true)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_bEnded)
+        {
+            break;
+        }
+        if (stopsHandled != s_stopRequests)
+        {
+            stopsHandled = s_stopRequests;
+            m_run->requestStop();
+            continue;
+        }
+        const Clock::time_point now = Clock::now();
+        Clock::time_point next = now + SIGNAL_POLL;
+        if (const std::optional<int> id = dueTimer(now, next))
+        {
+            const auto index = static_cast<std::size_t>(*id - 1);
+            m_due[index] = now + m_interval[index];
+            m_run->OnTimer(static_cast<unsigned int>(*id));
+            continue;
+        }
+        lock.unlock();
+        std::this_thread::sleep_until(next);
+    }
+    {
+        // workers still running (a stop refused in no state leaves one, but
+        // be safe) can no longer reach the run
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bClosed = true;
+    }
+    m_run->joinWorkers();
+    return m_bAccepted ? wxID_OK : wxID_CANCEL;
+}
+
+std::optional<int> ConsoleFrontEnd::dueTimer(Clock::time_point now, Clock::time_point& next) const
+{
+    std::optional<int> due;
+    Clock::time_point earliest = Clock::time_point::max();
+    for (std::size_t i = 0; i < m_due.size(); ++i)
+    {
+        if (!m_due[i])
+        {
+            continue;
+        }
+        if (*m_due[i] <= now && *m_due[i] < earliest)
+        {
+            earliest = *m_due[i];
+            due = static_cast<int>(i) + 1;
+        }
+        next = std::min(next, *m_due[i]);
+    }
+    return due;
+}
+
+void ConsoleFrontEnd::setTimer(int id, int milliseconds)
+{
+    const auto index = static_cast<std::size_t>(id - 1);
+    m_interval[index] = std::chrono::milliseconds(milliseconds);
+    m_due[index] = Clock::now() + m_interval[index];
+}
+
+void ConsoleFrontEnd::killTimer(int id)
+{
+    m_due[static_cast<std::size_t>(id - 1)].reset();
+}
+
+bool ConsoleFrontEnd::isFrontEndThread() const
+{
+    return m_owner.load() == std::this_thread::get_id();
+}
+
+bool ConsoleFrontEnd::callOnFrontEndThread(const std::function<void()>& call)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bClosed)
+    {
+        return false;
+    }
+    m_owner = std::this_thread::get_id();
+    call();
+    m_owner = m_loopThread;
+    return true;
+}
+
+int ConsoleFrontEnd::barPosition() const
+{
+    return m_iBarPosition;
+}
+
+void ConsoleFrontEnd::setBarPosition(int position)
+{
+    m_iBarPosition = std::clamp(position, 0, DownloadRun::PROGRESS_MAX);
+}
+
+void ConsoleFrontEnd::setPercentText(const std::wstring&)
+{
+    // the run reports its progress in steps of its own
+}
+
+void ConsoleFrontEnd::setStatusText(const std::wstring&)
+{
+    // the console's status is the run's report lines
+}
+
+void ConsoleFrontEnd::showCancel(bool shown)
+{
+    m_bCancelShown = shown;
+}
+
+bool ConsoleFrontEnd::isCancelShown() const
+{
+    return m_bCancelShown;
+}
+
+int ConsoleFrontEnd::askYesNo(const std::wstring&)
+{
+    // nobody to ask: an unattended run answers its own prompts before this
+    return platform::IDNO;
+}
+
+bool ConsoleFrontEnd::editProxyCredentials(const std::wstring&, std::wstring&, std::wstring&)
+{
+    return false;
+}
+
+int ConsoleFrontEnd::askCancel(const std::wstring&)
+{
+    return platform::IDNO;
+}
+
+bool ConsoleFrontEnd::abortCancelPrompt()
+{
+    return false;
+}
+
+void ConsoleFrontEnd::showMessage(const std::wstring&, unsigned int) {}
+
+void ConsoleFrontEnd::reveal() {}
+
+void ConsoleFrontEnd::showWaitBox() {}
+
+void ConsoleFrontEnd::closeWaitBox() {}
+
+void ConsoleFrontEnd::report(const std::string& line)
+{
+    std::cout << line << std::endl;
+}
+
+void ConsoleFrontEnd::endRun(CQorDownloaderApp::eReturnCode code, bool accepted)
+{
+    m_eReturnCode = code;
+    m_bAccepted = accepted;
+    m_bEnded = true;
+    for (auto& due : m_due)
+    {
+        due.reset();
+    }
+}
