@@ -3,7 +3,8 @@
 #include "pelvane/SafeFiles.h"
 #include "pelvane/Sha256.h"
 
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 
 namespace publisher
 {
@@ -46,18 +47,20 @@ std::string ChunkIndexFiles::check(const std::filesystem::path& versionFolder,
         return file.path + ": no chunk index in the manifest";
     }
     const std::filesystem::path index = indexPath(versionFolder, file.path);
-    std::ifstream in(index, std::ios::binary);
     std::string bytes;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+    // one byte over the manifest's size is enough to tell that it differs
+    const int error = pelvane::safefiles::readSmallFile(
+        index.string(), bytes, static_cast<std::size_t>(file.chunks->size));
+    if (error == ENOENT)
     {
-        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+        return file.path + ": the chunk index " + index.string() + " is missing";
     }
-    if (!in.eof() || in.bad())
+    if (error != 0 && error != EFBIG)
     {
-        return file.path + ": cannot read " + index.string();
+        return file.path + ": cannot read " + index.string() + ": " + std::strerror(error);
     }
-    if (bytes.size() != file.chunks->size || pelvane::sha256Hex(bytes) != file.chunks->sha256)
+    if (error == EFBIG || bytes.size() != file.chunks->size ||
+        pelvane::sha256Hex(bytes) != file.chunks->sha256)
     {
         return file.path + ": the chunk index does not match its manifest entry";
     }

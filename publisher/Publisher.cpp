@@ -438,6 +438,16 @@ ExitCode Publisher::verify(const ChannelAddress& where, const std::string& pin)
             {
                 report("wrong SHA-256: " + version.number.text() + "/" + file.path);
             }
+            else if (file.chunks)
+            {
+                // a client trusts the index through this entry: it must describe the file
+                const std::string wrong =
+                    ChunkIndexFiles::check(paths.folder / version.number.text(), file);
+                if (!wrong.empty())
+                {
+                    report("chunk index: " + version.number.text() + "/" + wrong);
+                }
+            }
         }
     }
     if (faults > 0)

@@ -1,10 +1,11 @@
 // The chunk indexes qor-publish writes beside every file: named by the
-// signed manifest with their size and hash, describing the file exactly, and
-// checked by the same function a verify command calls.
+// signed manifest with their size and hash, describing the file exactly,
+// kept by a re-signing, and checked by `qor-publish verify`.
 #include "publisher/ChunkIndexFiles.h"
 
 #include "pelvane/ChunkIndex.h"
 #include "pelvane/Manifest.h"
+#include "pelvane/ManifestSignature.h"
 #include "pelvane/Sha256.h"
 
 #include "ServerProcess.h"
@@ -133,4 +134,49 @@ TEST_F(ChunkIndexPublishTest, AReleaseFileNamedLikeAnIndexIsRefused)
     EXPECT_EQ(publish({{"a.bin", "x"}, {"a.bin.cidx", "y"}}, &output), 2);
     EXPECT_NE(output.find("a.bin"), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(channel() + "/manifest.json"));
+}
+
+TEST_F(ChunkIndexPublishTest, ReSigningKeepsTheIndexReferenceUnderTheSignature)
+{
+    ASSERT_EQ(publish({{"big.bin", bigData(600000)}}), 0);
+    const pelvane::ManifestFile before = version().files.front();
+    ASSERT_TRUE(before.chunks);
+    std::string output;
+    ASSERT_EQ(run("resign", {"--key-file", key(), "--expires-in", "30"}, &output), 0) << output;
+    const pelvane::ManifestFile after = version().files.front();
+    ASSERT_TRUE(after.chunks) << "resign dropped the index reference";
+    EXPECT_EQ(after.chunks->size, before.chunks->size);
+    EXPECT_EQ(after.chunks->sha256, before.chunks->sha256);
+    // the signed bytes name the index: editing its hash breaks the signature
+    const std::string manifest = qortest::readTextFile(channel() + "/manifest.json");
+    const std::string signature = qortest::readTextFile(channel() + "/manifest.json.sig");
+    std::string problem;
+    EXPECT_EQ(pelvane::ManifestSignature::check(m_pin, manifest, signature, problem),
+              pelvane::ManifestSignature::Check::Verified)
+        << problem;
+    std::string edited = manifest;
+    const std::size_t at = edited.find(before.chunks->sha256);
+    ASSERT_NE(at, std::string::npos);
+    edited[at] = edited[at] == '0' ? '1' : '0';
+    EXPECT_NE(pelvane::ManifestSignature::check(m_pin, edited, signature, problem),
+              pelvane::ManifestSignature::Check::Verified);
+    EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 0) << output;
+}
+
+TEST_F(ChunkIndexPublishTest, VerifyNamesAnIndexThatIsTamperedOrMissing)
+{
+    ASSERT_EQ(publish({{"big.bin", bigData(500000)}, {"other.bin", bigData(300000)}}), 0);
+    const std::string folder = channel() + "/1.0.0";
+    std::string output;
+    ASSERT_EQ(run("verify", {"--pin", m_pin}, &output), 0) << output;
+
+    std::string index = qortest::readTextFile(folder + "/big.bin.cidx");
+    index[40] = static_cast<char>(index[40] ^ 1);
+    qortest::writeTextFile(folder + "/big.bin.cidx", index);
+    fs::remove(folder + "/other.bin.cidx");
+    EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 6) << output;
+    EXPECT_NE(output.find("1.0.0/big.bin: the chunk index does not match"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("1.0.0/other.bin: the chunk index"), std::string::npos) << output;
+    EXPECT_NE(output.find("missing"), std::string::npos) << output;
 }
