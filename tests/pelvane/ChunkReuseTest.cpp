@@ -370,3 +370,39 @@ TEST_F(ChunkReuseTest, AChunkThatANewFileRepeatsTravelsOnce)
     EXPECT_EQ(traffic.rangeBytes, changed);
     EXPECT_LT(changed, 1024U * 1024U) << "the padding came more than once";
 }
+
+TEST_F(ChunkReuseTest, RangesCutOnTheFirstMirrorAreFinishedByTheNext)
+{
+    const std::string first = patternData(1024 * 1024, 111);
+    const std::string second = edited(first, 112);
+    ::setenv("PELVANE_BASE_STORE", "0", 1);
+    installFirstVersion({{"app.bin", first}});
+    publish("2.0.0", {{"app.bin", second}});
+    const std::string path = urlPath("2.0.0", "app.bin");
+    const std::string firstLog = temp() / "first.log";
+    const std::string secondLog = temp() / "second.log";
+    // every try on the first mirror is cut after a part of the chunks arrived
+    qortest::ServerProcess cutting({"faults", "--root", repo(), "--multirange", "--requests-log",
+                                    firstLog, "--rule",
+                                    R"({"path":")" + path + R"(","kind":"drop","after":30000})"});
+    qortest::ServerProcess whole(
+        {"faults", "--root", repo(), "--multirange", "--requests-log", secondLog});
+    ASSERT_TRUE(cutting.started()) << cutting.failure();
+    ASSERT_TRUE(whole.started()) << whole.failure();
+    const Outcome end = updateFrom("1.0.0", cutting.url() + " " + whole.url());
+    ASSERT_EQ(end.result, 1) << "api " << end.api << " primary " << end.primary;
+    EXPECT_EQ(qortest::readTextFile(target() + "/app.bin"), second);
+
+    const std::uint64_t changed = changedBytes(first, second, temp() / "scratch");
+    const Traffic onFirst = trafficOf(readRequests(firstLog), path);
+    const Traffic onSecond = trafficOf(readRequests(secondLog), path);
+    EXPECT_GT(onFirst.requests, 0U);
+    EXPECT_EQ(onFirst.whole + onSecond.whole, 0U) << "the file never came whole";
+    // the second mirror is asked only for what the first did not deliver
+    EXPECT_GT(onSecond.rangeBytes, 0U);
+    EXPECT_LT(onSecond.rangeBytes, changed);
+    // and no byte is counted twice in the status
+    const StatusSample last = status();
+    EXPECT_EQ(last.nbBlock, static_cast<std::int32_t>((changed + BLOCK - 1) / BLOCK));
+    EXPECT_EQ(last.currentBlock, last.nbBlock);
+}
