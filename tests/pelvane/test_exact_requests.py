@@ -113,6 +113,10 @@ class ExactRequests(unittest.TestCase):
         cls.tmp = tempfile.mkdtemp(prefix="qor-requests-")
         cls.repo = os.path.join(cls.tmp, "repo")
         os.makedirs(cls.repo)
+        # accepted serials stay in this run's folder, never in the real home
+        os.environ["XDG_STATE_HOME"] = os.path.join(cls.tmp, "state")
+        for name in ("PELVANE_BASE_STORE", "PELVANE_BASE_STORE_MAX_MIB", "PELVANE_CHUNKS"):
+            os.environ.pop(name, None)
         publish(cls.repo)
         cls.library = Library()
 
@@ -122,6 +126,8 @@ class ExactRequests(unittest.TestCase):
 
     def setUp(self):
         self.folder = tempfile.mkdtemp(dir=self.tmp)
+        # a base store of its own: one kept by an earlier test would add chunk requests
+        os.environ["XDG_CACHE_HOME"] = os.path.join(self.folder, "cache")
 
     def serve(self, server):
         server.start()
