@@ -28,7 +28,7 @@ import servers  # noqa: E402  (path set up above)
 BIN_DIR = os.environ.get("QOR_BIN_DIR", os.path.join(HERE, "..", "..", "build", "bin"))
 LIBRARY = os.path.join(BIN_DIR, "libPelvane.so")
 PUBLISHER = os.path.join(BIN_DIR, "qor-publish")
-PRODUCT, APPLICATION, LANGUAGE, KEY = "ORVANE", "0_TEST_0_EN", "EN", "request-key"
+PRODUCT, APPLICATION, LANGUAGE = "ORVANE", "0_TEST_0_EN", "EN"
 CHANNEL = "/%s/%s/%s" % (PRODUCT, APPLICATION, LANGUAGE)
 SETUP = bytes(range(256)) * 400  # 102400 bytes
 STRIP = ("User-Agent",)
@@ -46,7 +46,8 @@ def scrambled(password):
 class Library:
     """libPelvane.so through its C entry points."""
 
-    def __init__(self):
+    def __init__(self, pin):
+        self.pin = pin  # the publisher key's pin, as Key
         self.lib = ctypes.CDLL(LIBRARY)
         i32, p32, text = ctypes.c_int32, ctypes.POINTER(ctypes.c_int32), ctypes.c_char_p
         self.lib.initUpdInterEx.argtypes = [text] * 3 + [i32] + [text] * 10 + [i32, i32, text, text]
@@ -58,7 +59,7 @@ class Library:
 
     def run(self, url, folder, stats_url="", user_proxy="", pswd_proxy=""):
         """A whole update; (APIErrorCode, primary, secondary) of its end."""
-        args = [KEY, PRODUCT, stats_url, 1, os.path.join(folder, "extract"),
+        args = [self.pin, PRODUCT, stats_url, 1, os.path.join(folder, "extract"),
                 os.path.join(folder, "target"), os.path.join(folder, "flag"), user_proxy,
                 pswd_proxy, url, "", APPLICATION, LANGUAGE, "1.0.0", 5000, 5000, "", ""]
         encoded = [a.encode() if isinstance(a, str) else a for a in args]
@@ -84,14 +85,21 @@ class Library:
         return tuple(c.value for c in codes)
 
 
-def publish(repo):
+def make_key(key_file):
+    """A publisher key made by qor-publish keygen; returns its pin."""
+    made = subprocess.run([PUBLISHER, "keygen", "--out", key_file], check=True,
+                          stdout=subprocess.PIPE, text=True, timeout=60)
+    return made.stdout.strip()
+
+
+def publish(repo, key_file):
     release = tempfile.mkdtemp(prefix="qor-requests-release-")
     try:
         with open(os.path.join(release, "setup.bin"), "wb") as f:
             f.write(SETUP)
         subprocess.run([PUBLISHER, "--repo", repo, "--product", PRODUCT, "--channel",
-                        "%s/%s" % (APPLICATION, LANGUAGE), "--version", "1.1.0", "--key", KEY,
-                        release], check=True, stdout=subprocess.DEVNULL, timeout=60)
+                        "%s/%s" % (APPLICATION, LANGUAGE), "--version", "1.1.0", "--key-file",
+                        key_file, release], check=True, stdout=subprocess.DEVNULL, timeout=60)
     finally:
         shutil.rmtree(release, ignore_errors=True)
 
@@ -117,8 +125,10 @@ class ExactRequests(unittest.TestCase):
         os.environ["XDG_STATE_HOME"] = os.path.join(cls.tmp, "state")
         for name in ("PELVANE_BASE_STORE", "PELVANE_BASE_STORE_MAX_MIB", "PELVANE_CHUNKS"):
             os.environ.pop(name, None)
-        publish(cls.repo)
-        cls.library = Library()
+        key_file = os.path.join(cls.tmp, "publisher.pem")
+        pin = make_key(key_file)
+        publish(cls.repo, key_file)
+        cls.library = Library(pin)
 
     @classmethod
     def tearDownClass(cls):
