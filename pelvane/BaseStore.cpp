@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 namespace pelvane
 {
@@ -88,11 +87,10 @@ void BaseStore::keep(const std::string& target, const std::vector<std::string>& 
     }
     const std::string fresh = m_folder + ".new";
     int error = safefiles::removeTree(fresh);
-    std::error_code created;
     // the cache folder itself may sit behind a link (a moved home): no safe walk here
-    if (error == 0 && !std::filesystem::create_directories(fresh + "/files", created) && created)
+    if (error == 0)
     {
-        error = created.value();
+        error = safefiles::makeFolderPath(fresh + "/files");
     }
     for (const std::string& path : paths)
     {

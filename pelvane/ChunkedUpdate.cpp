@@ -6,10 +6,11 @@
 #include "pelvane/SafeFiles.h"
 #include "pelvane/Sha256.h"
 
+#include "platform/SystemCalls.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -219,8 +220,11 @@ FetchResult ChunkedUpdate::prepare()
         for (const std::string& done : scanned)
         {
             // a hard link of a file already read (Target and the base store share inodes)
-            std::error_code error;
-            if (std::filesystem::equivalent(done, candidate, error))
+            platform::SystemCalls::Info one;
+            platform::SystemCalls::Info two;
+            if (platform::SystemCalls::pathStatus(done, one) == 0 &&
+                platform::SystemCalls::pathStatus(candidate, two) == 0 &&
+                one.device == two.device && one.inode == two.inode)
             {
                 return true;
             }
