@@ -2,7 +2,8 @@
 // any user (root included): a full disk while downloading or while building
 // Target, a refused open, a rename across file systems, and every call
 // interrupted once. Each failure is reported with its errno and leaves
-// Target as it was; a later run without the fault completes.
+// Target as it was; a later run without the fault completes. A file built
+// from chunks goes through the same calls.
 #include "FaultInjection.h"
 #include "UpdateFixture.h"
 
@@ -153,6 +154,49 @@ TEST_F(SystemFaultTest, EveryCallInterruptedOnceStillDownloadsTheWholeUpdate)
     FaultInjection faults(FaultInjection::interruptEachCallOnce());
     expectALaterRunCompletes();
     // every kind of call the run makes was interrupted at least once
+    EXPECT_GT(faults.injected(), 50);
+}
+
+TEST_F(SystemFaultTest, AChunkAssemblyMeetsDiskFullAndInterruptionsThroughTheSameCalls)
+{
+    // Target holds an older big.bin: most of the new one comes from its chunks
+    std::string older = m_big;
+    older.replace(300000, 5000, patternData(5000, 99));
+    qortest::writeTextFile(target() + "/big.bin", older);
+    ::setenv("PELVANE_BASE_STORE", "0", 1);
+    {
+        std::atomic<bool> assembling{false};
+        FaultInjection faults(
+            [&assembling](Call call, const std::string& path)
+            {
+                if (call == Call::Open && path.find(".chunked") != std::string::npos)
+                {
+                    assembling = true;
+                }
+                return call == Call::Write && assembling ? ENOSPC : 0;
+            });
+        const Outcome end = runToEnd(m_options);
+        EXPECT_EQ(end.result, 0);
+        EXPECT_EQ(end.api, pelvane::API_DISK);
+        EXPECT_EQ(end.primary, ENOSPC);
+        EXPECT_TRUE(assembling) << "the file was not assembled from chunks";
+    }
+    EXPECT_EQ(qortest::readTextFile(target() + "/big.bin"), older);
+    EXPECT_FALSE(fs::exists(flagFile()));
+
+    std::atomic<bool> assembled{false};
+    const FaultInjection::Rule interrupt = FaultInjection::interruptEachCallOnce();
+    FaultInjection faults(
+        [&](Call call, const std::string& path)
+        {
+            if (call == Call::Rename && path.find(".chunked") != std::string::npos)
+            {
+                assembled = true;
+            }
+            return interrupt(call, path);
+        });
+    expectALaterRunCompletes();
+    EXPECT_TRUE(assembled) << "the later run fetched big.bin whole";
     EXPECT_GT(faults.injected(), 50);
 }
 } // namespace
