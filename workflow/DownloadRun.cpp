@@ -211,11 +211,8 @@ bool DownloadRun::settleProxyCredentials()
         return false;
     }
     QOR_LOG_INFO("Leaving proxy settings with OK button");
-    // a failed write is logged by the store; the run goes on with what the user typed
-    ini.setWstring(ConfigKeys::OWN_INI_FILE, ConfigKeys::SECTION_PROXY, ConfigKeys::KEY_USER_PROXY,
-                   editedLogin);
-    ini.setWstring(ConfigKeys::OWN_INI_FILE, ConfigKeys::SECTION_PROXY, ConfigKeys::KEY_PSWD_PROXY,
-                   stringToWstring(scramblePassword(wstringToString(editedPassword, CP_ACP))));
+    // a failed write is logged; the run goes on with what the user typed
+    C_Proxy::storeCredentials(ini, editedLogin, editedPassword);
     return true;
 }
 

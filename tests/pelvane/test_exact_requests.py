@@ -46,8 +46,7 @@ def scrambled(password):
 class Library:
     """libPelvane.so through its C entry points."""
 
-    def __init__(self, pin):
-        self.pin = pin  # the publisher key's pin, as Key
+    def __init__(self):
         self.lib = ctypes.CDLL(LIBRARY)
         i32, p32, text = ctypes.c_int32, ctypes.POINTER(ctypes.c_int32), ctypes.c_char_p
         self.lib.initUpdInterEx.argtypes = [text] * 3 + [i32] + [text] * 10 + [i32, i32, text, text]
@@ -57,9 +56,9 @@ class Library:
         self.lib.getStatusUpdInter.argtypes = [p32] * 5
         self.lib.getResultUpdInterEx.argtypes = [p32] * 3
 
-    def run(self, url, folder, stats_url="", user_proxy="", pswd_proxy=""):
+    def run(self, pin, url, folder, stats_url="", user_proxy="", pswd_proxy=""):
         """A whole update; (APIErrorCode, primary, secondary) of its end."""
-        args = [self.pin, PRODUCT, stats_url, 1, os.path.join(folder, "extract"),
+        args = [pin, PRODUCT, stats_url, 1, os.path.join(folder, "extract"),
                 os.path.join(folder, "target"), os.path.join(folder, "flag"), user_proxy,
                 pswd_proxy, url, "", APPLICATION, LANGUAGE, "1.0.0", 5000, 5000, "", ""]
         encoded = [a.encode() if isinstance(a, str) else a for a in args]
@@ -85,14 +84,10 @@ class Library:
         return tuple(c.value for c in codes)
 
 
-def make_key(key_file):
-    """A publisher key made by qor-publish keygen; returns its pin."""
-    made = subprocess.run([PUBLISHER, "keygen", "--out", key_file], check=True,
-                          stdout=subprocess.PIPE, text=True, timeout=60)
-    return made.stdout.strip()
-
-
 def publish(repo, key_file):
+    """Publishes 1.1.0 signed with a fresh key; returns the clients' pin."""
+    done = subprocess.run([PUBLISHER, "keygen", "--out", key_file], stdout=subprocess.PIPE,
+                          check=True, timeout=60)
     release = tempfile.mkdtemp(prefix="qor-requests-release-")
     try:
         with open(os.path.join(release, "setup.bin"), "wb") as f:
@@ -102,6 +97,7 @@ def publish(repo, key_file):
                         key_file, release], check=True, stdout=subprocess.DEVNULL, timeout=60)
     finally:
         shutil.rmtree(release, ignore_errors=True)
+    return done.stdout.decode().strip()
 
 
 class ExactRequests(unittest.TestCase):
@@ -121,14 +117,13 @@ class ExactRequests(unittest.TestCase):
         cls.tmp = tempfile.mkdtemp(prefix="qor-requests-")
         cls.repo = os.path.join(cls.tmp, "repo")
         os.makedirs(cls.repo)
-        # accepted serials stay in this run's folder, never in the real home
+        # the library's accepted serials and base copies stay in the test's folder
         os.environ["XDG_STATE_HOME"] = os.path.join(cls.tmp, "state")
+        os.environ["XDG_CACHE_HOME"] = os.path.join(cls.tmp, "cache")
         for name in ("PELVANE_BASE_STORE", "PELVANE_BASE_STORE_MAX_MIB", "PELVANE_CHUNKS"):
             os.environ.pop(name, None)
-        key_file = os.path.join(cls.tmp, "publisher.pem")
-        pin = make_key(key_file)
-        publish(cls.repo, key_file)
-        cls.library = Library(pin)
+        cls.pin = publish(cls.repo, os.path.join(cls.tmp, "publisher.key"))
+        cls.library = Library()
 
     @classmethod
     def tearDownClass(cls):
@@ -152,7 +147,8 @@ class ExactRequests(unittest.TestCase):
     def test_update_and_statistics_requests(self):
         recorder = self.serve(servers.Nginx(root=self.repo))
         host = "127.0.0.1:%d" % recorder.port
-        codes = self.library.run(recorder.url, self.folder, stats_url=recorder.url + "/stats")
+        codes = self.library.run(self.pin, recorder.url, self.folder,
+                                 stats_url=recorder.url + "/stats")
         self.assertEqual(0, codes[0], "the update went through: %r" % (codes,))
         texts = self.texts(recorder, [(host, "HOST")])
         body_pattern = re.compile(r'"durationMs":\d+')
@@ -172,7 +168,7 @@ class ExactRequests(unittest.TestCase):
             {"path": CHANNEL + "/1.1.0/setup.bin", "kind": "drop", "after": 40000, "times": 1}])
         recorder = self.serve(faults)
         host = "127.0.0.1:%d" % recorder.port
-        codes = self.library.run(recorder.url, self.folder)
+        codes = self.library.run(self.pin, recorder.url, self.folder)
         self.assertEqual(0, codes[0], "the update went through: %r" % (codes,))
         fetches = [r for r in recorder.requests() if r.line.endswith("setup.bin HTTP/1.1")]
         self.assertEqual(2, len(fetches))
@@ -195,7 +191,7 @@ class ExactRequests(unittest.TestCase):
         recorder = self.serve(servers.Tinyproxy(user="orvane", password="s3cret-pw"))
         os.environ["http_proxy"] = recorder.url
         self.addCleanup(os.environ.pop, "http_proxy", None)
-        codes = self.library.run(web.url, self.folder, user_proxy="orvane",
+        codes = self.library.run(self.pin, web.url, self.folder, user_proxy="orvane",
                                  pswd_proxy=scrambled("s3cret-pw"))
         self.assertEqual(0, codes[0], "the update went through the proxy: %r" % (codes,))
         origin = "127.0.0.1:%d" % web.port
