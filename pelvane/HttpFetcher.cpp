@@ -2,6 +2,7 @@
 
 #include "platform/ProxySettings.h"
 
+#include "pelvane/HeaderText.h"
 #include "pelvane/PelvaneErrors.h"
 #include "pelvane/PelvaneLog.h"
 
@@ -32,34 +33,10 @@ constexpr int POLL_INTERVAL_MS = 100;
 
 std::string trimmed(std::string_view text)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-    {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' ||
-                             text.back() == '\t'))
-    {
-        text.remove_suffix(1);
-    }
-    return std::string(text);
+    return std::string(headertext::trimmed(text));
 }
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-    {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-    {
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-        {
-            return false;
-        }
-    }
-    return true;
-}
+using headertext::startsWithNoCase;
 
 // Retry-After is either seconds or an HTTP date.
 std::int64_t parseRetryAfter(const std::string& value)

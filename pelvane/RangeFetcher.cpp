@@ -1,5 +1,6 @@
 #include "pelvane/RangeFetcher.h"
 
+#include "pelvane/HeaderText.h"
 #include "pelvane/PelvaneErrors.h"
 #include "pelvane/PelvaneLog.h"
 
@@ -13,36 +14,8 @@ namespace
 {
 constexpr std::size_t MAX_LINE = 4096;
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-    {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-    {
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-        {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-    {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' ||
-                             text.back() == '\t'))
-    {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+using headertext::startsWithNoCase;
+using headertext::trimmed;
 
 // "bytes 100-199/1000" -> first 100, last 199
 bool parseContentRange(std::string_view value, ByteRange& range)

@@ -116,3 +116,34 @@ std::string readWholeFile(const std::string& path)
     text << file.rdbuf();
     return text.str();
 }
+
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+    {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string runLogConfiguration(const std::string& level)
+{
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<log4j:configuration xmlns:log4j="http://jakarta.apache.org/log4j/">
+  <appender name="Run" class="QorDwnlFileAppender">
+    <param name="File" value="run.log"/>
+    <param name="Append" value="false"/>
+    <layout class="org.apache.log4j.PatternLayout">
+      <param name="ConversionPattern" value="%p %m%n"/>
+    </layout>
+  </appender>
+  <root>
+    <priority value=")" +
+           level + R"("/>
+    <appender-ref ref="Run"/>
+  </root>
+</log4j:configuration>
+)";
+}

@@ -40,6 +40,11 @@ private:
 
 // Reads a whole file; empty when it cannot be read.
 std::string readWholeFile(const std::string& path);
+// The lines of a text, without their line ends.
+std::vector<std::string> splitLines(const std::string& text);
+// A LogQorDownloader.xml that writes "LEVEL message" lines from level up
+// into run.log in the working folder.
+std::string runLogConfiguration(const std::string& level);
 // Polls check() every 50 ms until it holds or limit passes.
 template <typename Check> bool waitUntil(Check check, std::chrono::milliseconds limit)
 {

@@ -24,32 +24,7 @@ const std::string LOCK_FILE_NAME = "{6883A631-E832-497a-B901-4675F28C0DC3}";
 const std::string TITLE = "QorDownloader v2.0.0.0";
 const std::string ALREADY_RUNNING_TEXT = "The application is already running !";
 
-const char* const LOG_CONFIGURATION = R"(<?xml version="1.0" encoding="UTF-8"?>
-<log4j:configuration xmlns:log4j="http://jakarta.apache.org/log4j/">
-  <appender name="Run" class="QorDwnlFileAppender">
-    <param name="File" value="run.log"/>
-    <param name="Append" value="false"/>
-    <layout class="org.apache.log4j.PatternLayout">
-      <param name="ConversionPattern" value="%p %m%n"/>
-    </layout>
-  </appender>
-  <root>
-    <priority value="trace"/>
-    <appender-ref ref="Run"/>
-  </root>
-</log4j:configuration>
-)";
-
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-    {
-        lines.push_back(line);
-    }
-    return lines;
-}
+const std::string LOG_CONFIGURATION = runLogConfiguration("trace");
 
 bool contains(const std::vector<std::string>& lines, const std::string& line)
 {

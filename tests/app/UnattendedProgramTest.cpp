@@ -27,32 +27,7 @@ const std::string PROGRAM = QORDOWNLOADER_PATH;
 const std::string LIBRARY = SCRIPTED_LIBRARY_PATH;
 const std::string LOCK_FILE_NAME = "{6883A631-E832-497a-B901-4675F28C0DC3}";
 
-const char* const LOG_CONFIGURATION = R"(<?xml version="1.0" encoding="UTF-8"?>
-<log4j:configuration xmlns:log4j="http://jakarta.apache.org/log4j/">
-  <appender name="Run" class="QorDwnlFileAppender">
-    <param name="File" value="run.log"/>
-    <param name="Append" value="false"/>
-    <layout class="org.apache.log4j.PatternLayout">
-      <param name="ConversionPattern" value="%p %m%n"/>
-    </layout>
-  </appender>
-  <root>
-    <priority value="info"/>
-    <appender-ref ref="Run"/>
-  </root>
-</log4j:configuration>
-)";
-
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-    {
-        lines.push_back(line);
-    }
-    return lines;
-}
+const std::string LOG_CONFIGURATION = runLogConfiguration("info");
 
 // "" when every expected line comes in this order (other lines between
 // them allowed), else the first one missing
