@@ -3,6 +3,7 @@
 #include "pelvane/PelvaneLog.h"
 #include "pelvane/SafeFiles.h"
 #include "pelvane/Sha256.h"
+#include "pelvane/XdgFolder.h"
 
 #include "platform/SystemCalls.h"
 
@@ -17,13 +18,7 @@ namespace
 {
 std::string cacheHome()
 {
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    if (xdg != nullptr && xdg[0] == '/')
-    {
-        return xdg;
-    }
-    const char* home = std::getenv("HOME");
-    return home != nullptr && home[0] == '/' ? std::string(home) + "/.cache" : std::string();
+    return xdgFolder("XDG_CACHE_HOME", ".cache");
 }
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "pelvane/ChunkIndex.h"
 
 #include "pelvane/ContentChunker.h"
+#include "pelvane/HexText.h"
 #include "pelvane/Manifest.h"
 
 #include "platform/FileDescriptor.h"
@@ -32,12 +33,6 @@ std::uint64_t getLittleEndian(std::string_view bytes, std::size_t at, int count)
     return value;
 }
 
-int hexValue(char c)
-{
-    return c <= '9' ? c - '0' : c - 'a' + 10;
-}
-
-const char* const HEX_DIGITS = "0123456789abcdef";
 } // namespace
 
 void ChunkIndex::add(std::uint32_t length, std::string sha256)
@@ -78,14 +73,7 @@ std::optional<ChunkIndex> ChunkIndex::parse(std::string_view bytes, std::string&
             error = "chunk of a length no chunker makes";
             return std::nullopt;
         }
-        std::string hex(64, '0');
-        for (std::size_t b = 0; b < 32; ++b)
-        {
-            const auto byte = static_cast<unsigned char>(bytes[at + 4 + b]);
-            hex[2 * b] = HEX_DIGITS[byte >> 4];
-            hex[2 * b + 1] = HEX_DIGITS[byte & 0x0F];
-        }
-        index.add(length, std::move(hex));
+        index.add(length, toHex(bytes.substr(at + 4, 32)));
     }
     if (index.m_fileSize != fileSize)
     {
@@ -106,11 +94,10 @@ std::string ChunkIndex::serialize() const
     for (const Chunk& chunk : m_chunks)
     {
         putLittleEndian(out, chunk.length, 4);
-        for (std::size_t b = 0; b < 32; ++b)
-        {
-            out.push_back(static_cast<char>(hexValue(chunk.sha256[2 * b]) * 16 +
-                                            hexValue(chunk.sha256[2 * b + 1])));
-        }
+        // the digests are the hasher's own lowercase hex: always 32 bytes
+        std::string raw;
+        fromHex(chunk.sha256, raw);
+        out += raw;
     }
     return out;
 }

@@ -1,5 +1,6 @@
 #include "pelvane/ManifestSignature.h"
 
+#include "pelvane/HexText.h"
 #include "pelvane/Sha256.h"
 
 #include <openssl/evp.h>
@@ -13,23 +14,6 @@ namespace
 {
 constexpr std::size_t PUBLIC_KEY_BYTES = 32;
 constexpr std::size_t SIGNATURE_BYTES = 64;
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-    {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f')
-    {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F')
-    {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 std::string lowered(std::string_view text)
 {
@@ -63,41 +47,6 @@ std::vector<std::string_view> words(std::string_view line)
     return result;
 }
 } // namespace
-
-std::string toHex(std::string_view bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (const char c : bytes)
-    {
-        const auto byte = static_cast<unsigned char>(c);
-        text.push_back(digits[byte >> 4]);
-        text.push_back(digits[byte & 0x0f]);
-    }
-    return text;
-}
-
-bool fromHex(std::string_view text, std::string& bytes)
-{
-    if (text.size() % 2 != 0)
-    {
-        return false;
-    }
-    bytes.clear();
-    bytes.reserve(text.size() / 2);
-    for (std::size_t i = 0; i < text.size(); i += 2)
-    {
-        const int high = hexValue(text[i]);
-        const int low = hexValue(text[i + 1]);
-        if (high < 0 || low < 0)
-        {
-            return false;
-        }
-        bytes.push_back(static_cast<char>(high * 16 + low));
-    }
-    return true;
-}
 
 bool ManifestSignature::parse(std::string_view text, std::vector<SignatureLine>& lines,
                               std::string& problem)
@@ -190,8 +139,8 @@ std::string ManifestSignature::pinOf(std::string_view rawPublicKey)
 
 bool ManifestSignature::isPin(std::string_view text)
 {
-    return text.size() == PIN_HEX_DIGITS &&
-           std::all_of(text.begin(), text.end(), [](char c) { return hexValue(c) >= 0; });
+    std::string raw;
+    return text.size() == PIN_HEX_DIGITS && fromHex(text, raw);
 }
 
 bool ManifestSignature::verifyOne(std::string_view rawPublicKey, std::string_view rawSignature,

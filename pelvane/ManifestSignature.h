@@ -53,7 +53,4 @@ public:
     static std::string formatLine(const SignatureLine& line);
 };
 
-std::string toHex(std::string_view bytes);
-// False when `text` is not an even run of hex digits.
-bool fromHex(std::string_view text, std::string& bytes);
 } // namespace pelvane

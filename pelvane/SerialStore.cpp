@@ -2,6 +2,7 @@
 
 #include "pelvane/PelvaneLog.h"
 #include "pelvane/SafeFiles.h"
+#include "pelvane/XdgFolder.h"
 
 #include <nlohmann/json.hpp>
 
@@ -54,21 +55,8 @@ json readState(const std::string& path)
 
 std::string SerialStore::defaultPath()
 {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    std::string folder;
-    if (state != nullptr && state[0] == '/')
-    {
-        folder = state;
-    }
-    else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
-    {
-        folder = std::string(home) + "/.local/state";
-    }
-    else
-    {
-        return {};
-    }
-    return folder + "/pelvane/serials.json";
+    const std::string folder = xdgFolder("XDG_STATE_HOME", ".local/state");
+    return folder.empty() ? std::string() : folder + "/pelvane/serials.json";
 }
 
 std::uint64_t SerialStore::highest(const std::string& product, const std::string& channel) const

@@ -1,5 +1,7 @@
 #include "pelvane/Sha256.h"
 
+#include "pelvane/HexText.h"
+
 #include "platform/SystemCalls.h"
 
 #include <openssl/crypto.h>
@@ -13,18 +15,6 @@ namespace pelvane
 namespace
 {
 using platform::SystemCalls;
-std::string toHex(const unsigned char* bytes, std::size_t size)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(size * 2);
-    for (std::size_t i = 0; i < size; ++i)
-    {
-        text.push_back(digits[bytes[i] >> 4]);
-        text.push_back(digits[bytes[i] & 0x0f]);
-    }
-    return text;
-}
 
 } // namespace
 
@@ -56,7 +46,7 @@ std::string Sha256::finishHex()
     unsigned int length = 0;
     EVP_DigestFinal_ex(m_context.get(), digest, &length);
     reset();
-    return toHex(digest, length);
+    return toHex(std::string_view(reinterpret_cast<const char*>(digest), length));
 }
 
 std::string sha256Hex(std::string_view data)

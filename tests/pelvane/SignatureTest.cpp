@@ -1,5 +1,6 @@
 // Manifest signatures, the UTC expiry form and the remembered serials,
 // without a server: what is accepted, and the reason for each refusal.
+#include "pelvane/HexText.h"
 #include "pelvane/Manifest.h"
 #include "pelvane/ManifestSignature.h"
 #include "pelvane/SerialStore.h"
