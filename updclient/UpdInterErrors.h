@@ -5,7 +5,7 @@
 // and the HTTP status.
 #pragma once
 
-#include "pelvane/PelvaneErrors.h"
+#include "pelvane/base/PelvaneErrors.h"
 
 #include <cstdint>
 #include <string>

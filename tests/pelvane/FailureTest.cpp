@@ -3,9 +3,9 @@
 // Target untouched whenever a run does not succeed.
 #include "UpdateFixture.h"
 
-#include "pelvane/Manifest.h"
-#include "pelvane/PelvaneErrors.h"
-#include "pelvane/Sha256.h"
+#include "pelvane/base/PelvaneErrors.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/trust/Manifest.h"
 #include "proxy/PasswordScrambling.h"
 
 #include <cstring>

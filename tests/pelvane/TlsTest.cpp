@@ -5,7 +5,7 @@
 // TLS and only to the host it is meant for.
 #include "UpdateFixture.h"
 
-#include "pelvane/PelvaneErrors.h"
+#include "pelvane/base/PelvaneErrors.h"
 #include "proxy/PasswordScrambling.h"
 
 #include <chrono>
