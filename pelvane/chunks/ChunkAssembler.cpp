@@ -1,10 +1,10 @@
 #include "pelvane/chunks/ChunkAssembler.h"
 
-#include "pelvane/base/PelvaneErrors.h"
 #include "pelvane/base/PelvaneLog.h"
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
 #include "pelvane/files/ExtractLayout.h"
+#include "pelvane/net/MirrorWalk.h"
 
 #include "platform/FileDescriptor.h"
 #include "platform/SystemCalls.h"
@@ -17,15 +17,6 @@ namespace pelvane
 namespace
 {
 constexpr int CHUNK_MISMATCH = EBADMSG;
-
-FetchResult failure(FetchResult::Kind kind, std::int32_t apiError, int errorNumber)
-{
-    FetchResult result;
-    result.kind = kind;
-    result.apiError = apiError;
-    result.primary = errorNumber;
-    return result;
-}
 
 int writeAt(int fd, const unsigned char* data, std::size_t size, std::uint64_t offset)
 {
@@ -125,66 +116,43 @@ private:
     std::uint64_t m_networkBytes = 0;
     std::uint64_t m_mismatchAt = UINT64_MAX;
 };
-} // namespace
 
-ChunkAssembler::ChunkAssembler(RangeFetcher& ranges, const CancelToken& cancel)
-    : m_ranges(ranges), m_cancel(cancel)
+// The assembly at the file's full size, each chunk to go in at its offset.
+Outcome openAssembly(const ExtractLayout& layout, const ManifestFile& file, int& fd)
 {
-}
-
-std::string ChunkAssembler::assemblyPath(const std::string& versionFolder, const std::string& path)
-{
-    return ExtractLayout(versionFolder).assemblyPath(path);
-}
-
-ChunkAssembler::Result ChunkAssembler::assemble(const std::vector<std::string>& fileUrls,
-                                                const std::string& versionFolder,
-                                                const ManifestFile& file, const ChunkIndex& index,
-                                                const ChunkPlan& plan, const Progress& progress)
-{
-    Result result;
-    const auto fetchWhole = [&result](std::string reason)
+    if (const int error = layout.makeFoldersFor(file.path))
     {
-        result.fetchWhole = true;
-        result.reason = std::move(reason);
-        return result;
-    };
-    if (m_ranges.rangesRefused())
-    {
-        return fetchWhole("the server does not serve byte ranges");
+        return Outcome::disk(error);
     }
-    const ExtractLayout layout(versionFolder);
-    const std::string assembly = layout.assemblyPath(file.path);
-    const std::string finalPath = layout.verifiedPath(file.path);
-    int error = layout.makeFoldersFor(file.path);
     platform::FileDescriptor out(
-        error != 0 ? -1
-                   : platform::SystemCalls::open(
-                         assembly, platform::SystemCalls::OpenMode::WriteCreateNoFollow, 0644));
-    if (error == 0 && !out.valid())
+        platform::SystemCalls::open(layout.assemblyPath(file.path),
+                                    platform::SystemCalls::OpenMode::WriteCreateNoFollow, 0644));
+    if (!out.valid())
     {
-        error = errno;
+        return Outcome::disk(errno);
     }
-    if (error == 0 && platform::SystemCalls::truncate(out.get(), file.size) != 0)
+    if (platform::SystemCalls::truncate(out.get(), file.size) != 0)
     {
-        error = errno;
+        return Outcome::disk(errno);
     }
-    if (error != 0)
-    {
-        result.fetch = failure(FetchResult::Kind::Permanent, API_DISK, error);
-        return result;
-    }
+    fd = out.release();
+    return {};
+}
 
-    // Local chunks first: each one is read back and checked before it is used.
-    ChunkReceiver receiver(out.get(), progress);
+// Local chunks first: each one is read back and checked before it is used.
+// A chunk whose local copy no longer verifies goes to the receiver; one that
+// repeats a chunk this file fetches itself waits in `repeats`.
+Outcome placeLocalChunks(const std::string& assembly, int fd, const ManifestFile& file,
+                         const ChunkIndex& index, const ChunkPlan& plan, const CancelToken& cancel,
+                         ChunkReceiver& receiver, std::vector<std::size_t>& repeats,
+                         std::uint64_t& localBytes)
+{
     std::vector<unsigned char> buffer;
-    std::vector<std::size_t> repeats; // copies of chunks this file fetches first
     for (std::size_t i = 0; i < index.chunks().size(); ++i)
     {
-        if (m_cancel.canceled())
+        if (cancel.canceled())
         {
-            result.fetch = failure(FetchResult::Kind::Canceled, API_CANCELED, 0);
-            return result;
+            return Outcome::canceled();
         }
         const Chunk& chunk = index.chunks()[i];
         const std::optional<ChunkSources::Location>& local = plan.local[i];
@@ -197,13 +165,14 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::vector<std::string>& 
         {
             // a chunk an earlier run already put in place stays where it is
             const bool inPlace = local->file == assembly && local->offset == chunk.offset;
-            if (!inPlace &&
-                (error = writeAt(out.get(), buffer.data(), buffer.size(), chunk.offset)) != 0)
+            if (!inPlace)
             {
-                result.fetch = failure(FetchResult::Kind::Permanent, API_DISK, error);
-                return result;
+                if (const int error = writeAt(fd, buffer.data(), buffer.size(), chunk.offset))
+                {
+                    return Outcome::disk(error);
+                }
             }
-            result.localBytes += chunk.length;
+            localBytes += chunk.length;
             continue;
         }
         if (local)
@@ -213,78 +182,162 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::vector<std::string>& 
         }
         receiver.add(chunk);
     }
+    return {};
+}
 
-    bool refused = false;
-    for (std::size_t mirror = 0; mirror < fileUrls.size(); ++mirror)
-    {
-        result.fetch = m_ranges.fetch(fileUrls[mirror], receiver, refused);
-        if (result.fetch.ok() || refused || receiver.mismatch() ||
-            !result.fetch.worthAnotherMirror() || mirror + 1 == fileUrls.size())
-        {
-            break;
-        }
-        PELVANE_LOG_WARN("Mirror " << fileUrls[mirror] << " failed for ranges of " << file.path
-                                   << " (" << apiErrorName(result.fetch.apiError) << ", curl "
-                                   << result.fetch.primary << ", HTTP " << result.fetch.secondary
-                                   << "), trying " << fileUrls[mirror + 1]);
-    }
-    result.networkBytes = receiver.networkBytes();
-    if (receiver.mismatch())
-    {
-        safefiles::removeTree(assembly);
-        return fetchWhole("the server's bytes at " + std::to_string(receiver.mismatchAt()) +
-                          " do not match the chunk index");
-    }
-    if (refused)
-    {
-        safefiles::removeTree(assembly);
-        return fetchWhole("the server does not serve byte ranges");
-    }
-    if (!result.fetch.ok())
-    {
-        // kept: the next run takes the chunks that arrived from here
-        return result;
-    }
+// Copies the chunks that the file holds more than once from where their
+// first copy arrived; `unverified` names the first that does not check out.
+Outcome placeRepeats(int fd, const ChunkIndex& index, const ChunkPlan& plan,
+                     const std::vector<std::size_t>& repeats, std::uint64_t& localBytes,
+                     std::string& unverified)
+{
+    std::vector<unsigned char> buffer;
     for (const std::size_t i : repeats)
     {
         const Chunk& chunk = index.chunks()[i];
         if (!ChunkSources::readVerified(*plan.local[i], chunk.sha256, buffer))
         {
-            safefiles::removeTree(assembly);
-            return fetchWhole("a repeated chunk at " + std::to_string(chunk.offset) +
-                              " does not verify");
+            unverified = "a repeated chunk at " + std::to_string(chunk.offset) + " does not verify";
+            return {};
         }
-        if ((error = writeAt(out.get(), buffer.data(), buffer.size(), chunk.offset)) != 0)
+        if (const int error = writeAt(fd, buffer.data(), buffer.size(), chunk.offset))
         {
-            result.fetch = failure(FetchResult::Kind::Permanent, API_DISK, error);
-            return result;
+            return Outcome::disk(error);
         }
-        result.localBytes += chunk.length;
+        localBytes += chunk.length;
     }
+    return {};
+}
+} // namespace
+
+ChunkAssembler::ChunkAssembler(RangeFetcher& ranges, const CancelToken& cancel)
+    : m_ranges(ranges), m_cancel(cancel)
+{
+}
+
+std::string ChunkAssembler::assemblyPath(const std::string& versionFolder, const std::string& path)
+{
+    return ExtractLayout(versionFolder).assemblyPath(path);
+}
+
+Outcome ChunkAssembler::fetchMissing(const std::vector<std::string>& fileUrls,
+                                     const ManifestFile& file, RangeSink& receiver, bool& refused)
+{
+    refused = false;
+    MirrorWalk walk(fileUrls.size(), MirrorWalk::MoveOn::CurableFailure);
+    return walk.run(
+        // a chunk of other bytes fails the request as a disk error: no mirror cures that
+        [&](std::size_t mirror) -> Outcome
+        { return m_ranges.fetch(fileUrls[mirror], receiver, refused); },
+        [&](std::size_t mirror, const Outcome& failure)
+        {
+            PELVANE_LOG_WARN("Mirror " << fileUrls[mirror] << " failed for ranges of " << file.path
+                                       << " (" << apiErrorName(failure.apiError) << ", curl "
+                                       << failure.primary << ", HTTP " << failure.secondary
+                                       << "), trying " << fileUrls[mirror + 1]);
+        });
+}
+
+Outcome ChunkAssembler::verifyAndPlace(platform::FileDescriptor& out, const std::string& assembly,
+                                       const std::string& finalPath, const ManifestFile& file,
+                                       bool& mismatch)
+{
+    mismatch = false;
     if (!out.close())
     {
-        result.fetch = failure(FetchResult::Kind::Permanent, API_DISK, errno);
-        return result;
+        return Outcome::disk(errno);
     }
     Sha256 whole;
+    int error = 0;
     if (!hashFilePrefix(assembly, file.size, whole, &m_cancel.flag(), error))
     {
-        result.fetch = m_cancel.canceled() ? failure(FetchResult::Kind::Canceled, API_CANCELED, 0)
-                                           : failure(FetchResult::Kind::Permanent, API_DISK, error);
-        return result;
+        return m_cancel.canceled() ? Outcome::canceled() : Outcome::disk(error);
     }
     if (!digestsEqual(file.sha256, whole.finishHex()))
     {
-        safefiles::removeTree(assembly);
-        return fetchWhole("the assembled file does not match its SHA-256");
+        mismatch = true;
+        return {};
     }
     if (platform::SystemCalls::rename(assembly, finalPath) != 0)
     {
-        result.fetch = failure(FetchResult::Kind::Permanent, API_DISK, errno);
+        return Outcome::disk(errno);
+    }
+    return {};
+}
+
+ChunkAssembler::Result ChunkAssembler::assemble(const std::vector<std::string>& fileUrls,
+                                                const std::string& versionFolder,
+                                                const ManifestFile& file, const ChunkIndex& index,
+                                                const ChunkPlan& plan, const Progress& progress)
+{
+    Result result;
+    const ExtractLayout layout(versionFolder);
+    const std::string assembly = layout.assemblyPath(file.path);
+    const auto fetchWhole = [&result, &assembly](std::string reason, bool removeAssembly = true)
+    {
+        if (removeAssembly)
+        {
+            safefiles::removeTree(assembly);
+        }
+        result.fetchWhole = true;
+        result.reason = std::move(reason);
+        return result;
+    };
+    if (m_ranges.rangesRefused())
+    {
+        return fetchWhole("the server does not serve byte ranges", false);
+    }
+    int fd = -1;
+    if (result.fetch = openAssembly(layout, file, fd); !result.fetch.ok())
+    {
         return result;
     }
-    PELVANE_LOG_INFO("Assembled " << file.path << ": " << result.localBytes << " bytes reused, "
-                                  << result.networkBytes << " fetched");
+    platform::FileDescriptor out(fd);
+    ChunkReceiver receiver(out.get(), progress);
+    std::vector<std::size_t> repeats; // copies of chunks this file fetches first
+    result.fetch = placeLocalChunks(assembly, out.get(), file, index, plan, m_cancel, receiver,
+                                    repeats, result.localBytes);
+    if (!result.fetch.ok())
+    {
+        return result;
+    }
+    bool refused = false;
+    result.fetch = fetchMissing(fileUrls, file, receiver, refused);
+    result.networkBytes = receiver.networkBytes();
+    if (receiver.mismatch())
+    {
+        return fetchWhole("the server's bytes at " + std::to_string(receiver.mismatchAt()) +
+                          " do not match the chunk index");
+    }
+    if (refused)
+    {
+        return fetchWhole("the server does not serve byte ranges");
+    }
+    if (!result.fetch.ok())
+    {
+        return result; // kept: the next run takes the chunks that arrived from here
+    }
+    std::string unverified;
+    result.fetch = placeRepeats(out.get(), index, plan, repeats, result.localBytes, unverified);
+    if (!unverified.empty())
+    {
+        return fetchWhole(unverified);
+    }
+    bool mismatch = false;
+    if (result.fetch.ok())
+    {
+        result.fetch =
+            verifyAndPlace(out, assembly, layout.verifiedPath(file.path), file, mismatch);
+    }
+    if (mismatch)
+    {
+        return fetchWhole("the assembled file does not match its SHA-256");
+    }
+    if (result.fetch.ok())
+    {
+        PELVANE_LOG_INFO("Assembled " << file.path << ": " << result.localBytes << " bytes reused, "
+                                      << result.networkBytes << " fetched");
+    }
     return result;
 }
 } // namespace pelvane

@@ -16,6 +16,8 @@
 #include "pelvane/net/RangeFetcher.h"
 #include "pelvane/trust/Manifest.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -30,7 +32,7 @@ public:
 
     struct Result
     {
-        FetchResult fetch;
+        Outcome fetch;
         bool fetchWhole = false; // fall back to a whole download
         std::string reason;
         std::uint64_t localBytes = 0;
@@ -49,6 +51,15 @@ public:
     static std::string assemblyPath(const std::string& versionFolder, const std::string& path);
 
 private:
+    // The missing chunks from the mirrors in turn; `refused` when a server
+    // will not serve ranges.
+    Outcome fetchMissing(const std::vector<std::string>& fileUrls, const ManifestFile& file,
+                         RangeSink& receiver, bool& refused);
+    // Closes, hashes and renames the assembly; `mismatch` when it does not
+    // hash to the manifest's SHA-256.
+    Outcome verifyAndPlace(platform::FileDescriptor& out, const std::string& assembly,
+                           const std::string& finalPath, const ManifestFile& file, bool& mismatch);
+
     RangeFetcher& m_ranges;
     const CancelToken& m_cancel;
 };

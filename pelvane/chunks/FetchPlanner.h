@@ -6,6 +6,7 @@
 
 #include "pelvane/chunks/ChunkIndex.h"
 #include "pelvane/chunks/ChunkSources.h"
+#include "pelvane/net/ByteRange.h"
 #include "pelvane/trust/Manifest.h"
 
 #include <optional>
@@ -13,13 +14,6 @@
 
 namespace pelvane
 {
-struct ByteRange
-{
-    std::uint64_t first = 0;
-    std::uint64_t last = 0; // inclusive, as in a Range header
-    std::uint64_t size() const { return last - first + 1; }
-};
-
 struct ChunkPlan
 {
     // per chunk of the index: where a local copy may be; empty: fetch it

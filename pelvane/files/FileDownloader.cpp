@@ -9,6 +9,7 @@
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
 #include "pelvane/base/Sha256Pipeline.h"
+#include "pelvane/net/Retries.h"
 
 #include "platform/SystemCalls.h"
 
@@ -20,21 +21,6 @@ namespace pelvane
 namespace
 {
 using platform::SystemCalls;
-
-FetchResult diskFailure(int errorNumber)
-{
-    FetchResult result;
-    result.kind =
-        errorNumber == ECANCELED ? FetchResult::Kind::Canceled : FetchResult::Kind::Permanent;
-    result.apiError = errorNumber == ECANCELED ? API_CANCELED : API_DISK;
-    result.primary = errorNumber == ECANCELED ? 0 : errorNumber;
-    return result;
-}
-
-FetchResult canceledResult()
-{
-    return diskFailure(ECANCELED);
-}
 
 // The validator is what makes a resume safe: without one a partial file is
 // thrown away.
@@ -206,14 +192,14 @@ std::string FileDownloader::verifiedPath(const std::string& versionFolder, const
     return ExtractLayout(versionFolder).verifiedPath(path);
 }
 
-FetchResult FileDownloader::reuseVerified(const std::string& finalPath, const ManifestFile& file,
-                                          bool& reused)
+Outcome FileDownloader::reuseVerified(const std::string& finalPath, const ManifestFile& file,
+                                      bool& reused)
 {
     reused = false;
     std::uint64_t size = 0;
     if (safefiles::regularFileSize(finalPath, size) != 0)
     {
-        return safefiles::removeTree(finalPath) == 0 ? FetchResult{} : diskFailure(errno);
+        return Outcome::disk(safefiles::removeTree(finalPath));
     }
     if (size == file.size)
     {
@@ -227,74 +213,110 @@ FetchResult FileDownloader::reuseVerified(const std::string& finalPath, const Ma
         }
         if (m_cancel.canceled())
         {
-            return canceledResult();
+            return Outcome::canceled();
         }
     }
     PELVANE_LOG_INFO("Discarding a stale copy of " << file.path);
-    const int error = safefiles::removeTree(finalPath);
-    return error == 0 ? FetchResult{} : diskFailure(error);
+    return Outcome::disk(safefiles::removeTree(finalPath));
 }
 
-FetchResult FileDownloader::finishFile(const std::string& partPath, const std::string& metaPath,
-                                       const std::string& finalPath)
+Outcome FileDownloader::resumable(const Paths& paths, const ManifestFile& file,
+                                  Sha256Pipeline& digest, std::uint64_t& onDisk,
+                                  std::string& ifRange)
 {
-    if (SystemCalls::rename(partPath, finalPath) != 0)
+    onDisk = 0;
+    Validator validator;
+    const bool partExists = safefiles::regularFileSize(paths.part, onDisk) == 0;
+    if (!partExists || !readValidator(paths.meta, validator) || onDisk > file.size)
     {
-        return diskFailure(errno);
+        onDisk = 0;
+        safefiles::removeTree(paths.part);
+        safefiles::removeTree(paths.meta);
+        return {};
     }
-    platform::crashPoint("file-verified");
-    safefiles::removeTree(metaPath);
+    int error = 0;
+    if (onDisk > 0 && !hashFilePrefix(paths.part, onDisk, digest, &m_cancel.flag(), error))
+    {
+        if (m_cancel.canceled())
+        {
+            return Outcome::canceled();
+        }
+        onDisk = 0;
+        digest.reset();
+        safefiles::removeTree(paths.part);
+    }
+    ifRange = validator.ifRange();
     return {};
 }
 
-FetchResult FileDownloader::download(const std::string& fileUrl, const std::string& versionFolder,
-                                     const ManifestFile& file, const Progress& progress)
+FetchResult FileDownloader::fetchOnce(const std::string& fileUrl, const Paths& paths,
+                                      const ManifestFile& file, Sha256Pipeline& digest,
+                                      std::uint64_t& onDisk, const std::string& ifRange,
+                                      const Progress& progress)
+{
+    if (file.size == 0)
+    {
+        // nothing to fetch; an empty file is its own verified copy
+        return Outcome::disk(safefiles::writeFileAtomically(paths.part, {}));
+    }
+    if (onDisk >= file.size)
+    {
+        return {};
+    }
+    const std::uint64_t resumedFrom = onDisk;
+    PartFileSink sink(paths.part, paths.meta, fileUrl, file.size, digest, onDisk, progress);
+    // Across mirrors too: replicas that keep modification times (rsync -a)
+    // share nginx's validator and resume; others answer 200 and start over.
+    FetchResult result =
+        m_fetcher.fetch(fileUrl, sink, resumedFrom, resumedFrom > 0 ? ifRange : std::string());
+    if (const int closeError = sink.close(); closeError != 0 && result.ok())
+    {
+        result = Outcome::disk(closeError);
+    }
+    return result;
+}
+
+Outcome FileDownloader::finishFile(const Paths& paths)
+{
+    if (SystemCalls::rename(paths.part, paths.verified) != 0)
+    {
+        return Outcome::disk(errno);
+    }
+    platform::crashPoint("file-verified");
+    safefiles::removeTree(paths.meta);
+    return {};
+}
+
+Outcome FileDownloader::download(const std::string& fileUrl, const std::string& versionFolder,
+                                 const ManifestFile& file, const Progress& progress)
 {
     const ExtractLayout layout(versionFolder);
-    const std::string finalPath = layout.verifiedPath(file.path);
-    const std::string partPath = layout.partPath(file.path);
-    const std::string metaPath = layout.metaPath(file.path);
-
+    const Paths paths{layout.verifiedPath(file.path), layout.partPath(file.path),
+                      layout.metaPath(file.path)};
     bool reused = false;
-    FetchResult result = reuseVerified(finalPath, file, reused);
-    if (!result.ok() || reused)
+    if (const Outcome kept = reuseVerified(paths.verified, file, reused); !kept.ok() || reused)
     {
         if (reused)
         {
             progress(file.size);
         }
-        return result;
+        return kept;
     }
-    int error = layout.makeFoldersFor(file.path);
-    if (error != 0)
+    if (const int error = layout.makeFoldersFor(file.path))
     {
-        return diskFailure(error);
+        return Outcome::disk(error);
     }
-
+    Retries retries(m_cancel, Retries::Names{"Try", file.path, file.path});
     bool restartedAfterMismatch = false;
-    int failedTries = 0;
     for (;;)
     {
         // What can be kept from an earlier try or run?
         Sha256Pipeline digest;
         std::uint64_t onDisk = 0;
-        Validator validator;
-        const bool partExists = safefiles::regularFileSize(partPath, onDisk) == 0;
-        if (!partExists || !readValidator(metaPath, validator) || onDisk > file.size)
+        std::string ifRange;
+        if (const Outcome kept = resumable(paths, file, digest, onDisk, ifRange); !kept.ok())
         {
-            onDisk = 0;
-            safefiles::removeTree(partPath);
-            safefiles::removeTree(metaPath);
-        }
-        else if (onDisk > 0 && !hashFilePrefix(partPath, onDisk, digest, &m_cancel.flag(), error))
-        {
-            if (m_cancel.canceled())
-            {
-                return canceledResult();
-            }
-            onDisk = 0;
-            digest.reset();
-            safefiles::removeTree(partPath);
+            return kept;
         }
         const std::uint64_t resumedFrom = onDisk;
         progress(onDisk);
@@ -303,37 +325,15 @@ FetchResult FileDownloader::download(const std::string& fileUrl, const std::stri
             PELVANE_LOG_INFO("Resuming " << file.path << " at byte " << resumedFrom << " from "
                                          << fileUrl);
         }
-
-        result = {};
-        if (file.size == 0)
-        {
-            // nothing to fetch; an empty file is its own verified copy
-            error = safefiles::writeFileAtomically(partPath, {});
-            if (error != 0)
-            {
-                return diskFailure(error);
-            }
-        }
-        else if (onDisk < file.size)
-        {
-            PartFileSink sink(partPath, metaPath, fileUrl, file.size, digest, onDisk, progress);
-            // Across mirrors too: replicas that keep modification times (rsync -a)
-            // share nginx's validator and resume; others answer 200 and start over.
-            result = m_fetcher.fetch(fileUrl, sink, resumedFrom,
-                                     resumedFrom > 0 ? validator.ifRange() : std::string());
-            if (const int closeError = sink.close(); closeError != 0 && result.ok())
-            {
-                result = diskFailure(closeError);
-            }
-        }
+        FetchResult result = fetchOnce(fileUrl, paths, file, digest, onDisk, ifRange, progress);
         if (result.ok())
         {
             if (onDisk == file.size && digestsEqual(file.sha256, digest.finishHex()))
             {
-                return finishFile(partPath, metaPath, finalPath);
+                return finishFile(paths);
             }
-            safefiles::removeTree(partPath);
-            safefiles::removeTree(metaPath);
+            safefiles::removeTree(paths.part);
+            safefiles::removeTree(paths.meta);
             progress(0);
             if (resumedFrom > 0 && !restartedAfterMismatch)
             {
@@ -342,31 +342,17 @@ FetchResult FileDownloader::download(const std::string& fileUrl, const std::stri
                 continue;
             }
             PELVANE_LOG_ERROR("Hash or size mismatch: " << file.path);
-            result.kind = FetchResult::Kind::Permanent;
             result.apiError = API_HASH;
-            return result;
-        }
-        if (result.kind != FetchResult::Kind::Transient)
-        {
             return result;
         }
         if (result.restartFromZero)
         {
-            safefiles::removeTree(partPath);
-            safefiles::removeTree(metaPath);
+            safefiles::removeTree(paths.part);
+            safefiles::removeTree(paths.meta);
         }
-        if (++failedTries >= RetryPolicy::MAX_TRIES)
+        if (!retries.tryAgain(result))
         {
-            PELVANE_LOG_ERROR("Giving up on " << file.path << " after " << failedTries << " tries");
             return result;
-        }
-        const auto delay = m_retry.delayAfter(failedTries, result.retryAfterMs);
-        PELVANE_LOG_WARN("Try " << failedTries << " of " << file.path << " failed (curl "
-                                << result.primary << ", HTTP " << result.secondary << "), next in "
-                                << delay.count() << " ms");
-        if (!m_cancel.sleepFor(delay))
-        {
-            return canceledResult();
         }
     }
 }

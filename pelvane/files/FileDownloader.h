@@ -7,7 +7,6 @@
 #pragma once
 
 #include "pelvane/net/HttpFetcher.h"
-#include "pelvane/net/RetryPolicy.h"
 #include "pelvane/trust/Manifest.h"
 
 #include <functional>
@@ -15,6 +14,8 @@
 
 namespace pelvane
 {
+class Sha256Pipeline;
+
 class FileDownloader
 {
 public:
@@ -23,19 +24,30 @@ public:
 
     FileDownloader(HttpFetcher& fetcher, const CancelToken& cancel);
 
-    FetchResult download(const std::string& fileUrl, const std::string& versionFolder,
-                         const ManifestFile& file, const Progress& progress);
+    Outcome download(const std::string& fileUrl, const std::string& versionFolder,
+                     const ManifestFile& file, const Progress& progress);
 
     // ExtractLayout's verified path, for callers that hold only the folder.
     static std::string verifiedPath(const std::string& versionFolder, const std::string& path);
 
 private:
-    FetchResult reuseVerified(const std::string& finalPath, const ManifestFile& file, bool& reused);
-    FetchResult finishFile(const std::string& partPath, const std::string& metaPath,
-                           const std::string& finalPath);
+    struct Paths
+    {
+        std::string verified;
+        std::string part;
+        std::string meta;
+    };
+    Outcome reuseVerified(const std::string& finalPath, const ManifestFile& file, bool& reused);
+    // The bytes of the .part file worth resuming (hashed into `digest`) and
+    // the validator that makes the resume safe; whatever is not is removed.
+    Outcome resumable(const Paths& paths, const ManifestFile& file, Sha256Pipeline& digest,
+                      std::uint64_t& onDisk, std::string& ifRange);
+    FetchResult fetchOnce(const std::string& fileUrl, const Paths& paths, const ManifestFile& file,
+                          Sha256Pipeline& digest, std::uint64_t& onDisk, const std::string& ifRange,
+                          const Progress& progress);
+    Outcome finishFile(const Paths& paths);
 
     HttpFetcher& m_fetcher;
     const CancelToken& m_cancel;
-    RetryPolicy m_retry;
 };
 } // namespace pelvane

@@ -34,8 +34,7 @@ bool TargetAssembler::sameFile(const std::string& first, const std::string& seco
            one.device == two.device && one.inode == two.inode;
 }
 
-TargetAssembler::Outcome TargetAssembler::fail(std::int32_t apiError, int errorNumber,
-                                               const char* what)
+Outcome TargetAssembler::fail(std::int32_t apiError, int errorNumber, const char* what)
 {
     if (errorNumber == ECANCELED || m_cancel.canceled())
     {
@@ -47,17 +46,13 @@ TargetAssembler::Outcome TargetAssembler::fail(std::int32_t apiError, int errorN
         PELVANE_LOG_ERROR(what << ": " << std::strerror(errorNumber) << " (" << errorNumber << ")");
     }
     safefiles::removeTree(stagingPath());
-    return {apiError, errorNumber};
+    return Outcome::failure(apiError, errorNumber);
 }
 
-TargetAssembler::Outcome
-TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
-                          const std::vector<std::string>& versionFolders)
+Outcome TargetAssembler::clearLeftovers()
 {
-    const std::string staging = stagingPath();
     const std::string previous = previousPath();
-    // leftovers of a run that died half-way
-    if (const int error = safefiles::removeTree(staging))
+    if (const int error = safefiles::removeTree(stagingPath()))
     {
         return fail(API_DISK, error, "Cannot clear the staging folder");
     }
@@ -69,28 +64,23 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
     {
         return fail(API_DISK, errno, "Cannot put the old Target back");
     }
-    const bool targetExists = safefiles::pathExists(m_target);
-    if (const int error = safefiles::removeTree(previous))
-    {
-        return fail(API_DISK, error, "Cannot clear an old copy of Target");
-    }
-    const int cloned = targetExists ? safefiles::cloneTree(m_target, staging, &m_cancel.flag())
-                                    : (SystemCalls::makeDirectory(staging, 0755) == 0 ? 0 : errno);
-    if (cloned != 0)
-    {
-        return fail(API_DISK, cloned, "Cannot prepare the staging folder");
-    }
-    platform::crashPoint("assemble-cloned");
+    return {};
+}
 
+Outcome TargetAssembler::placeFiles(const std::vector<const ManifestVersion*>& versions,
+                                    const std::vector<std::string>& versionFolders)
+{
+    const std::string staging = stagingPath();
     for (std::size_t i = 0; i < versions.size(); ++i)
     {
+        const ExtractLayout layout(versionFolders[i]);
         for (const ManifestFile& file : versions[i]->files)
         {
             if (m_cancel.canceled())
             {
                 return fail(API_CANCELED, ECANCELED, "Canceled");
             }
-            const std::string source = ExtractLayout(versionFolders[i]).verifiedPath(file.path);
+            const std::string source = layout.verifiedPath(file.path);
             const std::string placed = staging + "/" + file.path;
             if (sameFile(source, placed))
             {
@@ -111,14 +101,19 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
             platform::crashPoint("assemble-file");
         }
     }
+    return {};
+}
 
-    // The swap: the old Target is set aside first and put back on failure.
+Outcome TargetAssembler::swapIn(bool targetExists)
+{
+    const std::string previous = previousPath();
+    // The old Target is set aside first and put back on failure.
     if (targetExists && SystemCalls::rename(m_target, previous) != 0)
     {
         return fail(API_DISK, errno, "Cannot set the old Target aside");
     }
     platform::crashPoint("swap-aside");
-    if (SystemCalls::rename(staging, m_target) != 0)
+    if (SystemCalls::rename(stagingPath(), m_target) != 0)
     {
         const int error = errno;
         if (targetExists)
@@ -137,5 +132,32 @@ TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
         }
     }
     return {};
+}
+
+Outcome TargetAssembler::assemble(const std::vector<const ManifestVersion*>& versions,
+                                  const std::vector<std::string>& versionFolders)
+{
+    if (const Outcome cleared = clearLeftovers(); !cleared.ok())
+    {
+        return cleared;
+    }
+    const bool targetExists = safefiles::pathExists(m_target);
+    if (const int error = safefiles::removeTree(previousPath()))
+    {
+        return fail(API_DISK, error, "Cannot clear an old copy of Target");
+    }
+    const std::string staging = stagingPath();
+    const int cloned = targetExists ? safefiles::cloneTree(m_target, staging, &m_cancel.flag())
+                                    : (SystemCalls::makeDirectory(staging, 0755) == 0 ? 0 : errno);
+    if (cloned != 0)
+    {
+        return fail(API_DISK, cloned, "Cannot prepare the staging folder");
+    }
+    platform::crashPoint("assemble-cloned");
+    if (const Outcome placed = placeFiles(versions, versionFolders); !placed.ok())
+    {
+        return placed;
+    }
+    return swapIn(targetExists);
 }
 } // namespace pelvane

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "pelvane/base/CancelToken.h"
+#include "pelvane/base/Outcome.h"
 #include "pelvane/files/ExtractLayout.h"
 #include "pelvane/trust/Manifest.h"
 
@@ -17,13 +18,6 @@ namespace pelvane
 class TargetAssembler
 {
 public:
-    struct Outcome
-    {
-        std::int32_t apiError = 0;
-        std::int32_t errorNumber = 0;
-        bool ok() const { return apiError == 0; }
-    };
-
     TargetAssembler(std::string target, const CancelToken& cancel);
 
     // `versionFolders[i]` holds the verified files of `versions[i]`.
@@ -37,6 +31,11 @@ private:
     // Two links of one regular file (neither a symbolic link).
     static bool sameFile(const std::string& first, const std::string& second);
     Outcome fail(std::int32_t apiError, int errorNumber, const char* what);
+    // Clears what a run that died half-way left, putting an aside Target back.
+    Outcome clearLeftovers();
+    Outcome placeFiles(const std::vector<const ManifestVersion*>& versions,
+                       const std::vector<std::string>& versionFolders);
+    Outcome swapIn(bool targetExists);
 
     std::string m_target;
     const CancelToken& m_cancel;

@@ -15,13 +15,6 @@
 
 namespace pelvane
 {
-bool FetchResult::worthAnotherMirror() const
-{
-    return kind == Kind::Transient ||
-           (kind == Kind::Permanent && (apiError == API_NETWORK || apiError == API_HTTP ||
-                                        apiError == API_HASH || apiError == API_SERVER_AUTH));
-}
-
 namespace
 {
 // Larger receive buffers mean fewer trips through libcurl's loop, our write
@@ -314,28 +307,11 @@ FetchResult HttpFetcher::post(const std::string& url, const std::string& body,
     return perform(url, nullptr, 0, {}, &body, limit);
 }
 
-FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
-                                 std::uint64_t resumeOffset, const std::string& ifRange,
-                                 const std::string* postBody, std::chrono::milliseconds limit)
+std::string HttpFetcher::configure(const std::string& url, const Response& response,
+                                   const std::string& ifRange, const std::string* postBody,
+                                   std::chrono::milliseconds limit, CurlHeaderList& headers)
 {
-    FetchResult result;
     CURL* easy = m_easy.get();
-    CURLM* multi = m_multi.get();
-    if (easy == nullptr || multi == nullptr)
-    {
-        result.kind = FetchResult::Kind::Permanent;
-        result.apiError = API_INTERNAL;
-        result.primary = CURLE_FAILED_INIT;
-        return result;
-    }
-    Response response;
-    response.sink = sink;
-    response.resumeOffset = resumeOffset;
-    response.fileScheme = startsWithNoCase(url, "file:");
-    response.explicitRanges = !m_ranges.empty();
-    response.lastActivity = std::chrono::steady_clock::now();
-    m_response = &response;
-
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     m_errorText[0] = '\0';
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorText);
@@ -346,7 +322,7 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     // from another host after a redirect (CURLOPT_UNRESTRICTED_AUTH stays off).
     const bool sendPassword = secure && !m_settings.serverPassword.empty();
     if (!secure && !m_settings.serverPassword.empty() && !m_warnedPlainPassword &&
-        !startsWithNoCase(url, "file:"))
+        !response.fileScheme)
     {
         PELVANE_LOG_WARN("NotesPswd is not sent over plain http: " << url);
         m_warnedPlainPassword = true;
@@ -358,13 +334,14 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     curl_easy_setopt(easy, CURLOPT_HTTPAUTH, sendPassword ? CURLAUTH_ANY : CURLAUTH_BASIC);
     // An empty proxy keeps libcurl from reading the environment on its own
     // rules; no_proxy is still honoured by libcurl.
-    const std::string proxy = proxyFor(url);
+    std::string proxy = proxyFor(url);
     curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
+    const std::uint64_t resumeOffset = response.resumeOffset;
+    // libcurl copies the range text
     const std::string range =
         response.explicitRanges ? m_ranges : std::to_string(resumeOffset) + "-";
     curl_easy_setopt(easy, CURLOPT_RANGE,
                      resumeOffset > 0 || response.explicitRanges ? range.c_str() : nullptr);
-    CurlHeaderList headers;
     if (resumeOffset > 0 && !ifRange.empty())
     {
         headers.add("If-Range: " + ifRange);
@@ -383,184 +360,177 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     // libcurl keeps the list it is given: every line goes in before it is handed over
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(limit.count()));
+    return proxy;
+}
 
+HttpFetcher::Ended HttpFetcher::drive(const Response& response, std::chrono::milliseconds limit,
+                                      CURLcode& code)
+{
+    CURLM* multi = m_multi.get();
     const auto begin = std::chrono::steady_clock::now();
     const auto stallLimit = std::chrono::milliseconds(m_settings.stallTimeoutMs);
-    bool canceled = false;
-    bool stalled = false;
-    CURLcode code = CURLE_OK;
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
-    {
-        m_response = nullptr;
-        result.kind = FetchResult::Kind::Permanent;
-        result.apiError = API_INTERNAL;
-        return result;
-    }
     for (;;)
     {
         int running = 0;
         if (curl_multi_perform(multi, &running) != CURLM_OK)
         {
             code = CURLE_FAILED_INIT;
-            break;
+            return Ended::Done;
         }
         if (running == 0)
         {
             int queued = 0;
             while (CURLMsg* message = curl_multi_info_read(multi, &queued))
             {
-                if (message->msg == CURLMSG_DONE && message->easy_handle == easy)
+                if (message->msg == CURLMSG_DONE && message->easy_handle == m_easy.get())
                 {
                     code = message->data.result;
                 }
             }
-            break;
+            return Ended::Done;
         }
         const auto now = std::chrono::steady_clock::now();
         if (m_cancel.canceled())
         {
-            canceled = true;
-            break;
+            return Ended::Canceled;
         }
         if (now - response.lastActivity > stallLimit)
         {
-            stalled = true;
-            break;
+            return Ended::Stalled;
         }
         if (limit.count() > 0 && now - begin > limit)
         {
             code = CURLE_OPERATION_TIMEDOUT;
-            break;
+            return Ended::Done;
         }
         curl_multi_poll(multi, nullptr, 0, POLL_INTERVAL_MS, nullptr);
     }
+}
+
+FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
+                                 std::uint64_t resumeOffset, const std::string& ifRange,
+                                 const std::string* postBody, std::chrono::milliseconds limit)
+{
+    CURL* easy = m_easy.get();
+    CURLM* multi = m_multi.get();
+    if (easy == nullptr || multi == nullptr)
+    {
+        return Outcome::failure(API_INTERNAL, CURLE_FAILED_INIT);
+    }
+    Response response;
+    response.sink = sink;
+    response.resumeOffset = resumeOffset;
+    response.fileScheme = startsWithNoCase(url, "file:");
+    response.explicitRanges = !m_ranges.empty();
+    response.lastActivity = std::chrono::steady_clock::now();
+    CurlHeaderList headers;
+    const std::string proxy = configure(url, response, ifRange, postBody, limit, headers);
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
+    {
+        return Outcome::internal();
+    }
+    m_response = &response;
+    CURLcode code = CURLE_OK;
+    const Ended ended = drive(response, limit, code);
     curl_multi_remove_handle(multi, easy);
     m_response = nullptr;
 
-    if (canceled)
+    if (ended == Ended::Canceled)
     {
-        result.kind = FetchResult::Kind::Canceled;
-        result.apiError = API_CANCELED;
-        return result;
+        return Outcome::canceled();
     }
-    if (stalled)
+    if (ended == Ended::Stalled)
     {
         PELVANE_LOG_WARN("No data for " << m_settings.stallTimeoutMs << " ms from " << url);
-        result.kind = FetchResult::Kind::Transient;
-        result.apiError = API_NETWORK;
-        result.primary = CURLE_OPERATION_TIMEDOUT;
-        result.secondary = static_cast<std::int32_t>(response.status);
-        return result;
+        return FetchResult::retryable(
+            Outcome::network(CURLE_OPERATION_TIMEDOUT, static_cast<std::int32_t>(response.status)));
     }
     return classify(code, response, !proxy.empty());
 }
 
+std::int32_t HttpFetcher::certificateVerdict(CURLcode code) const
+{
+    long verdict = 0;
+    curl_easy_getinfo(m_easy.get(), CURLINFO_SSL_VERIFYRESULT, &verdict);
+    const std::string_view text(m_errorText);
+    if (text.find("subject name") != std::string_view::npos ||
+        text.find("does not match") != std::string_view::npos)
+    {
+        verdict = HOST_NAME_MISMATCH; // libcurl checks the name itself, after OpenSSL
+    }
+    PELVANE_LOG_WARN("TLS refused (curl " << static_cast<int>(code) << ", verification " << verdict
+                                          << "): " << m_errorText);
+    return static_cast<std::int32_t>(verdict);
+}
+
 FetchResult HttpFetcher::classify(CURLcode code, const Response& response, bool usedProxy) const
 {
-    FetchResult result;
     long connectCode = 0;
     curl_easy_getinfo(m_easy.get(), CURLINFO_HTTP_CONNECTCODE, &connectCode);
-    result.secondary = static_cast<std::int32_t>(response.status);
-    result.primary = static_cast<std::int32_t>(code);
-    result.retryAfterMs = parseRetryAfter(response.retryAfter);
+    const long status = response.status;
+    const auto curl = static_cast<std::int32_t>(code);
+    const auto http = static_cast<std::int32_t>(status);
+    const auto result =
+        [&response](const Outcome& outcome, bool transient = false, bool restartFromZero = false)
+    {
+        FetchResult fetched(outcome);
+        fetched.transient = transient;
+        fetched.restartFromZero = restartFromZero;
+        fetched.retryAfterMs = parseRetryAfter(response.retryAfter);
+        return fetched;
+    };
 
     if (response.sinkError != 0)
     {
-        result.kind = FetchResult::Kind::Permanent;
-        if (response.sinkError == FetchSink::TOO_LONG)
-        {
-            result.apiError = API_HASH;
-            result.primary = EFBIG;
-        }
-        else
-        {
-            result.apiError = API_DISK;
-            result.primary = response.sinkError;
-        }
-        return result;
+        return response.sinkError == FetchSink::TOO_LONG
+                   ? result(Outcome::failure(API_HASH, EFBIG, http))
+                   : result(Outcome::failure(API_DISK, response.sinkError, http));
     }
     if (response.badRange)
     {
-        result.kind = FetchResult::Kind::Transient;
-        result.apiError = API_HTTP;
-        result.restartFromZero = true;
-        return result;
+        return result(Outcome::http(curl, http), true, true);
     }
-    if (connectCode == 407 || response.status == 407)
+    if (connectCode == 407 || status == 407)
     {
-        result.kind = FetchResult::Kind::Permanent;
-        result.apiError = API_PROXY_AUTH;
-        result.secondary = 407;
-        return result;
+        return result(Outcome::failure(API_PROXY_AUTH, curl, 407));
     }
     if (isTlsFailure(code))
     {
         // the certificate's verdict is worth more to an administrator than no status
-        long verdict = 0;
-        curl_easy_getinfo(m_easy.get(), CURLINFO_SSL_VERIFYRESULT, &verdict);
-        const std::string_view text(m_errorText);
-        if (text.find("subject name") != std::string_view::npos ||
-            text.find("does not match") != std::string_view::npos)
-        {
-            verdict = HOST_NAME_MISMATCH; // libcurl checks the name itself, after OpenSSL
-        }
-        PELVANE_LOG_WARN("TLS refused (curl " << static_cast<int>(code) << ", verification "
-                                              << verdict << "): " << m_errorText);
-        result.kind = FetchResult::Kind::Permanent;
-        result.apiError = API_NETWORK;
-        result.secondary = static_cast<std::int32_t>(verdict);
-        return result;
+        return result(Outcome::network(curl, certificateVerdict(code)));
     }
     if (code == CURLE_TOO_MANY_REDIRECTS || code == CURLE_UNSUPPORTED_PROTOCOL)
     {
         // a redirect loop, or one to a scheme we refuse (https to http)
-        result.kind = FetchResult::Kind::Permanent;
-        result.apiError = API_HTTP;
-        return result;
+        return result(Outcome::http(curl, http));
     }
-    if (code != CURLE_OK && response.status < 400)
+    if (code != CURLE_OK && status < 400)
     {
-        result.kind =
-            isTransientCurlCode(code) ? FetchResult::Kind::Transient : FetchResult::Kind::Permanent;
-        result.apiError = code == CURLE_FILE_COULDNT_READ_FILE ? API_HTTP : API_NETWORK;
-        return result;
+        const Outcome failed = code == CURLE_FILE_COULDNT_READ_FILE ? Outcome::http(curl, http)
+                                                                    : Outcome::network(curl, http);
+        return result(failed, isTransientCurlCode(code));
     }
-    const long status = response.status;
     if (status == 200 || status == 206 || (response.fileScheme && status == 0) ||
         (response.sink == nullptr && status >= 200 && status < 300))
     {
-        result.kind = FetchResult::Kind::Ok;
-        result.apiError = API_OK;
-        result.primary = 0;
-        return result;
+        return result(Outcome::failure(API_OK, 0, http));
     }
-    result.primary = static_cast<std::int32_t>(code);
     if (status == 401 && ((!response.wwwAuthenticate && usedProxy) ||
                           (!response.proxyChallenge.empty() &&
                            response.proxyChallenge == response.wwwAuthenticateValue)))
     {
         // some proxies refuse credentials with a 401 (bare, or carrying the
         // challenge of their own 407) instead of another 407
-        result.kind = FetchResult::Kind::Permanent;
-        result.apiError = API_PROXY_AUTH;
-        return result;
+        return result(Outcome::failure(API_PROXY_AUTH, curl, http));
     }
     if (status == 401 || status == 403)
     {
-        result.kind = FetchResult::Kind::Permanent;
-        result.apiError = API_SERVER_AUTH;
-        return result;
+        return result(Outcome::failure(API_SERVER_AUTH, curl, http));
     }
     if (status == 416)
     {
-        result.kind = FetchResult::Kind::Transient;
-        result.apiError = API_HTTP;
-        result.restartFromZero = true;
-        return result;
+        return result(Outcome::http(curl, http), true, true);
     }
-    result.apiError = API_HTTP;
-    result.kind = (status == 408 || status == 429 || status >= 500) ? FetchResult::Kind::Transient
-                                                                    : FetchResult::Kind::Permanent;
-    return result;
+    return result(Outcome::http(curl, http), status == 408 || status == 429 || status >= 500);
 }
 } // namespace pelvane

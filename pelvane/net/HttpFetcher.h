@@ -8,6 +8,7 @@
 #pragma once
 
 #include "pelvane/base/CancelToken.h"
+#include "pelvane/base/Outcome.h"
 #include "pelvane/net/CurlEasy.h"
 
 #include <chrono>
@@ -44,25 +45,22 @@ public:
     virtual void header(std::string_view line) { (void)line; }
 };
 
-struct FetchResult
+// The Outcome of one transfer, with what the retry helper needs to know.
+struct FetchResult : Outcome
 {
-    enum class Kind
+    bool transient = false;         // worth another try
+    std::int64_t retryAfterMs = -1; // the server's wish; -1 when it gave none
+    bool restartFromZero = false;   // the resume offset was refused
+
+    FetchResult() = default;
+    // A final outcome: success, or a failure that no retry cures.
+    FetchResult(const Outcome& outcome) : Outcome(outcome) {}
+    static FetchResult retryable(const Outcome& outcome)
     {
-        Ok,
-        Transient, // worth another try
-        Permanent,
-        Canceled
-    };
-    Kind kind = Kind::Ok;
-    std::int32_t apiError = 0;
-    std::int32_t primary = 0;   // curl code or errno
-    std::int32_t secondary = 0; // HTTP status
-    std::int64_t retryAfterMs = -1;
-    bool restartFromZero = false; // the resume offset was refused
-    bool ok() const { return kind == Kind::Ok; }
-    // What another mirror may cure: it is down, overloaded, lacks the file or
-    // serves other bytes. A full disk, a cancel or the proxy are the same everywhere.
-    bool worthAnotherMirror() const;
+        FetchResult result(outcome);
+        result.transient = true;
+        return result;
+    }
 };
 
 class HttpFetcher
@@ -90,7 +88,19 @@ private:
     FetchResult perform(const std::string& url, FetchSink* sink, std::uint64_t resumeOffset,
                         const std::string& ifRange, const std::string* postBody,
                         std::chrono::milliseconds limit);
+    enum class Ended
+    {
+        Done,
+        Canceled,
+        Stalled
+    };
+    // Sets every option of one transfer; the proxy it goes through (empty: none).
+    std::string configure(const std::string& url, const Response& response,
+                          const std::string& ifRange, const std::string* postBody,
+                          std::chrono::milliseconds limit, CurlHeaderList& headers);
+    Ended drive(const Response& response, std::chrono::milliseconds limit, CURLcode& code);
     FetchResult classify(CURLcode code, const Response& response, bool usedProxy) const;
+    std::int32_t certificateVerdict(CURLcode code) const;
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self);
     static size_t onWrite(char* data, size_t size, size_t count, void* self);

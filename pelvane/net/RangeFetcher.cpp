@@ -3,6 +3,7 @@
 #include "pelvane/base/PelvaneErrors.h"
 #include "pelvane/base/PelvaneLog.h"
 #include "pelvane/net/HeaderText.h"
+#include "pelvane/net/Retries.h"
 
 #include <cctype>
 #include <cerrno>
@@ -238,6 +239,50 @@ std::string rangeHeaderValue(const std::vector<ByteRange>& ranges, std::size_t c
     }
     return text;
 }
+
+// What one answer means for the requests after it.
+enum class Next
+{
+    Judged,   // the result stands: go on, retry or fail by it
+    AskAgain, // at once, one range per request
+    Refused,  // no ranges from this server: fetch the file whole
+};
+
+Next judge(const std::string& url, const RangeAnswer& answer, std::size_t count,
+           FetchResult& result, bool& singleRangeOnly, bool& rangesRefused)
+{
+    if (answer.wholeAnswer() || result.secondary == 416)
+    {
+        if (count > 1 && !singleRangeOnly)
+        {
+            PELVANE_LOG_INFO("The server answers no multi-range request; one range per "
+                             "request from now on");
+            singleRangeOnly = true;
+            return Next::AskAgain;
+        }
+        rangesRefused = true;
+        return Next::Refused;
+    }
+    if (answer.unusable())
+    {
+        // a 206 this parser cannot follow: the whole file is still there
+        PELVANE_LOG_WARN("Unusable range answer from " << url);
+        return Next::Refused;
+    }
+    if (count > 1 && answer.parts() == 1 && !answer.multipart() && !singleRangeOnly)
+    {
+        PELVANE_LOG_INFO("The server answered several ranges with one; one range per "
+                         "request from now on");
+        singleRangeOnly = true;
+    }
+    if (result.ok() && answer.accepted() == 0)
+    {
+        // an answer without any wanted byte would otherwise repeat forever
+        result.apiError = API_HTTP;
+        result.transient = true;
+    }
+    return Next::Judged;
+}
 } // namespace
 
 RangeFetcher::RangeFetcher(HttpFetcher& fetcher, const CancelToken& cancel)
@@ -248,7 +293,7 @@ RangeFetcher::RangeFetcher(HttpFetcher& fetcher, const CancelToken& cancel)
 FetchResult RangeFetcher::fetch(const std::string& url, RangeSink& sink, bool& refused)
 {
     refused = false;
-    int failedTries = 0;
+    Retries retries(m_cancel, Retries::Names{"Range request", url, "ranges of " + url});
     // a server that answers each range only in part must not keep us asking
     std::size_t requestsLeft = sink.missing().size() * 2 + 16;
     for (;;)
@@ -274,60 +319,18 @@ FetchResult RangeFetcher::fetch(const std::string& url, RangeSink& sink, bool& r
         RangeAnswer answer(sink);
         ++m_requests;
         FetchResult result = m_fetcher.fetchRanges(url, rangeHeaderValue(missing, count), answer);
-        if (answer.wholeAnswer() || result.secondary == 416)
+        const Next next = judge(url, answer, count, result, m_singleRangeOnly, m_rangesRefused);
+        if (next == Next::Refused)
         {
-            if (count > 1 && !m_singleRangeOnly)
-            {
-                PELVANE_LOG_INFO("The server answers no multi-range request; one range per "
-                                 "request from now on");
-                m_singleRangeOnly = true;
-                continue;
-            }
-            m_rangesRefused = true;
             refused = true;
             return {};
         }
-        if (answer.unusable())
-        {
-            // a 206 this parser cannot follow: the whole file is still there
-            PELVANE_LOG_WARN("Unusable range answer from " << url);
-            refused = true;
-            return {};
-        }
-        if (count > 1 && answer.parts() == 1 && !answer.multipart() && !m_singleRangeOnly)
-        {
-            PELVANE_LOG_INFO("The server answered several ranges with one; one range per "
-                             "request from now on");
-            m_singleRangeOnly = true;
-        }
-        if (result.ok() && answer.accepted() == 0)
-        {
-            // an answer without any wanted byte would otherwise repeat forever
-            result.kind = FetchResult::Kind::Transient;
-            result.apiError = API_HTTP;
-        }
-        if (result.ok())
+        if (next == Next::AskAgain || result.ok())
         {
             continue;
         }
-        if (result.kind != FetchResult::Kind::Transient)
+        if (!retries.tryAgain(result))
         {
-            return result;
-        }
-        if (++failedTries >= RetryPolicy::MAX_TRIES)
-        {
-            PELVANE_LOG_ERROR("Giving up on ranges of " << url << " after " << failedTries
-                                                        << " tries");
-            return result;
-        }
-        const auto delay = m_retry.delayAfter(failedTries, result.retryAfterMs);
-        PELVANE_LOG_WARN("Range request " << failedTries << " of " << url << " failed (curl "
-                                          << result.primary << ", HTTP " << result.secondary
-                                          << "), next in " << delay.count() << " ms");
-        if (!m_cancel.sleepFor(delay))
-        {
-            result.kind = FetchResult::Kind::Canceled;
-            result.apiError = API_CANCELED;
             return result;
         }
     }

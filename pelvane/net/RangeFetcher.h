@@ -2,13 +2,12 @@
 // (a multipart/byteranges answer) where the server allows it, one range per
 // request once it has shown that it does not, and a clear "ranges refused"
 // when it answers with the whole resource or 416. A cut or a transient
-// failure is retried like a whole file (RetryPolicy), asking again only for
+// failure is retried like a whole file (Retries), asking again only for
 // what has not arrived; the sink says what is still missing.
 #pragma once
 
-#include "pelvane/chunks/FetchPlanner.h"
+#include "pelvane/net/ByteRange.h"
 #include "pelvane/net/HttpFetcher.h"
-#include "pelvane/net/RetryPolicy.h"
 
 #include <string>
 #include <vector>
@@ -45,7 +44,6 @@ public:
 private:
     HttpFetcher& m_fetcher;
     const CancelToken& m_cancel;
-    RetryPolicy m_retry;
     bool m_singleRangeOnly = false;
     bool m_rangesRefused = false;
     std::size_t m_requests = 0;

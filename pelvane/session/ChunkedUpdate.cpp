@@ -1,11 +1,11 @@
 #include "pelvane/session/ChunkedUpdate.h"
 
-#include "pelvane/base/PelvaneErrors.h"
 #include "pelvane/base/PelvaneLog.h"
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
 #include "pelvane/chunks/ContentChunker.h"
 #include "pelvane/files/ExtractLayout.h"
+#include "pelvane/net/MirrorWalk.h"
 
 #include "platform/SystemCalls.h"
 
@@ -29,6 +29,23 @@ bool regularFile(const std::string& path)
 {
     std::uint64_t size = 0;
     return safefiles::regularFileSize(path, size) == 0;
+}
+
+// A hard link of a file already read (Target and the base store share inodes).
+bool linkOfAny(const std::vector<std::string>& scanned, const std::string& candidate)
+{
+    for (const std::string& done : scanned)
+    {
+        platform::SystemCalls::Info one;
+        platform::SystemCalls::Info two;
+        if (platform::SystemCalls::pathStatus(done, one) == 0 &&
+            platform::SystemCalls::pathStatus(candidate, two) == 0 && one.device == two.device &&
+            one.inode == two.inode)
+        {
+            return true;
+        }
+    }
+    return false;
 }
 } // namespace
 
@@ -91,38 +108,32 @@ bool ChunkedUpdate::wantsIndex(std::size_t update, const ManifestFile& file,
            (m_base.enabled() && regularFile(m_base.filePath(file.path)));
 }
 
-bool ChunkedUpdate::fetchIndex(const VersionNumber& version, const ManifestFile& file,
-                               ChunkIndex& index, FetchResult& failure)
+Outcome ChunkedUpdate::fetchIndex(const VersionNumber& version, const ManifestFile& file,
+                                  ChunkIndex& index)
 {
-    for (const std::string& mirror : m_config.mirrors)
-    {
-        const std::string url = m_config.fileUrl(mirror, version, file.path) + ChunkIndex::SUFFIX;
-        if (fetchIndexFrom(url, file, index, failure))
+    MirrorWalk walk(m_config.mirrors.size(), MirrorWalk::MoveOn::AnyFailure);
+    return walk.run(
+        [&](std::size_t mirror)
         {
-            return true;
-        }
-        if (failure.kind == FetchResult::Kind::Canceled)
-        {
-            return false;
-        }
-    }
-    return false;
+            return fetchIndexFrom(m_config.fileUrl(m_config.mirrors[mirror], version, file.path) +
+                                      ChunkIndex::SUFFIX,
+                                  file, index);
+        });
 }
 
-bool ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile& file,
-                                   ChunkIndex& index, FetchResult& failure)
+Outcome ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile& file,
+                                      ChunkIndex& index)
 {
     std::string bytes;
     const FetchResult fetched =
         m_fetcher.fetchText(url, static_cast<std::size_t>(file.chunks->size), bytes);
+    if (fetched.is(API_CANCELED))
+    {
+        return fetched;
+    }
     std::string problem;
     if (!fetched.ok())
     {
-        if (fetched.kind == FetchResult::Kind::Canceled)
-        {
-            failure = fetched;
-            return false;
-        }
         problem = "HTTP " + std::to_string(fetched.secondary) + ", curl " +
                   std::to_string(fetched.primary);
     }
@@ -136,15 +147,15 @@ bool ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile& f
         if (parsed->fileSize() == file.size)
         {
             index = std::move(*parsed);
-            return true;
+            return {};
         }
         problem = "it is for a file of another size";
     }
     PELVANE_LOG_INFO("No chunk index for " << file.path << " at " << url << " (" << problem << ")");
-    return false;
+    return fetched.ok() ? Outcome::failure(API_BAD_MANIFEST) : Outcome(fetched);
 }
 
-FetchResult ChunkedUpdate::prepare()
+Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted)
 {
     const std::vector<std::vector<bool>> superseded = FetchPlanner::superseded(m_updates);
     m_work.assign(m_updates.size(), {});
@@ -156,21 +167,19 @@ FetchResult ChunkedUpdate::prepare()
             chunkableFiles += !superseded[u][f] && chunkable(m_updates[u].files[f]) ? 1U : 0U;
         }
     }
-    std::unordered_set<std::string> wanted;
     for (std::size_t u = 0; u < m_updates.size(); ++u)
     {
         const ExtractLayout layout(m_config.versionFolder(m_updates[u].number));
         for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
         {
             const ManifestFile& file = m_updates[u].files[f];
-            FileWork work;
+            FileWork& work = m_work[u].emplace_back();
             work.superseded = superseded[u][f];
             if (work.superseded)
             {
                 PELVANE_LOG_INFO("Not fetching " << file.path << " of "
                                                  << m_updates[u].number.text()
                                                  << ": a later update replaces it");
-                m_work[u].push_back(std::move(work));
                 continue;
             }
             std::uint64_t onDisk = 0;
@@ -181,54 +190,35 @@ FetchResult ChunkedUpdate::prepare()
                 work.alreadyOnDisk = std::min(onDisk, file.size);
             }
             work.planned = file.size - work.alreadyOnDisk;
-            if (wantsIndex(u, file, chunkableFiles > 1))
+            if (!wantsIndex(u, file, chunkableFiles > 1))
             {
-                ChunkIndex index;
-                FetchResult failure;
-                if (fetchIndex(m_updates[u].number, file, index, failure))
-                {
-                    for (const Chunk& chunk : index.chunks())
-                    {
-                        wanted.insert(chunk.sha256);
-                    }
-                    work.index = std::move(index);
-                }
-                else if (failure.kind == FetchResult::Kind::Canceled)
-                {
-                    return failure;
-                }
-                else
-                {
-                    PELVANE_LOG_INFO("No usable chunk index for " << file.path
-                                                                  << "; it comes whole");
-                }
+                continue;
             }
-            m_work[u].push_back(std::move(work));
+            ChunkIndex index;
+            const Outcome fetched = fetchIndex(m_updates[u].number, file, index);
+            if (fetched.is(API_CANCELED))
+            {
+                return fetched;
+            }
+            if (!fetched.ok())
+            {
+                PELVANE_LOG_INFO("No usable chunk index for " << file.path << "; it comes whole");
+                continue;
+            }
+            for (const Chunk& chunk : index.chunks())
+            {
+                wanted.insert(chunk.sha256);
+            }
+            work.index = std::move(index);
         }
     }
-    if (wanted.empty())
-    {
-        return {};
-    }
+    return {};
+}
 
+bool ChunkedUpdate::scanLocalCopies(const std::unordered_set<std::string>& wanted)
+{
     // Local copies of the same paths: Target and the base store, each file once.
     std::vector<std::string> scanned;
-    const auto alreadyScanned = [&scanned](const std::string& candidate)
-    {
-        for (const std::string& done : scanned)
-        {
-            // a hard link of a file already read (Target and the base store share inodes)
-            platform::SystemCalls::Info one;
-            platform::SystemCalls::Info two;
-            if (platform::SystemCalls::pathStatus(done, one) == 0 &&
-                platform::SystemCalls::pathStatus(candidate, two) == 0 &&
-                one.device == two.device && one.inode == two.inode)
-            {
-                return true;
-            }
-        }
-        return false;
-    };
     for (std::size_t u = 0; u < m_updates.size(); ++u)
     {
         for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
@@ -245,63 +235,76 @@ FetchResult ChunkedUpdate::prepare()
             }
             for (const std::string& candidate : candidates)
             {
-                if (!regularFile(candidate) || alreadyScanned(candidate))
+                if (!regularFile(candidate) || linkOfAny(scanned, candidate))
                 {
                     continue;
                 }
                 scanned.push_back(candidate);
                 if (!m_sources.scanFile(candidate, wanted, m_cancel))
                 {
-                    FetchResult canceled;
-                    canceled.kind = FetchResult::Kind::Canceled;
-                    canceled.apiError = API_CANCELED;
-                    return canceled;
+                    return false;
                 }
             }
         }
     }
+    return true;
+}
+
+bool ChunkedUpdate::planChunks(std::size_t update, std::size_t file)
+{
+    FileWork& work = m_work[update][file];
+    const ManifestFile& entry = m_updates[update].files[file];
+    const ExtractLayout layout(m_config.versionFolder(m_updates[update].number));
+    const std::string assembly = layout.assemblyPath(entry.path);
+    ChunkPlan plan = FetchPlanner::planChunks(*work.index, m_sources);
+    if (!takeChunksInPlace(assembly, *work.index, plan))
+    {
+        return false;
+    }
+    // a chunk that the file holds more than once travels once
+    std::unordered_map<std::string, std::uint64_t> firstFetched;
+    for (std::size_t i = 0; i < work.index->chunks().size(); ++i)
+    {
+        const Chunk& chunk = work.index->chunks()[i];
+        if (plan.local[i] || firstFetched.emplace(chunk.sha256, chunk.offset).second)
+        {
+            continue;
+        }
+        plan.local[i] = ChunkSources::Location{assembly, firstFetched[chunk.sha256], chunk.length};
+        plan.fetchBytes -= chunk.length;
+        plan.localBytes += chunk.length;
+    }
+    m_sources.addIndexed(layout.verifiedPath(entry.path), *work.index);
+    PELVANE_LOG_INFO("Plan for " << entry.path << " of " << m_updates[update].number.text() << ": "
+                                 << plan.localBytes << " bytes local, " << plan.fetchBytes
+                                 << " to fetch");
+    if (plan.localBytes > 0)
+    {
+        work.planned = plan.fetchBytes;
+        work.plan = std::move(plan);
+    }
+    return true;
+}
+
+Outcome ChunkedUpdate::prepare()
+{
+    std::unordered_set<std::string> wanted;
+    if (const Outcome planned = planFiles(wanted); !planned.ok() || wanted.empty())
+    {
+        return planned;
+    }
+    if (!scanLocalCopies(wanted))
+    {
+        return Outcome::canceled();
+    }
     // In run order: a chunk fetched by an earlier file is local for later ones.
     for (std::size_t u = 0; u < m_updates.size(); ++u)
     {
-        const ExtractLayout layout(m_config.versionFolder(m_updates[u].number));
         for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
         {
-            FileWork& work = m_work[u][f];
-            if (!work.index)
+            if (m_work[u][f].index && !planChunks(u, f))
             {
-                continue;
-            }
-            const ManifestFile& file = m_updates[u].files[f];
-            ChunkPlan plan = FetchPlanner::planChunks(*work.index, m_sources);
-            if (!takeChunksInPlace(layout.assemblyPath(file.path), *work.index, plan))
-            {
-                FetchResult canceled;
-                canceled.kind = FetchResult::Kind::Canceled;
-                canceled.apiError = API_CANCELED;
-                return canceled;
-            }
-            // a chunk that the file holds more than once travels once
-            std::unordered_map<std::string, std::uint64_t> firstFetched;
-            for (std::size_t i = 0; i < work.index->chunks().size(); ++i)
-            {
-                const Chunk& chunk = work.index->chunks()[i];
-                if (plan.local[i] || firstFetched.emplace(chunk.sha256, chunk.offset).second)
-                {
-                    continue;
-                }
-                plan.local[i] = ChunkSources::Location{layout.assemblyPath(file.path),
-                                                       firstFetched[chunk.sha256], chunk.length};
-                plan.fetchBytes -= chunk.length;
-                plan.localBytes += chunk.length;
-            }
-            m_sources.addIndexed(layout.verifiedPath(file.path), *work.index);
-            PELVANE_LOG_INFO("Plan for " << file.path << " of " << m_updates[u].number.text()
-                                         << ": " << plan.localBytes << " bytes local, "
-                                         << plan.fetchBytes << " to fetch");
-            if (plan.localBytes > 0)
-            {
-                work.planned = plan.fetchBytes;
-                work.plan = std::move(plan);
+                return Outcome::canceled();
             }
         }
     }
@@ -343,10 +346,9 @@ bool ChunkedUpdate::takeChunksInPlace(const std::string& assembly, const ChunkIn
     return true;
 }
 
-FetchResult ChunkedUpdate::download(std::size_t update, std::size_t file,
-                                    const WholeDownload& whole,
-                                    const FileDownloader::Progress& progress,
-                                    const std::function<void(std::uint64_t)>& extraBytes)
+Outcome ChunkedUpdate::download(std::size_t update, std::size_t file, const WholeDownload& whole,
+                                const FileDownloader::Progress& progress,
+                                const std::function<void(std::uint64_t)>& extraBytes)
 {
     const ManifestVersion& version = m_updates[update];
     const ManifestFile& entry = version.files[file];

@@ -16,6 +16,8 @@
 #include "pelvane/session/UpdateConfig.h"
 
 #include <optional>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace pelvane
@@ -32,20 +34,20 @@ public:
 
     // Fetches the chunk indexes worth having and reads the local copies.
     // Fails only when canceled: whatever goes wrong here means whole files.
-    FetchResult prepare();
+    Outcome prepare();
 
     bool superseded(std::size_t update, std::size_t file) const;
     std::uint64_t plannedBytes(std::size_t update) const;
     std::uint64_t plannedBytes(std::size_t update, std::size_t file) const;
 
     // A whole download of the file, across the mirrors.
-    using WholeDownload = std::function<FetchResult(const FileDownloader::Progress&)>;
+    using WholeDownload = std::function<Outcome(const FileDownloader::Progress&)>;
 
     // Brings one file into Extract; `extraBytes` learns of bytes beyond the
     // plan (a fallback to a whole download).
-    FetchResult download(std::size_t update, std::size_t file, const WholeDownload& whole,
-                         const FileDownloader::Progress& progress,
-                         const std::function<void(std::uint64_t)>& extraBytes);
+    Outcome download(std::size_t update, std::size_t file, const WholeDownload& whole,
+                     const FileDownloader::Progress& progress,
+                     const std::function<void(std::uint64_t)>& extraBytes);
 
     // The updates without the files that later ones replace, for Target.
     std::vector<ManifestVersion> placedUpdates() const;
@@ -66,10 +68,16 @@ private:
     // at their own offsets as local.
     bool takeChunksInPlace(const std::string& assembly, const ChunkIndex& index, ChunkPlan& plan);
     // The index of one file from the first mirror that has a good one.
-    bool fetchIndex(const VersionNumber& version, const ManifestFile& file, ChunkIndex& index,
-                    FetchResult& failure);
-    bool fetchIndexFrom(const std::string& url, const ManifestFile& file, ChunkIndex& index,
-                        FetchResult& failure);
+    Outcome fetchIndex(const VersionNumber& version, const ManifestFile& file, ChunkIndex& index);
+    Outcome fetchIndexFrom(const std::string& url, const ManifestFile& file, ChunkIndex& index);
+    // What each file needs: skipped, reused, resumed or fetched, and the
+    // indexes worth having; `wanted` gathers their chunks.
+    Outcome planFiles(std::unordered_set<std::string>& wanted);
+    // Reads Target's and the base store's copies for the wanted chunks;
+    // false when canceled.
+    bool scanLocalCopies(const std::unordered_set<std::string>& wanted);
+    // The chunks of one indexed file that are local; false when canceled.
+    bool planChunks(std::size_t update, std::size_t file);
 
     const UpdateConfig& m_config;
     const std::vector<ManifestVersion>& m_updates;

@@ -9,6 +9,7 @@
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/files/FileDownloader.h"
 #include "pelvane/files/TargetAssembler.h"
+#include "pelvane/net/MirrorWalk.h"
 #include "pelvane/session/StatsReport.h"
 
 #include <algorithm>
@@ -25,13 +26,13 @@ DownloadJob::DownloadJob(UpdateConfig config, std::vector<ManifestVersion> updat
 {
 }
 
-FetchResult DownloadJob::downloadUpdates()
+Outcome DownloadJob::downloadUpdates()
 {
     safefiles::makeFolderPath(m_config.extract);
     HttpFetcher fetcher(m_config.transfer, m_cancel);
     FileDownloader downloader(fetcher, m_cancel);
     ChunkedUpdate plan(m_config, m_updates, fetcher, m_cancel);
-    if (FetchResult prepared = plan.prepare(); !prepared.ok())
+    if (const Outcome prepared = plan.prepare(); !prepared.ok())
     {
         return prepared;
     }
@@ -46,11 +47,7 @@ FetchResult DownloadJob::downloadUpdates()
                                                << update.number.text());
         if (const int error = safefiles::makeDirectories(m_config.extract, update.number.text()))
         {
-            FetchResult failed;
-            failed.kind = FetchResult::Kind::Permanent;
-            failed.apiError = API_DISK;
-            failed.primary = error;
-            return failed;
+            return Outcome::disk(error);
         }
         std::uint64_t bytesOfEarlierFiles = 0;
         for (std::size_t f = 0; f < update.files.size(); ++f)
@@ -73,7 +70,7 @@ FetchResult DownloadJob::downloadUpdates()
             };
             const auto whole = [&](const FileDownloader::Progress& wholeProgress)
             { return downloadFile(downloader, update, file, wholeProgress); };
-            FetchResult result = plan.download(index, f, whole, progress, extra);
+            const Outcome result = plan.download(index, f, whole, progress, extra);
             if (!result.ok())
             {
                 PELVANE_LOG_ERROR("Download of " << file.path
@@ -89,36 +86,33 @@ FetchResult DownloadJob::downloadUpdates()
     return {};
 }
 
-FetchResult DownloadJob::downloadFile(FileDownloader& downloader, const ManifestVersion& update,
-                                      const ManifestFile& file,
-                                      const FileDownloader::Progress& progress)
+Outcome DownloadJob::downloadFile(FileDownloader& downloader, const ManifestVersion& update,
+                                  const ManifestFile& file,
+                                  const FileDownloader::Progress& progress)
 {
     const std::string folder = m_config.versionFolder(update.number);
-    FetchResult result;
-    for (std::size_t index = 0; index < m_config.mirrors.size(); ++index)
-    {
-        const std::string& mirror = m_config.mirrors[index];
-        // a partial file left by the previous mirror is resumed from this one
-        result = downloader.download(m_config.fileUrl(mirror, update.number, file.path), folder,
-                                     file, progress);
-        if (result.ok())
+    const std::vector<std::string>& mirrors = m_config.mirrors;
+    MirrorWalk walk(mirrors.size(), MirrorWalk::MoveOn::CurableFailure);
+    return walk.run(
+        [&](std::size_t mirror)
         {
-            if (m_config.mirrors.size() > 1)
+            // a partial file left by the previous mirror is resumed from this one
+            const Outcome result =
+                downloader.download(m_config.fileUrl(mirrors[mirror], update.number, file.path),
+                                    folder, file, progress);
+            if (result.ok() && mirrors.size() > 1)
             {
-                PELVANE_LOG_INFO("Served by " << mirror << ": " << file.path);
+                PELVANE_LOG_INFO("Served by " << mirrors[mirror] << ": " << file.path);
             }
             return result;
-        }
-        if (!result.worthAnotherMirror() || index + 1 == m_config.mirrors.size())
+        },
+        [&](std::size_t mirror, const Outcome& failure)
         {
-            return result;
-        }
-        PELVANE_LOG_WARN("Mirror " << mirror << " failed for " << file.path << " ("
-                                   << apiErrorName(result.apiError) << ", curl " << result.primary
-                                   << ", HTTP " << result.secondary << "), trying "
-                                   << m_config.mirrors[index + 1]);
-    }
-    return result;
+            PELVANE_LOG_WARN("Mirror " << mirrors[mirror] << " failed for " << file.path << " ("
+                                       << apiErrorName(failure.apiError) << ", curl "
+                                       << failure.primary << ", HTTP " << failure.secondary
+                                       << "), trying " << mirrors[mirror + 1]);
+        });
 }
 
 void DownloadJob::writeFlagFile()
@@ -141,7 +135,7 @@ void DownloadJob::writeFlagFile()
     }
 }
 
-FetchResult DownloadJob::finish()
+Outcome DownloadJob::finish()
 {
     std::vector<const ManifestVersion*> versions;
     std::vector<std::string> folders;
@@ -156,14 +150,9 @@ FetchResult DownloadJob::finish()
         safefiles::makeFolderPath(target.parent_path().string());
     }
     TargetAssembler assembler(m_config.target, m_cancel);
-    const TargetAssembler::Outcome assembled = assembler.assemble(versions, folders);
-    FetchResult result;
-    if (!assembled.ok())
+    if (const Outcome assembled = assembler.assemble(versions, folders); !assembled.ok())
     {
-        result.kind = FetchResult::Kind::Permanent;
-        result.apiError = assembled.apiError;
-        result.primary = assembled.errorNumber;
-        return result;
+        return assembled;
     }
     if (!m_config.keepArchives)
     {
@@ -186,20 +175,19 @@ FetchResult DownloadJob::finish()
     }
     BaseStore(m_config.productCode, m_config.channelName())
         .keep(m_config.target, paths, m_updates.back().number.text(), m_cancel);
-    return result;
+    return {};
 }
 
 void DownloadJob::run() noexcept
 {
     const auto started = std::chrono::steady_clock::now();
-    FetchResult result;
+    Outcome result;
     try
     {
         result = downloadUpdates();
         if (result.ok() && m_cancel.canceled())
         {
-            result.kind = FetchResult::Kind::Canceled;
-            result.apiError = API_CANCELED;
+            result = Outcome::canceled();
         }
         if (result.ok())
         {
@@ -208,8 +196,7 @@ void DownloadJob::run() noexcept
     }
     catch (...)
     {
-        result.kind = FetchResult::Kind::Permanent;
-        result.apiError = API_INTERNAL;
+        result = Outcome::internal();
     }
     if (result.ok())
     {

@@ -24,11 +24,11 @@ public:
     void run() noexcept;
 
 private:
-    FetchResult downloadUpdates();
+    Outcome downloadUpdates();
     // One file from the mirrors in turn; the place to wrap other per-file fetchers.
-    FetchResult downloadFile(FileDownloader& downloader, const ManifestVersion& update,
-                             const ManifestFile& file, const FileDownloader::Progress& progress);
-    FetchResult finish();
+    Outcome downloadFile(FileDownloader& downloader, const ManifestVersion& update,
+                         const ManifestFile& file, const FileDownloader::Progress& progress);
+    Outcome finish();
     void writeFlagFile();
 
     UpdateConfig m_config;

@@ -117,15 +117,23 @@ std::string UpdateConfig::versionFolder(const VersionNumber& version) const
     return ExtractLayout::versionFolder(extract, version.text());
 }
 
-std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string& problem)
+namespace
 {
-    UpdateConfig config;
+// The texts of initUpdInterEx, each within its bound; the ones the
+// configuration does not keep as they are go to `texts`.
+struct LooseTexts
+{
     std::string userProxy;
     std::string pswdProxy;
     std::string notesPswd;
     std::string version;
-    std::string reserved;
     std::string urls;
+};
+
+bool readTexts(const InitArguments& a, UpdateConfig& config, LooseTexts& texts,
+               std::string& problem)
+{
+    std::string reserved;
     struct Field
     {
         const char* name;
@@ -141,13 +149,13 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
         {"Extract", a.extract, MAX_TEXT, true, &config.extract},
         {"Target", a.target, MAX_TEXT, true, &config.target},
         {"FlagFile", a.flagFile, MAX_TEXT, false, &config.flagFile},
-        {"UserProxy", a.userProxy, 1024, false, &userProxy},
-        {"PswdProxy", a.pswdProxy, 2048, false, &pswdProxy},
-        {"URL", a.url, MAX_TEXT, true, &urls},
-        {"NotesPswd", a.notesPswd, 1024, false, &notesPswd},
+        {"UserProxy", a.userProxy, 1024, false, &texts.userProxy},
+        {"PswdProxy", a.pswdProxy, 2048, false, &texts.pswdProxy},
+        {"URL", a.url, MAX_TEXT, true, &texts.urls},
+        {"NotesPswd", a.notesPswd, 1024, false, &texts.notesPswd},
         {"Application", a.application, 256, true, &config.application},
         {"Language", a.language, 64, true, &config.language},
-        {"Version", a.version, 64, false, &version},
+        {"Version", a.version, 64, false, &texts.version},
         {"Reserved1", a.reserved1, MAX_TEXT, false, &reserved},
         {"Reserved2", a.reserved2, MAX_TEXT, false, &reserved},
     };
@@ -156,18 +164,65 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
         if (!readText(field.value, field.maxBytes, field.required, *field.out))
         {
             problem = std::string(field.name) + " is missing, empty or too long";
-            return std::nullopt;
+            return false;
         }
     }
-    for (const std::string* text :
-         {&urls, &config.statsUrl, &config.extract, &config.target, &config.flagFile, &userProxy,
-          &notesPswd, &config.productCode, &config.application, &config.language})
+    for (const std::string* text : {&texts.urls, &config.statsUrl, &config.extract, &config.target,
+                                    &config.flagFile, &texts.userProxy, &texts.notesPswd,
+                                    &config.productCode, &config.application, &config.language})
     {
         if (hasControlCharacters(*text))
         {
             problem = "control character in an argument";
-            return std::nullopt;
+            return false;
         }
+    }
+    return true;
+}
+
+bool readMirrors(const std::string& urls, std::vector<std::string>& mirrors, std::string& problem)
+{
+    std::istringstream words(urls);
+    for (std::string mirror; words >> mirror;)
+    {
+        if (!startsWithNoCase(mirror, "http://") && !startsWithNoCase(mirror, "https://") &&
+            !startsWithNoCase(mirror, "file://"))
+        {
+            problem = "every URL must be http, https or file";
+            return false;
+        }
+        while (!mirror.empty() && mirror.back() == '/')
+        {
+            mirror.pop_back();
+        }
+        mirrors.push_back(mirror);
+    }
+    if (mirrors.empty() || mirrors.size() > MAX_MIRRORS)
+    {
+        problem = "URL must list 1 to 8 base URLs";
+        return false;
+    }
+    return true;
+}
+
+// Assembling Target would erase or swallow the downloads if Extract and
+// Target overlapped.
+bool foldersApart(const std::string& extractText, const std::string& targetText)
+{
+    const std::filesystem::path extract = normalised(extractText);
+    const std::filesystem::path target = normalised(targetText);
+    return extract != extract.root_path() && target != target.root_path() &&
+           !within(extract, target) && !within(target, extract);
+}
+} // namespace
+
+std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string& problem)
+{
+    UpdateConfig config;
+    LooseTexts texts;
+    if (!readTexts(a, config, texts, problem))
+    {
+        return std::nullopt;
     }
     if (!ManifestSignature::isPin(config.pin))
     {
@@ -178,24 +233,8 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
     {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    std::istringstream words(urls);
-    for (std::string mirror; words >> mirror;)
+    if (!readMirrors(texts.urls, config.mirrors, problem))
     {
-        if (!startsWithNoCase(mirror, "http://") && !startsWithNoCase(mirror, "https://") &&
-            !startsWithNoCase(mirror, "file://"))
-        {
-            problem = "every URL must be http, https or file";
-            return std::nullopt;
-        }
-        while (!mirror.empty() && mirror.back() == '/')
-        {
-            mirror.pop_back();
-        }
-        config.mirrors.push_back(mirror);
-    }
-    if (config.mirrors.empty() || config.mirrors.size() > MAX_MIRRORS)
-    {
-        problem = "URL must list 1 to 8 base URLs";
         return std::nullopt;
     }
     if (!config.statsUrl.empty() && !startsWithNoCase(config.statsUrl, "http://") &&
@@ -204,9 +243,9 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
         problem = "StatsURL must be http or https";
         return std::nullopt;
     }
-    if (!version.empty())
+    if (!texts.version.empty())
     {
-        config.installed = VersionNumber::parse(version);
+        config.installed = VersionNumber::parse(texts.version);
         if (!config.installed)
         {
             problem = "Version is not a dotted number";
@@ -219,23 +258,19 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
         problem = "time-outs must be between 1 ms and one hour";
         return std::nullopt;
     }
-    const std::filesystem::path extract = normalised(config.extract);
-    const std::filesystem::path target = normalised(config.target);
-    if (extract == extract.root_path() || target == target.root_path() || within(extract, target) ||
-        within(target, extract))
+    if (!foldersApart(config.extract, config.target))
     {
-        // assembling Target would then erase or swallow the downloads
         problem = "Extract and Target must be distinct folders, neither inside the other";
         return std::nullopt;
     }
     config.keepArchives = a.keepArchives != 0;
     config.transfer.connectTimeoutMs = a.connectTimeoutMs;
     config.transfer.stallTimeoutMs = a.stallTimeoutMs;
-    config.transfer.proxyUser = userProxy;
+    config.transfer.proxyUser = texts.userProxy;
     config.transfer.proxyPassword =
-        pswdProxy.empty() ? std::string() : unscramblePassword(pswdProxy);
+        texts.pswdProxy.empty() ? std::string() : unscramblePassword(texts.pswdProxy);
     config.transfer.serverUser = config.application;
-    config.transfer.serverPassword = notesPswd;
+    config.transfer.serverPassword = texts.notesPswd;
     return config;
 }
 } // namespace pelvane

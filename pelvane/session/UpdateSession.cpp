@@ -120,7 +120,7 @@ std::int32_t UpdateSession::loadManifest()
     ManifestLoader::Loaded loaded = loader.load();
     if (!loaded.manifest)
     {
-        return fail(loaded.result.apiError, loaded.result.primary, loaded.result.secondary);
+        return fail(loaded.outcome.apiError, loaded.outcome.primary, loaded.outcome.secondary);
     }
     m_manifest = std::move(loaded.manifest);
     m_servingMirror = loaded.mirror;
