@@ -4,7 +4,7 @@
 #include "pelvane/net/CurlEasy.h"
 #include "pelvane/trust/ManifestSignature.h"
 
-#include "proxy/PasswordScrambling.h"
+#include "updclient/PasswordScrambling.h"
 
 #include <cctype>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include "pelvane/base/PelvaneErrors.h"
 #include "pelvane/base/Sha256.h"
 #include "pelvane/trust/Manifest.h"
-#include "proxy/PasswordScrambling.h"
+#include "updclient/PasswordScrambling.h"
 
 #include <cstring>
 #include <filesystem>

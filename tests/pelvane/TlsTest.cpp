@@ -6,7 +6,7 @@
 #include "UpdateFixture.h"
 
 #include "pelvane/base/PelvaneErrors.h"
-#include "proxy/PasswordScrambling.h"
+#include "updclient/PasswordScrambling.h"
 
 #include <chrono>
 #include <filesystem>

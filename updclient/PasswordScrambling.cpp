@@ -1,4 +1,4 @@
-#include "proxy/PasswordScrambling.h"
+#include "updclient/PasswordScrambling.h"
 
 #include <algorithm>
 
