@@ -362,6 +362,14 @@ bool DownloadRun::crossOver(const std::function<void()>& call)
     return true;
 }
 
+void DownloadRun::onFrontEndThread(const std::function<void()>& call)
+{
+    if (!crossOver(call))
+    {
+        call();
+    }
+}
+
 void DownloadRun::moveBar(int position)
 {
     // the Windows control clamps; the run keeps the range for every front end
@@ -643,15 +651,15 @@ void DownloadRun::setFailure(const std::string& step, const std::string& detail)
 
 void DownloadRun::Door::setDownloadStatus(const UpdInterResult& result)
 {
-    m_run.m_view.callOnFrontEndThread([this, &result] { m_run.setDownloadStatus(result); });
+    m_run.onFrontEndThread([this, &result] { m_run.setDownloadStatus(result); });
 }
 
 void DownloadRun::Door::setFoundVersion(const std::string& version)
 {
-    m_run.m_view.callOnFrontEndThread([this, &version] { m_run.m_foundVersion = version; });
+    m_run.onFrontEndThread([this, &version] { m_run.m_foundVersion = version; });
 }
 
 void DownloadRun::Door::setFailure(const RunFailure& failure)
 {
-    m_run.m_view.callOnFrontEndThread([this, &failure] { m_run.m_failure = failure; });
+    m_run.onFrontEndThread([this, &failure] { m_run.m_failure = failure; });
 }

@@ -134,6 +134,8 @@ private:
     // Off the front end's thread, runs call there through the view and
     // returns true; on it, returns false and the caller goes on.
     bool crossOver(const std::function<void()>& call);
+    // runs call on the front end's thread, crossing over when needed
+    void onFrontEndThread(const std::function<void()>& call);
     void moveBar(int position);
     std::wstring percentText() const;
 
