@@ -513,6 +513,7 @@ FetchResult HttpFetcher::classify(CURLcode code, const Response& response, bool 
     if (status == 200 || status == 206 || (response.fileScheme && status == 0) ||
         (response.sink == nullptr && status >= 200 && status < 300))
     {
+        // a success keeps its status: a file that then fails its hash reports it
         return result(Outcome::failure(API_OK, 0, http));
     }
     if (status == 401 && ((!response.wwwAuthenticate && usedProxy) ||
