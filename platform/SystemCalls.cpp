@@ -74,7 +74,8 @@ int flagsOf(SystemCalls::OpenMode mode)
     case Mode::ReadNonBlocking:
         return O_RDONLY | O_NONBLOCK | O_NOCTTY;
     case Mode::ReadNoFollow:
-        return O_RDONLY | O_NOFOLLOW;
+        // meant for regular files: a fifo planted in the place must not block
+        return O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
     case Mode::WriteExisting:
         return O_WRONLY | O_NOCTTY;
     case Mode::WriteCreateNoFollow:

@@ -55,7 +55,7 @@ public:
     {
         Read,                // the final link is followed
         ReadNonBlocking,     // a fifo in the file's place does not block
-        ReadNoFollow,        // a final symbolic link is refused (ELOOP)
+        ReadNoFollow,        // a final symbolic link is refused (ELOOP); a fifo does not block
         WriteExisting,       // an existing file, not truncated
         WriteCreateNoFollow, // created when missing, not truncated
         CreateNewNoFollow,   // must not exist (EEXIST)
