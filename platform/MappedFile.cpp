@@ -11,7 +11,10 @@
 
 namespace platform
 {
-MappedFile::~MappedFile() { unmap(); }
+MappedFile::~MappedFile()
+{
+    unmap();
+}
 
 MappedFile::MappedFile(MappedFile&& other) noexcept
     : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)),
