@@ -317,7 +317,7 @@ int makeFolderPath(const std::string& path, unsigned mode)
 int readSmallFile(const std::string& path, std::string& content, std::size_t limit)
 {
     content.clear();
-    Descriptor in(SystemCalls::open(path, SystemCalls::OpenMode::ReadNoFollow));
+    Descriptor in(SystemCalls::open(path, SystemCalls::OpenMode::ReadNonBlockingNoFollow));
     if (in.get() < 0)
     {
         return errno;
