@@ -2,8 +2,11 @@
 // turns the outcome it recorded into the process exit code.
 #pragma once
 
+#include "app/UserWorkingFolder.h"
+
 #include <wx/app.h>
 
+#include <optional>
 #include <string>
 
 class CQorDownloaderApp : public wxApp
@@ -34,4 +37,7 @@ public:
     // Set by main from --unattended before InitInstance: the dialog answers
     // its own prompts and a second copy reports on stderr instead of a box.
     bool m_bUnattended = false;
+    // Set by main for --user-folder: logged after "Begin"; what it copied is
+    // told with the confirmation.
+    std::optional<UserWorkingFolder::Preparation> m_preparedFolder;
 };

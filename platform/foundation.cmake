@@ -3,7 +3,8 @@ target_sources(qor_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/ExecutablePath.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FileSystem.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ReadOnlyFile.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/TextCodec.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/TextCodec.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/UserFolders.cpp)
 
 # The system-call seam and the one file-replacement routine. A static
 # library of its own, so that the core, libPelvane.so and qor-publish each

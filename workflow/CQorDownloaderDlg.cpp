@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <utility>
 
 namespace
 {
@@ -196,8 +197,9 @@ bool CQorDownloaderDlg::isCancelShown() const
 
 int CQorDownloaderDlg::askYesNo(const std::wstring& text)
 {
+    const std::wstring note = std::exchange(m_confirmationNote, std::wstring());
     return platform::messageBox(this, text, CQorDownloaderApp::getAppTitle(),
-                                platform::MB_YESNO | platform::MB_ICONQUESTION);
+                                platform::MB_YESNO | platform::MB_ICONQUESTION, note);
 }
 
 bool CQorDownloaderDlg::editProxyCredentials(const std::wstring& server, std::wstring& login,
@@ -264,6 +266,8 @@ void CQorDownloaderDlg::reveal()
 
 void CQorDownloaderDlg::showWaitBox()
 {
+    // the cancel is under way: a second one has nothing to ask for
+    m_cancelButton->Disable();
     m_waitDialog = new QorWaitDialog();
     if (!m_waitDialog->Create(this))
     {
@@ -279,6 +283,7 @@ void CQorDownloaderDlg::closeWaitBox()
         m_waitDialog->Destroy();
         m_waitDialog = nullptr;
     }
+    m_cancelButton->Enable();
 }
 
 void CQorDownloaderDlg::report(const std::string& line)

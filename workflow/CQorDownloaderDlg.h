@@ -49,6 +49,10 @@ public:
     explicit CQorDownloaderDlg(wxWindow* parent = nullptr, bool unattended = false);
     ~CQorDownloaderDlg() override;
 
+    // Secondary text of the download confirmation, for example what a first
+    // run prepared; shown once.
+    void setConfirmationNote(const std::wstring& note) { m_confirmationNote = note; }
+
     // -1 without running when the dialog template could not be used.
     int ShowModal() override;
     // Held back while the window manager cannot make the dialog transparent:
@@ -128,6 +132,7 @@ private:
     QorWaitDialog* m_waitDialog = nullptr;
     platform::MessageBox* m_cancelPrompt = nullptr;
     platform::UiThreadCall m_uiCall;
+    std::wstring m_confirmationNote;
     // last: destroyed first, while the controls it reports to still exist
     std::unique_ptr<DownloadRun> m_run;
 };

@@ -63,6 +63,15 @@ TEST_F(DialogRunTest, LibraryReceivesTheConfigurationAndFixedArguments)
     EXPECT_EQ("getVersionInfo|0|1023|4095", library.callLine("getVersionInfo"));
 }
 
+TEST_F(DialogRunTest, ConfirmationShowsWhatAFirstRunPreparedUnderItsOwnText)
+{
+    confirmationNote = L"Your working folder /home/ann was prepared.";
+    run();
+    EXPECT_EQ((std::vector<std::string>{CONFIRM_TEXT, COMPLETE_TEXT}), messages);
+    EXPECT_EQ((std::vector<std::wstring>{confirmationNote}), confirmationNotes);
+    EXPECT_EQ(CQorDownloaderApp::RC_SUCCESS, returnCode);
+}
+
 TEST_F(DialogRunTest, RefusedConfirmationEndsAtOnceWithMinusOne)
 {
     confirm = wxID_NO;

@@ -5,6 +5,7 @@
 #include "WorkflowTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <wx/msgdlg.h>
 
 #include <map>
 
@@ -39,6 +40,8 @@ protected:
         if (message == CONFIRM_TEXT)
         {
             revealedAtConfirmation = dlg != nullptr && (dlg->isRevealed() || dlg->IsShown());
+            confirmationNotes.push_back(
+                dynamic_cast<wxMessageDialogBase*>(dialog)->GetExtendedMessage().ToStdWstring());
             return confirm;
         }
         if (message == CANCEL_TEXT)
@@ -59,6 +62,7 @@ protected:
         library.script(script);
         PromptAnswers answers([this](wxDialog* dialog) { return answer(dialog); });
         dlg = std::make_unique<CQorDownloaderDlg>(nullptr, unattended);
+        dlg->setConfirmationNote(confirmationNote);
         const RunResult result = runDialog(
             *dlg,
             [this]
@@ -103,6 +107,8 @@ protected:
     std::vector<std::string> messages;
     int dialogsSeen = 0; // prompts and boxes, besides the download dialog
     bool revealedAtConfirmation = true;
+    std::wstring confirmationNote;               // given to the dialog
+    std::vector<std::wstring> confirmationNotes; // what each confirmation showed under its text
     int barAtFinalMessage = -1;
     int returnCode = 99;
 };
