@@ -1,12 +1,13 @@
 #include "workflow/QorWaitDialog.h"
 
+#include "app/CQorDownloaderApp.h"
 #include "logging/AppLogger.h"
 #include "resources/ui/UiResources.h"
 #include "tools/C_WindowsTools.h"
 
-#include <wx/dcclient.h>
-#include <wx/settings.h>
 #include <wx/xrc/xmlres.h>
+
+#include <algorithm>
 
 namespace
 {
@@ -52,32 +53,25 @@ bool QorWaitDialog::Create(wxWindow* parent)
              }
              Destroy();
          });
-    // GTK draws no simple border round a top-level window; without one the
-    // box reads as a hole cut through the dialog under it
-    if (HasFlag(wxBORDER_SIMPLE))
-    {
-        Bind(wxEVT_PAINT, [this](wxPaintEvent&) { drawBorder(); });
-    }
     OnInitDialog();
     Show();
     return true;
 }
 
-wxColour QorWaitDialog::borderColour()
-{
-    return wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWFRAME);
-}
-
-void QorWaitDialog::drawBorder()
-{
-    wxPaintDC dc(this);
-    dc.SetPen(wxPen(borderColour(), BORDER_WIDTH));
-    dc.SetBrush(*wxTRANSPARENT_BRUSH);
-    dc.DrawRectangle(wxPoint(0, 0), GetClientSize());
-}
-
 void QorWaitDialog::OnInitDialog()
 {
+    SetTitle(CQorDownloaderApp::getAppTitle());
     m_waitText->SetLabel(C_WindowsTools::getUString(IDS_WAIT_UNTIL_STOPPED, L""));
+    centreText();
     CentreOnParent();
+}
+
+void QorWaitDialog::centreText()
+{
+    // a static text draws at the top of its control: the control takes the
+    // text's height and the middle of the dialog
+    const wxRect place = m_waitText->GetRect();
+    m_waitText->Wrap(place.width);
+    const int height = std::min(m_waitText->GetBestSize().y, GetClientSize().y);
+    m_waitText->SetSize(place.x, (GetClientSize().y - height) / 2, place.width, height);
 }

@@ -418,13 +418,13 @@ class Dialogs(E2ECase):
                         "Escape did not ask to cancel")
         self.answer(xdo, program, ["Escape"], exclude=main_dialog)
         self.assertTrue(self.wait_log("INFO Download not canceled cause user choice (NO)", 5))
-        # the Cancel button sits at 262,144 (50 x 16) of the 320 x 167 dialog
+        # the Cancel button sits at 262,69 (50 x 16) of the 320 x 92 dialog
         for _ in range(3):
-            self.assertTrue(xdo.click_at(main_dialog[0], 287 / 320, 152 / 167))
+            self.assertTrue(xdo.click_at(main_dialog[0], 287 / 320, 77 / 92))
             if xdo.wait_windows(program.proc.pid, timeout=4, exclude=main_dialog):
                 break
         prompt = self.answer(xdo, program, ["Return"], exclude=main_dialog)
-        # the wait dialog has no caption: any other window of the process
+        # the wait dialog: any other window of the process
         wait_dialog_seen = False
         deadline = time.monotonic() + 10
         while program.proc.poll() is None and time.monotonic() < deadline:
