@@ -1,7 +1,10 @@
 #include "platform/MessageBox.h"
 
 #include <wx/msgdlg.h>
+#include <wx/dcscreen.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
+#include <wx/tokenzr.h>
 // after wx/msgdlg.h, which declares its base class
 #include <wx/generic/msgdlgg.h>
 
@@ -29,6 +32,45 @@ protected:
 // Boxes nest (a tick may open one while another is open); the chain through
 // m_outer gives the innermost one, as GetLastActivePopup would.
 MessageBox* s_innermostOpen = nullptr;
+
+constexpr int TEXT_WIDTH_CHARACTERS = 64;
+
+// text with its lines broken between words to fit about characters average
+// characters; a word longer than that keeps a line of its own.
+// (measured in the toolkit's font: the box's window is made only when shown)
+wxString wrapped(const std::wstring& text, int characters)
+{
+    wxScreenDC screen;
+    screen.SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
+    const int width = characters * screen.GetCharWidth();
+    wxString result;
+    wxStringTokenizer lines(wxString(text), "\n", wxTOKEN_RET_EMPTY_ALL);
+    while (lines.HasMoreTokens())
+    {
+        wxString line;
+        wxStringTokenizer words(lines.GetNextToken(), " ", wxTOKEN_STRTOK);
+        while (words.HasMoreTokens())
+        {
+            const wxString word = words.GetNextToken();
+            const wxString longer = line.empty() ? word : line + " " + word;
+            if (!line.empty() && screen.GetTextExtent(longer).x > width)
+            {
+                result += line + "\n";
+                line = word;
+            }
+            else
+            {
+                line = longer;
+            }
+        }
+        result += line;
+        if (lines.HasMoreTokens())
+        {
+            result += "\n";
+        }
+    }
+    return result;
+}
 
 long toWxStyle(unsigned int style)
 {
@@ -93,7 +135,9 @@ MessageBox::MessageBox(wxWindow* owner, const std::wstring& text, const std::wst
 {
     if (!extendedText.empty())
     {
-        m_dialog->SetExtendedMessage(wxString(extendedText));
+        // a secondary text names folders and files: long lines made boxes
+        // wider than a small screen
+        m_dialog->SetExtendedMessage(wrapped(extendedText, TEXT_WIDTH_CHARACTERS));
     }
     // Escape and the close box answer No, as they do on a Windows Yes/No box
     if ((style & 0xF) == MB_YESNO)

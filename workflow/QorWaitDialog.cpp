@@ -5,9 +5,8 @@
 #include "resources/ui/UiResources.h"
 #include "tools/C_WindowsTools.h"
 
+#include <wx/sizer.h>
 #include <wx/xrc/xmlres.h>
-
-#include <algorithm>
 
 namespace
 {
@@ -68,10 +67,15 @@ void QorWaitDialog::OnInitDialog()
 
 void QorWaitDialog::centreText()
 {
-    // a static text draws at the top of its control: the control takes the
-    // text's height and the middle of the dialog
-    const wxRect place = m_waitText->GetRect();
-    m_waitText->Wrap(place.width);
-    const int height = std::min(m_waitText->GetBestSize().y, GetClientSize().y);
-    m_waitText->SetSize(place.x, (GetClientSize().y - height) / 2, place.width, height);
+    // A dialog's only child fills it, and a static text draws at its top:
+    // the text keeps the template's width and its own height, in the middle.
+    const int side = m_waitText->GetPosition().x;
+    const int width = m_waitText->GetSize().x;
+    m_waitText->Wrap(width);
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->AddStretchSpacer();
+    sizer->Add(m_waitText, 0, wxEXPAND | wxLEFT | wxRIGHT, side);
+    sizer->AddStretchSpacer();
+    SetSizer(sizer);
+    Layout();
 }
