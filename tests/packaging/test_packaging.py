@@ -267,6 +267,11 @@ class ManualPages(unittest.TestCase):
         self.assertGreaterEqual(len(codes), 8, helped)
         for code, status in codes:
             self.assertRegex(exit_status, r"(?m)^\s*%s\s+%s\s+\S" % (re.escape(code), status))
+        # and the README installed beside the samples
+        with open(os.path.join(PACKAGING, "..", "demo", "sample", "README")) as f:
+            readme = f.read()
+        for code, status in codes:
+            self.assertRegex(readme, r"(?m)^  %s\s" % status, "README lacks exit status " + status)
 
     def test_publisher_page_gives_every_exit_code_its_own_meaning(self):
         text = self.render("qor-publish.1")
