@@ -67,7 +67,8 @@ std::string samplesFolder()
     {
         return {};
     }
-    const fs::path samples = fs::path(program).parent_path().parent_path() / "share" / "qordownloader";
+    const fs::path samples =
+        fs::path(program).parent_path().parent_path() / "share" / "qordownloader";
     std::error_code error;
     return fs::is_directory(samples, error) ? samples.lexically_normal().string() : std::string();
 }

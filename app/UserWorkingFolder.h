@@ -22,8 +22,8 @@ public:
     // What prepare() found and did.
     struct Preparation
     {
-        std::string folder;      // the working folder, absolute
-        std::string adminFolder; // where missing files are copied from
+        std::string folder;                 // the working folder, absolute
+        std::string adminFolder;            // where missing files are copied from
         std::vector<std::string> copied;    // file names, in copy order
         std::vector<std::string> notCopied; // "path: reason" of files there but not copied
         std::string folderProblem;          // "path: reason" when the folder is not usable

@@ -131,7 +131,8 @@ bool LogRetention::fitsPattern(const std::string& namePattern, const std::string
 bool LogRetention::hasConversion(const std::string& pattern)
 {
     const std::vector<Piece> pieces = splitPattern(pattern);
-    return std::any_of(pieces.begin(), pieces.end(), [](const Piece& piece) { return piece.anyText; });
+    return std::any_of(pieces.begin(), pieces.end(),
+                       [](const Piece& piece) { return piece.anyText; });
 }
 
 std::string LogRetention::withRunSuffix(const std::string& name, int number)

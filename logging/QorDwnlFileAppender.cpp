@@ -81,7 +81,8 @@ std::string claimRunFile(const std::string& name)
     makeParentFolder(name);
     for (int number = 1; number <= MAX_RUN_SUFFIX; ++number)
     {
-        const std::string candidate = number == 1 ? name : LogRetention::withRunSuffix(name, number);
+        const std::string candidate =
+            number == 1 ? name : LogRetention::withRunSuffix(name, number);
         errno = 0;
         if (std::FILE* created = std::fopen(candidate.c_str(), "wx"))
         {

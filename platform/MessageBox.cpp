@@ -1,7 +1,7 @@
 #include "platform/MessageBox.h"
 
-#include <wx/msgdlg.h>
 #include <wx/dcscreen.h>
+#include <wx/msgdlg.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/tokenzr.h>

@@ -442,7 +442,8 @@ TEST_F(QorDownloaderProgram, ExecutableWithoutVersionRecordHasAnEmptyTitle)
     EXPECT_FALSE(contains(log, "INFO Tool version: v2.0.0.0"));
 }
 
-TEST_F(QorDownloaderCommandLine, UserFolderWithoutSettingsAnywhereItSaysWhichFilesAreNeededWhereAndExitsWith4)
+TEST_F(QorDownloaderCommandLine,
+       UserFolderWithoutSettingsAnywhereItSaysWhichFilesAreNeededWhereAndExitsWith4)
 {
     ChildProcess program(PROGRAM, {"--unattended", "--user-folder"}, m_root.string(),
                          userEnvironment());
@@ -462,7 +463,8 @@ TEST_F(QorDownloaderCommandLine, UserFolderWithoutSettingsAnywhereItSaysWhichFil
     EXPECT_TRUE(fs::is_empty(m_root / "lock")) << "nothing was run";
 }
 
-TEST_F(QorDownloaderCommandLine, UserFolderFirstRunCopiesWhatTheFolderLacksButNeverOverAUsersOwnFile)
+TEST_F(QorDownloaderCommandLine,
+       UserFolderFirstRunCopiesWhatTheFolderLacksButNeverOverAUsersOwnFile)
 {
     administratorSettings();
     fs::create_directories(userFolder());
@@ -544,8 +546,9 @@ TEST_F(QorDownloaderProgram, DesktopEntryWorksOnANewAccount)
     waitUntil(
         [&]
         {
-            const auto windows = xdotool({"search", "--all", "--onlyvisible", "--pid",
-                                          std::to_string(program.pid()), "--name", "^" + TITLE + "$"});
+            const auto windows =
+                xdotool({"search", "--all", "--onlyvisible", "--pid", std::to_string(program.pid()),
+                         "--name", "^" + TITLE + "$"});
             for (const std::string& window : splitLines(windows.value_or("")))
             {
                 xdotool({"windowfocus", "--sync", window});

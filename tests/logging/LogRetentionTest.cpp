@@ -3,8 +3,8 @@
 // files the appender creates.
 #include "LogCapture.h"
 
-#include "logging/LogRetention.h"
 #include "logging/AppLogger.h"
+#include "logging/LogRetention.h"
 #include "logging/QorDwnlFileAppender.h"
 
 #include <log4cxx/logmanager.h>
@@ -228,18 +228,19 @@ TEST_F(LogFolder, MaxLogFilesThatIsNoCountIsRefusedWithAWarningAndThirtyAreKept)
         {
             oldFile("run_old" + std::to_string(100 + i) + ".log", 200 - i);
         }
-        std::ofstream(m_folder / "config.xml") << appenderXml(
-            m_folder / "run_%d{HHmmss}.log", R"(<param name="MaxLogFiles" value=")" + value + R"("/>)");
+        std::ofstream(m_folder / "config.xml")
+            << appenderXml(m_folder / "run_%d{HHmmss}.log",
+                           R"(<param name="MaxLogFiles" value=")" + value + R"("/>)");
         log4cxx::xml::DOMConfigurator::configure((m_folder / "config.xml").string());
         log4cxx::LogManager::resetConfiguration();
         EXPECT_EQ(names().size(), 30u + 1u) << value; // 30 logs and config.xml
         // the program's log says so once it can log, after "Begin"
         const qortest::LogCapture log;
         qorlog::reportConfigurationWarnings();
-        EXPECT_EQ(log.lines(), std::vector<std::string>{"WARN Log configuration: MaxLogFiles \"" +
-                                                         value +
-                                                         "\" is not a number of files (0 or "
-                                                         "more): the newest 30 are kept"});
+        EXPECT_EQ(log.lines(),
+                  std::vector<std::string>{"WARN Log configuration: MaxLogFiles \"" + value +
+                                           "\" is not a number of files (0 or "
+                                           "more): the newest 30 are kept"});
         fs::remove_all(m_folder);
         fs::create_directory(m_folder);
     }

@@ -95,8 +95,9 @@ wxSize pngSize(const fs::path& file)
     {
         return {0, 0};
     }
-    const auto word = [&](int at)
-    { return (header[at] << 24) | (header[at + 1] << 16) | (header[at + 2] << 8) | header[at + 3]; };
+    const auto word = [&](int at) {
+        return (header[at] << 24) | (header[at + 1] << 16) | (header[at + 2] << 8) | header[at + 3];
+    };
     return {word(16), word(20)};
 }
 
@@ -220,7 +221,8 @@ protected:
     // One box outside a run, recorded as name.
     void showBox(const std::string& name, const std::wstring& text, const std::wstring& extended)
     {
-        PromptAnswers answers([&](wxDialog* dialog) { return recordThenAnswer(dialog, name, wxID_OK); });
+        PromptAnswers answers([&](wxDialog* dialog)
+                              { return recordThenAnswer(dialog, name, wxID_OK); });
         platform::messageBox(nullptr, text, CQorDownloaderApp::getAppTitle(),
                              platform::MB_OK | platform::MB_ICONERROR, extended);
     }
@@ -263,8 +265,8 @@ TEST_F(DialogLayouts, DISABLED_InTheLanguageOfThisRun)
     bool cancelEnabledBehindWait = true;
     onTick = [&]
     {
-        if (dlg->state() == CQorDownloaderDlg::eState::Downloading && dlg->m_cancelButton->IsShown() &&
-            m_recorded.count("download") == 0)
+        if (dlg->state() == CQorDownloaderDlg::eState::Downloading &&
+            dlg->m_cancelButton->IsShown() && m_recorded.count("download") == 0)
         {
             record("download", dlg.get());
             clickCancel();
@@ -300,9 +302,9 @@ TEST_F(DialogLayouts, DISABLED_InTheLanguageOfThisRun)
     showBox("no-settings", wxString::FromUTF8(prepared.missingSettingsHeadline()).ToStdWstring(),
             wxString::FromUTF8(prepared.missingSettingsText()).ToStdWstring());
 
-    std::vector<std::string> expected = {"already-running", "cancel", "complete", "confirm",
-                                         "download", "failed", "first-run", "no-settings",
-                                         "proxy", "wait"};
+    std::vector<std::string> expected = {"already-running", "cancel", "complete",  "confirm",
+                                         "download",        "failed", "first-run", "no-settings",
+                                         "proxy",           "wait"};
     std::vector<std::string> seen;
     std::string lines;
     for (const auto& [name, layout] : m_recorded)
@@ -326,7 +328,8 @@ TEST_F(DialogLayouts, DISABLED_InTheLanguageOfThisRun)
         const auto found = m_recorded.find(reference.name);
         ASSERT_NE(found, m_recorded.end()) << reference.name;
         const Layout& shown = found->second;
-        EXPECT_TRUE(near(shown.client.x, reference.client.x) && near(shown.client.y, reference.client.y))
+        EXPECT_TRUE(near(shown.client.x, reference.client.x) &&
+                    near(shown.client.y, reference.client.y))
             << reference.name << " is " << shown.text() << ", the reference " << line;
         EXPECT_EQ(shown.controls.size(), reference.controls.size()) << shown.text();
         for (const auto& [id, rect] : reference.controls)
@@ -347,7 +350,8 @@ TEST_F(DialogLayouts, DISABLED_InTheLanguageOfThisRun)
 TEST(DialogLayout, EveryDialogMatchesItsReferenceInEnglishFrenchAndGerman)
 {
     // the catalogs this build compiled, beside the program's bin/ folder
-    const fs::path build = fs::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path();
+    const fs::path build =
+        fs::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path();
     ::setenv("QORDOWNLOADER_LOCALEDIR", (build / "share" / "locale").c_str(), 1);
     for (const char* language : {"en", "fr", "de"})
     {

@@ -218,7 +218,8 @@ TEST_F(RunDetailsTest, WaitDialogIsATitledDialogWithoutCloseBoxAndItsTextInTheMi
     EXPECT_LE(std::abs(text.y + text.height / 2 - client.y / 2), 1) << "centred from top to bottom";
     EXPECT_LE(std::abs(text.x + text.width / 2 - client.x / 2), 1) << "centred from side to side";
     EXPECT_GE(text.height, wait->m_waitText->GetCharHeight()) << "the text is not cut";
-    EXPECT_LE(text.height, wait->m_waitText->GetBestSize().y + 1) << "nor drawn at the top of a box";
+    EXPECT_LE(text.height, wait->m_waitText->GetBestSize().y + 1)
+        << "nor drawn at the top of a box";
     wait->Destroy();
     owner->Destroy();
     pumpUntil([] { return false; }, 50);
