@@ -26,6 +26,9 @@ const unsigned int IDS_APP_TITLE = 135;
 const unsigned int IDS_ALREADY_RUNNING = 137;
 const wchar_t* const REGISTRY_KEY = L"Velmora";
 
+// both front ends end their loop with the same answers
+static_assert(ConsoleFrontEnd::MODAL_OK == wxID_OK && ConsoleFrontEnd::MODAL_CANCEL == wxID_CANCEL);
+
 // Holds the instance lock for exactly the life of InitInstance, and keeps
 // the last error of its creation for the already-running decision.
 class InstanceMutexGuard
@@ -81,7 +84,10 @@ bool CQorDownloaderApp::InitInstance()
         if (m_bUnattended)
         {
             // the same run on the console: no window, no display needed;
-            // its loop ends only the OK or the Cancel way
+            // its loop ends only the OK or the Cancel way. The console has
+            // no caption, but the log tells the version where the dialog
+            // would take its caption.
+            getAppTitle();
             ConsoleFrontEnd console;
             console.runModal();
             m_eReturnCode = console.m_eReturnCode;

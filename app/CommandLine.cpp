@@ -3,7 +3,7 @@
 
 #include "app/CommandLine.h"
 
-#include "app/CQorDownloaderApp.h"
+#include "app/ReturnCode.h"
 #include "logging/AppLogger.h"
 #include "resources/Translation.h"
 
@@ -21,13 +21,13 @@ struct ReturnCodeText
 };
 
 const ReturnCodeText RETURN_CODE_TEXTS[] = {
-    {CQorDownloaderApp::RC_SUCCESS, QOR_N_("update downloaded and finalized")},
-    {CQorDownloaderApp::RC_NOT_SET, QOR_N_("ended without recording an outcome")},
-    {CQorDownloaderApp::RC_CONFIRMATION_REFUSED, QOR_N_("download not confirmed")},
-    {CQorDownloaderApp::RC_PROXY_CANCELED, QOR_N_("proxy credentials dialog canceled")},
-    {CQorDownloaderApp::RC_USER_CANCELED, QOR_N_("download canceled by the user")},
-    {CQorDownloaderApp::RC_ALREADY_RUNNING, QOR_N_("another copy is already running")},
-    {CQorDownloaderApp::RC_DOWNLOAD_FAILED,
+    {ReturnCode::RC_SUCCESS, QOR_N_("update downloaded and finalized")},
+    {ReturnCode::RC_NOT_SET, QOR_N_("ended without recording an outcome")},
+    {ReturnCode::RC_CONFIRMATION_REFUSED, QOR_N_("download not confirmed")},
+    {ReturnCode::RC_PROXY_CANCELED, QOR_N_("proxy credentials dialog canceled")},
+    {ReturnCode::RC_USER_CANCELED, QOR_N_("download canceled by the user")},
+    {ReturnCode::RC_ALREADY_RUNNING, QOR_N_("another copy is already running")},
+    {ReturnCode::RC_DOWNLOAD_FAILED,
      QOR_N_("finding, downloading or finalizing the update failed")},
 };
 // "  -10   246   another copy is already running"

@@ -14,9 +14,3 @@ target_include_directories(qor_wx SYSTEM INTERFACE ${wxWidgets_INCLUDE_DIRS})
 target_compile_definitions(qor_wx INTERFACE ${wxWidgets_DEFINITIONS})
 target_compile_options(qor_wx INTERFACE ${wxWidgets_CXX_FLAGS})
 target_link_libraries(qor_wx INTERFACE ${wxWidgets_LIBRARIES})
-
-# Register an OBJECT library of a folder as part of the wx-free core.
-function(qor_core_part name)
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-    set_property(GLOBAL APPEND PROPERTY QOR_CORE_PARTS ${name})
-endfunction()

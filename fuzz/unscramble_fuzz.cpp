@@ -1,6 +1,6 @@
 // libFuzzer target for the stored proxy password: any stored text
 // unscrambles to half its length, and any password survives a round trip.
-#include "proxy/PasswordScrambling.h"
+#include "updclient/PasswordScrambling.h"
 
 #include <cstdint>
 #include <cstdio>

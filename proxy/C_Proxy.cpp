@@ -4,8 +4,8 @@
 #include "config/ConfigKeys.h"
 #include "logging/AppLogger.h"
 #include "platform/ProxySettings.h"
-#include "proxy/PasswordScrambling.h"
 #include "tools/UnicodeFile.h"
+#include "updclient/PasswordScrambling.h"
 
 #include <sstream>
 

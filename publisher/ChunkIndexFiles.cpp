@@ -1,7 +1,7 @@
 #include "publisher/ChunkIndexFiles.h"
 
-#include "pelvane/SafeFiles.h"
-#include "pelvane/Sha256.h"
+#include "pelvane/base/SafeFiles.h"
+#include "pelvane/base/Sha256.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,9 +3,9 @@
 // file and its manifest entry (for a verify command).
 #pragma once
 
-#include "pelvane/ChunkIndex.h"
-#include "pelvane/ContentChunker.h"
-#include "pelvane/Manifest.h"
+#include "pelvane/chunks/ChunkIndex.h"
+#include "pelvane/chunks/ContentChunker.h"
+#include "pelvane/trust/Manifest.h"
 
 #include <filesystem>
 #include <memory>

@@ -2,10 +2,10 @@
 
 #include "publisher/ChunkIndexFiles.h"
 
-#include "pelvane/Manifest.h"
-#include "pelvane/ManifestSignature.h"
-#include "pelvane/SafeFiles.h"
-#include "pelvane/Sha256.h"
+#include "pelvane/base/SafeFiles.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/trust/Manifest.h"
+#include "pelvane/trust/ManifestSignature.h"
 
 #include <algorithm>
 #include <cctype>

@@ -8,7 +8,7 @@
 // cannot silently re-sign someone else's releases.
 #pragma once
 
-#include "pelvane/Manifest.h"
+#include "pelvane/trust/Manifest.h"
 #include "publisher/SigningKey.h"
 
 #include <optional>

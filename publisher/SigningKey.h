@@ -3,7 +3,7 @@
 // pelvane::ManifestSignature::pinOf).
 #pragma once
 
-#include "pelvane/ManifestSignature.h"
+#include "pelvane/trust/ManifestSignature.h"
 
 #include <memory>
 #include <optional>

@@ -26,7 +26,47 @@ void append(std::string& text, const std::string& part)
 
 const char* apiErrorName(std::int32_t apiErrorCode)
 {
-    return pelvane::apiErrorName(apiErrorCode);
+    switch (apiErrorCode)
+    {
+    case API_OK:
+        return "ok";
+    case API_BAD_ARGUMENT:
+        return "bad argument";
+    case API_NOT_INITIALISED:
+        return "not initialised";
+    case API_NETWORK:
+        return "network";
+    case API_HTTP:
+        return "http";
+    case API_SERVER_AUTH:
+        return "server authentication";
+    case API_PROXY_AUTH:
+        return "proxy authentication";
+    case API_SIGNATURE:
+        return "signature";
+    case API_BAD_MANIFEST:
+        return "bad manifest";
+    case API_HASH:
+        return "hash";
+    case API_DISK:
+        return "disk";
+    case API_CANCELED:
+        return "canceled";
+    case API_UNKNOWN_VERSION:
+        return "unknown version";
+    case API_BUSY:
+        return "busy";
+    case API_IN_PROGRESS:
+        return "in progress";
+    case API_INTERNAL:
+        return "internal";
+    case API_EXPIRED:
+        return "manifest expired";
+    case API_ROLLBACK:
+        return "manifest rollback";
+    default:
+        return "unknown";
+    }
 }
 
 std::string describeErrno(unsigned long error)
@@ -40,8 +80,8 @@ std::string describeLibraryError(std::int32_t apiErrorCode, std::int32_t primary
     std::string detail;
     switch (apiErrorCode)
     {
-    case pelvane::API_NETWORK:
-    case pelvane::API_HTTP:
+    case API_NETWORK:
+    case API_HTTP:
         // primary is the curl code (TLS failures included), secondary the status
         if (primaryErrorCode != 0)
         {
@@ -52,16 +92,16 @@ std::string describeLibraryError(std::int32_t apiErrorCode, std::int32_t primary
             append(detail, httpDetail(secondaryErrorCode));
         }
         break;
-    case pelvane::API_SERVER_AUTH:
-    case pelvane::API_PROXY_AUTH:
-    case pelvane::API_SIGNATURE:
+    case API_SERVER_AUTH:
+    case API_PROXY_AUTH:
+    case API_SIGNATURE:
         if (secondaryErrorCode != 0)
         {
             append(detail, httpDetail(secondaryErrorCode));
         }
         break;
-    case pelvane::API_HASH:
-    case pelvane::API_DISK:
+    case API_HASH:
+    case API_DISK:
         if (primaryErrorCode != 0)
         {
             append(detail, describeErrno(static_cast<unsigned long>(primaryErrorCode)));

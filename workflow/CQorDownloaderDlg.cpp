@@ -26,7 +26,11 @@ constexpr unsigned int IDS_CANCEL_BUTTON = 801;
 
 CQorDownloaderDlg::CQorDownloaderDlg(wxWindow* parent, bool unattended)
     : m_uiCall(this),
-      m_run(std::make_unique<DownloadRun>(static_cast<RunFrontEnd&>(*this), unattended))
+      m_unattendedAnswers(unattended ? std::make_unique<UnattendedAnswers>(std::cout) : nullptr),
+      m_run(std::make_unique<DownloadRun>(static_cast<RunView&>(*this),
+                                          m_unattendedAnswers
+                                              ? static_cast<RunUser&>(*m_unattendedAnswers)
+                                              : static_cast<RunUser&>(*this)))
 {
     loadUiResources();
     m_hIcon = loadAppIcon();
@@ -164,11 +168,6 @@ bool CQorDownloaderDlg::callOnFrontEndThread(const std::function<void()>& call)
     return m_uiCall.run(call);
 }
 
-int CQorDownloaderDlg::barPosition() const
-{
-    return m_progressCtrl->GetValue();
-}
-
 void CQorDownloaderDlg::setBarPosition(int position)
 {
     // the Windows control clamps; wxGauge asserts instead
@@ -195,15 +194,17 @@ bool CQorDownloaderDlg::isCancelShown() const
     return m_cancelButton->IsShown();
 }
 
-int CQorDownloaderDlg::askYesNo(const std::wstring& text)
+bool CQorDownloaderDlg::confirmDownload(const std::wstring& text)
 {
     const std::wstring note = std::exchange(m_confirmationNote, std::wstring());
     return platform::messageBox(this, text, CQorDownloaderApp::getAppTitle(),
-                                platform::MB_YESNO | platform::MB_ICONQUESTION, note);
+                                platform::MB_YESNO | platform::MB_ICONQUESTION,
+                                note) == platform::IDYES;
 }
 
-bool CQorDownloaderDlg::editProxyCredentials(const std::wstring& server, std::wstring& login,
-                                             std::wstring& password)
+RunUser::eProxyAnswer CQorDownloaderDlg::askProxyCredentials(const std::wstring& server,
+                                                             std::wstring& login,
+                                                             std::wstring& password)
 {
     QorDownloaderProxy proxyDialog(this);
     proxyDialog.m_wzServer = server;
@@ -211,11 +212,11 @@ bool CQorDownloaderDlg::editProxyCredentials(const std::wstring& server, std::ws
     proxyDialog.m_wzPassword = password;
     if (proxyDialog.ShowModal() != wxID_OK)
     {
-        return false;
+        return eProxyAnswer::Canceled;
     }
     login = proxyDialog.m_wzLogin;
     password = proxyDialog.m_wzPassword;
-    return true;
+    return eProxyAnswer::Typed;
 }
 
 int CQorDownloaderDlg::askCancel(const std::wstring& text)
@@ -286,12 +287,7 @@ void CQorDownloaderDlg::closeWaitBox()
     m_cancelButton->Enable();
 }
 
-void CQorDownloaderDlg::report(const std::string& line)
-{
-    std::cout << line << std::endl;
-}
-
-void CQorDownloaderDlg::endRun(CQorDownloaderApp::eReturnCode code, bool accepted)
+void CQorDownloaderDlg::endRun(ReturnCode::eReturnCode code, bool accepted)
 {
     m_eReturnCode = code;
     for (auto& timer : m_timers)

@@ -1,14 +1,18 @@
 // The download dialog: the front end of a run for a person at the screen.
 // The run itself (DownloadRun) asks for confirmation, settles the proxy
 // credentials, drives the workers and the library and ends with the return
-// code; the dialog shows its progress, asks its questions, runs its timers
-// and ends the modal loop when the run ends.
+// code; the dialog shows its progress, runs its timers and ends the modal
+// loop when the run ends (RunView), and puts the run's questions to the
+// person with its prompts and message boxes (RunUser). Made unattended, it
+// leaves the questions to UnattendedAnswers, as the console does.
 #pragma once
 
 #include "app/CQorDownloaderApp.h"
 #include "platform/UiThreadCall.h"
 #include "workflow/DownloadRun.h"
-#include "workflow/RunFrontEnd.h"
+#include "workflow/RunUser.h"
+#include "workflow/RunView.h"
+#include "workflow/UnattendedAnswers.h"
 
 #include <wx/button.h>
 #include <wx/dialog.h>
@@ -27,7 +31,7 @@ class MessageBox;
 }
 class QorWaitDialog;
 
-class CQorDownloaderDlg : public wxDialog, private RunFrontEnd
+class CQorDownloaderDlg : public wxDialog, private RunView, private RunUser
 {
 public:
     // timer ids
@@ -78,7 +82,6 @@ public:
     eState state() const noexcept { return m_run->state(); }
     // true once the prompts are done and the dialog is opaque and shown
     bool isRevealed() const noexcept { return m_bRevealed; }
-    bool isUnattended() const noexcept { return m_run->isUnattended(); }
     QorWaitDialog* waitDialog() const noexcept { return m_waitDialog; }
 
     wxIcon m_hIcon;
@@ -92,28 +95,31 @@ public:
     wxWindow* m_focusHolder = nullptr;
 
 private:
-    // RunFrontEnd
+    // RunView
     void setTimer(int id, int milliseconds) override;
     void killTimer(int id) override;
     bool isFrontEndThread() const override;
     bool callOnFrontEndThread(const std::function<void()>& call) override;
-    int barPosition() const override;
     void setBarPosition(int position) override;
     void setPercentText(const std::wstring& text) override;
     void setStatusText(const std::wstring& text) override;
     void showCancel(bool shown) override;
     bool isCancelShown() const override;
-    int askYesNo(const std::wstring& text) override;
-    bool editProxyCredentials(const std::wstring& server, std::wstring& login,
-                              std::wstring& password) override;
-    int askCancel(const std::wstring& text) override;
-    bool abortCancelPrompt() override;
-    void showMessage(const std::wstring& text, unsigned int icon) override;
     void reveal() override;
     void showWaitBox() override;
     void closeWaitBox() override;
-    void report(const std::string& line) override;
-    void endRun(CQorDownloaderApp::eReturnCode code, bool accepted) override;
+    void endRun(ReturnCode::eReturnCode code, bool accepted) override;
+
+    // RunUser: the person at the screen; the dialog itself tells them how
+    // the run goes, so the account lines are not needed
+    bool confirmDownload(const std::wstring& text) override;
+    eProxyAnswer askProxyCredentials(const std::wstring& server, std::wstring& login,
+                                     std::wstring& password) override;
+    int askCancel(const std::wstring& text) override;
+    bool abortCancelPrompt() override;
+    void showMessage(const std::wstring& text, unsigned int icon) override;
+    void report(const std::string&) override {}
+    void reportFailure(const std::string&, const std::string&) override {}
 
     bool DoDataExchange();
     void OnInitDialog();
@@ -132,6 +138,8 @@ private:
     QorWaitDialog* m_waitDialog = nullptr;
     platform::MessageBox* m_cancelPrompt = nullptr;
     platform::UiThreadCall m_uiCall;
+    // the user of an unattended dialog, none for a person's
+    std::unique_ptr<UnattendedAnswers> m_unattendedAnswers;
     std::wstring m_confirmationNote;
     // last: destroyed first, while the controls it reports to still exist
     std::unique_ptr<DownloadRun> m_run;

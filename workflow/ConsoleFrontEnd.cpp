@@ -1,10 +1,5 @@
 #include "workflow/ConsoleFrontEnd.h"
 
-#include "logging/AppLogger.h"
-#include "platform/MessageBox.h"
-
-#include <wx/defs.h>
-
 #include <algorithm>
 #include <csignal>
 #include <iostream>
@@ -50,7 +45,8 @@ private:
 
 ConsoleFrontEnd::ConsoleFrontEnd()
     : m_owner(std::this_thread::get_id()), m_loopThread(std::this_thread::get_id()),
-      m_run(std::make_unique<DownloadRun>(static_cast<RunFrontEnd&>(*this), true))
+      m_answers(std::cout),
+      m_run(std::make_unique<DownloadRun>(static_cast<RunView&>(*this), m_answers))
 {
 }
 
@@ -78,8 +74,6 @@ int ConsoleFrontEnd::runModal()
     m_owner = m_loopThread;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        // the dialog's caption: the title is worked out (and logged) at the same step
-        CQorDownloaderApp::getAppTitle();
         m_run->prepare();
         m_run->start();
     }
@@ -115,7 +109,7 @@ int ConsoleFrontEnd::runModal()
         m_bClosed = true;
     }
     m_run->joinWorkers();
-    return m_bAccepted ? wxID_OK : wxID_CANCEL;
+    return m_bAccepted ? MODAL_OK : MODAL_CANCEL;
 }
 
 std::optional<int> ConsoleFrontEnd::dueTimer(Clock::time_point now, Clock::time_point& next) const
@@ -168,71 +162,7 @@ bool ConsoleFrontEnd::callOnFrontEndThread(const std::function<void()>& call)
     return true;
 }
 
-int ConsoleFrontEnd::barPosition() const
-{
-    return m_iBarPosition;
-}
-
-void ConsoleFrontEnd::setBarPosition(int position)
-{
-    m_iBarPosition = std::clamp(position, 0, DownloadRun::PROGRESS_MAX);
-}
-
-void ConsoleFrontEnd::setPercentText(const std::wstring&)
-{
-    // the run reports its progress in steps of its own
-}
-
-void ConsoleFrontEnd::setStatusText(const std::wstring&)
-{
-    // the console's status is the run's report lines
-}
-
-void ConsoleFrontEnd::showCancel(bool shown)
-{
-    m_bCancelShown = shown;
-}
-
-bool ConsoleFrontEnd::isCancelShown() const
-{
-    return m_bCancelShown;
-}
-
-int ConsoleFrontEnd::askYesNo(const std::wstring&)
-{
-    // nobody to ask: an unattended run answers its own prompts before this
-    return platform::IDNO;
-}
-
-bool ConsoleFrontEnd::editProxyCredentials(const std::wstring&, std::wstring&, std::wstring&)
-{
-    return false;
-}
-
-int ConsoleFrontEnd::askCancel(const std::wstring&)
-{
-    return platform::IDNO;
-}
-
-bool ConsoleFrontEnd::abortCancelPrompt()
-{
-    return false;
-}
-
-void ConsoleFrontEnd::showMessage(const std::wstring&, unsigned int) {}
-
-void ConsoleFrontEnd::reveal() {}
-
-void ConsoleFrontEnd::showWaitBox() {}
-
-void ConsoleFrontEnd::closeWaitBox() {}
-
-void ConsoleFrontEnd::report(const std::string& line)
-{
-    std::cout << line << std::endl;
-}
-
-void ConsoleFrontEnd::endRun(CQorDownloaderApp::eReturnCode code, bool accepted)
+void ConsoleFrontEnd::endRun(ReturnCode::eReturnCode code, bool accepted)
 {
     m_eReturnCode = code;
     m_bAccepted = accepted;

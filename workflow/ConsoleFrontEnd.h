@@ -1,14 +1,15 @@
 // The front end of an unattended run: no window and no toolkit, so it runs
 // without a display. It plays the dialog's part for the run: its timers
-// tick on the calling thread, progress is kept in memory, the run's report
-// lines go to standard output, and it never asks anything (the run answers
-// its own prompts when unattended). SIGTERM and SIGINT ask the run to stop
-// as a confirmed cancel would.
+// tick on the calling thread, a worker's calls run there under its lock,
+// and its user is UnattendedAnswers, whose account of the run goes to
+// standard output. SIGTERM and SIGINT ask the run to stop as a confirmed
+// cancel would.
 #pragma once
 
-#include "app/CQorDownloaderApp.h"
+#include "app/ReturnCode.h"
 #include "workflow/DownloadRun.h"
-#include "workflow/RunFrontEnd.h"
+#include "workflow/RunView.h"
+#include "workflow/UnattendedAnswers.h"
 
 #include <array>
 #include <atomic>
@@ -19,50 +20,48 @@
 #include <string>
 #include <thread>
 
-class ConsoleFrontEnd : private RunFrontEnd
+class ConsoleFrontEnd : private RunView
 {
 public:
+    // runModal's answers: the toolkit's numbers for OK and Cancel, as the
+    // dialog's modal loop gives them (checked where the dialog is built)
+    static constexpr int MODAL_OK = 5100;
+    static constexpr int MODAL_CANCEL = 5101;
+
     ConsoleFrontEnd();
     ~ConsoleFrontEnd() override;
     ConsoleFrontEnd(const ConsoleFrontEnd&) = delete;
     ConsoleFrontEnd& operator=(const ConsoleFrontEnd&) = delete;
 
-    // Runs the download to its end, like the dialog's modal loop: the
-    // dialog's answer numbers, wxID_OK or wxID_CANCEL.
+    // Runs the download to its end, like the dialog's modal loop: MODAL_OK
+    // or MODAL_CANCEL.
     int runModal();
 
     // Asks a running runModal to stop, as the signals do; safe from any thread.
     static void requestStop() noexcept;
 
     DownloadRun& run() noexcept { return *m_run; }
-    int barPosition() const override;
 
-    CQorDownloaderApp::eReturnCode m_eReturnCode = CQorDownloaderApp::RC_NOT_SET;
+    ReturnCode::eReturnCode m_eReturnCode = ReturnCode::RC_NOT_SET;
 
 private:
     using Clock = std::chrono::steady_clock;
 
-    // RunFrontEnd
+    // RunView: a console shows no bar, texts or boxes; the run's account
+    // goes through its answers' report lines instead
     void setTimer(int id, int milliseconds) override;
     void killTimer(int id) override;
     bool isFrontEndThread() const override;
     bool callOnFrontEndThread(const std::function<void()>& call) override;
-    void setBarPosition(int position) override;
-    void setPercentText(const std::wstring& text) override;
-    void setStatusText(const std::wstring& text) override;
-    void showCancel(bool shown) override;
-    bool isCancelShown() const override;
-    int askYesNo(const std::wstring& text) override;
-    bool editProxyCredentials(const std::wstring& server, std::wstring& login,
-                              std::wstring& password) override;
-    int askCancel(const std::wstring& text) override;
-    bool abortCancelPrompt() override;
-    void showMessage(const std::wstring& text, unsigned int icon) override;
-    void reveal() override;
-    void showWaitBox() override;
-    void closeWaitBox() override;
-    void report(const std::string& line) override;
-    void endRun(CQorDownloaderApp::eReturnCode code, bool accepted) override;
+    void setBarPosition(int) override {}
+    void setPercentText(const std::wstring&) override {}
+    void setStatusText(const std::wstring&) override {}
+    void showCancel(bool shown) override { m_bCancelShown = shown; }
+    bool isCancelShown() const override { return m_bCancelShown; }
+    void reveal() override {}
+    void showWaitBox() override {}
+    void closeWaitBox() override {}
+    void endRun(ReturnCode::eReturnCode code, bool accepted) override;
 
     // the next due timer, or none
     std::optional<int> dueTimer(Clock::time_point now, Clock::time_point& next) const;
@@ -77,7 +76,7 @@ private:
     bool m_bAccepted = false;
     std::array<std::optional<Clock::time_point>, DownloadRun::TIMER_COUNT> m_due;
     std::array<Clock::duration, DownloadRun::TIMER_COUNT> m_interval{};
-    int m_iBarPosition = 0;
     bool m_bCancelShown = false;
+    UnattendedAnswers m_answers;
     std::unique_ptr<DownloadRun> m_run;
 };

@@ -15,7 +15,7 @@
 #include "tools/C_WindowsTools.h"
 #include "tools/UnicodeFile.h"
 #include "updclient/UpdInterErrors.h"
-#include "workflow/RunLogFile.h"
+#include "workflow/RunWorkers.h"
 
 #include <algorithm>
 #include <sstream>
@@ -62,12 +62,26 @@ const char* timerName(unsigned int id)
         return nullptr;
     }
 }
+
+// "getVersionCount: network (APIErrorCode 3): curl 7, ..." for the run's account
+std::string describeFailure(const RunFailure& failure, const std::string& phase)
+{
+    std::string reason = failure.step.empty() ? phase : failure.step;
+    if (failure.hasLibraryCodes)
+    {
+        reason +=
+            ": " + updinter::describeLibraryError(failure.apiErrorCode, failure.primaryErrorCode,
+                                                  failure.secondaryErrorCode);
+    }
+    else if (!failure.detail.empty())
+    {
+        reason += ": " + failure.detail;
+    }
+    return reason;
+}
 } // namespace
 
-DownloadRun::DownloadRun(RunFrontEnd& frontEnd, bool unattended)
-    : m_frontEnd(frontEnd), m_bUnattended(unattended)
-{
-}
+DownloadRun::DownloadRun(RunView& view, RunUser& user) : m_view(view), m_user(user) {}
 
 DownloadRun::~DownloadRun()
 {
@@ -84,23 +98,13 @@ void DownloadRun::joinWorkers()
 
 void DownloadRun::prepare()
 {
-    m_frontEnd.setStatusText(C_WindowsTools::getUString(IDS_DOWNLOAD_IN_PROGRESS, L""));
+    m_view.setStatusText(C_WindowsTools::getUString(IDS_DOWNLOAD_IN_PROGRESS, L""));
     setPos(0);
 }
 
 void DownloadRun::start()
 {
-    setTimer(M_TIMER_STARTDOWNLOAD, START_DELAY_MS);
-}
-
-void DownloadRun::setTimer(int id, int milliseconds)
-{
-    m_frontEnd.setTimer(id, milliseconds);
-}
-
-void DownloadRun::killTimer(int id)
-{
-    m_frontEnd.killTimer(id);
+    m_view.setTimer(M_TIMER_STARTDOWNLOAD, START_DELAY_MS);
 }
 
 bool DownloadRun::OnTimer(unsigned int nIDEvent)
@@ -137,42 +141,44 @@ bool DownloadRun::OnTimer(unsigned int nIDEvent)
 
 void DownloadRun::onStartDownload()
 {
-    killTimer(M_TIMER_STARTDOWNLOAD);
+    m_view.killTimer(M_TIMER_STARTDOWNLOAD);
     if (m_eState == eState::Ended)
     {
         return; // stopped before the first tick
     }
     m_eState = eState::Asking;
 
-    if (m_bUnattended)
-    {
-        QOR_LOG_INFO("Download confirmed (unattended)");
-        report(qorTr("QorDownloader: confirmed"));
-    }
-    else if (m_frontEnd.askYesNo(C_WindowsTools::getUString(IDS_CONFIRM_DOWNLOAD, L"")) !=
-             platform::IDYES)
+    if (!m_user.confirmDownload(C_WindowsTools::getUString(IDS_CONFIRM_DOWNLOAD, L"")))
     {
         QOR_LOG_INFO("Download canceled from confirmation popup");
-        OnCancel(CQorDownloaderApp::RC_CONFIRMATION_REFUSED);
+        OnCancel(ReturnCode::RC_CONFIRMATION_REFUSED);
         return;
     }
 
     if (!settleProxyCredentials())
     {
         QOR_LOG_WARN("Download canceled from proxy configuration");
-        OnCancel(CQorDownloaderApp::RC_PROXY_CANCELED);
+        OnCancel(ReturnCode::RC_PROXY_CANCELED);
         return;
     }
 
-    m_frontEnd.reveal();
+    m_view.reveal();
     m_eState = eState::Finding;
-    if (!m_hThreadFindUpdate.start([this] { return threadFindUpdate(this); }))
+    startFindWorker();
+}
+
+void DownloadRun::startFindWorker()
+{
+    // the thread's routine keeps its own copy of the arguments
+    const FindUpdateArguments arguments = FindUpdateArguments::read();
+    if (!m_hThreadFindUpdate.start([this, arguments]
+                                   { return threadFindUpdate(&arguments, m_updInterFct, m_door); }))
     {
         const unsigned long error = platform::getLastError();
         QOR_LOG_WARN("FindUpdate CreateThread error: " << error);
         setFailure("starting the find worker", updinter::describeErrno(error));
     }
-    setTimer(M_TIMER_STATUS_FINDTHREAD, FIND_THREAD_POLL_MS);
+    m_view.setTimer(M_TIMER_STATUS_FINDTHREAD, FIND_THREAD_POLL_MS);
 }
 
 bool DownloadRun::settleProxyCredentials()
@@ -184,36 +190,45 @@ bool DownloadRun::settleProxyCredentials()
     if (!proxy.getProxyConfiguration(proxyAddress))
     {
         QOR_LOG_INFO("No proxy");
-        report(qorTr("proxy: none"));
+        m_user.report(qorTr("proxy: none"));
         return true;
     }
 
-    const std::wstring login = iniValue(ini, ConfigKeys::OWN_INI_FILE, ConfigKeys::SECTION_PROXY,
-                                        ConfigKeys::KEY_USER_PROXY);
+    std::wstring login = iniValue(ini, ConfigKeys::OWN_INI_FILE, ConfigKeys::SECTION_PROXY,
+                                  ConfigKeys::KEY_USER_PROXY);
     const std::wstring storedPassword = iniValue(
         ini, ConfigKeys::OWN_INI_FILE, ConfigKeys::SECTION_PROXY, ConfigKeys::KEY_PSWD_PROXY);
-
-    if (m_bUnattended)
-    {
-        // the stored credentials go to the library as they are; nothing is rewritten
-        QOR_LOG_INFO("Proxy settings taken from the configuration (unattended)");
-        report(
-            qorTrFormat("proxy: %s (stored credentials)", wstringToString(proxyAddress, CP_ACP)));
-        return true;
-    }
-
-    std::wstring editedLogin = login;
-    std::wstring editedPassword =
+    std::wstring password =
         stringToWstring(unscramblePassword(wstringToString(storedPassword, CP_ACP)));
-    if (!m_frontEnd.editProxyCredentials(proxyAddress, editedLogin, editedPassword))
+    switch (m_user.askProxyCredentials(proxyAddress, login, password))
     {
-        QOR_LOG_WARN("Leaving proxy settings with Cancel button");
-        return false;
+    case RunUser::eProxyAnswer::Stored:
+        // nothing is rewritten: the library reads the stored ones itself
+        return true;
+    case RunUser::eProxyAnswer::Typed:
+        QOR_LOG_INFO("Leaving proxy settings with OK button");
+        // a failed write is logged; the run goes on with what the user typed
+        C_Proxy::storeCredentials(ini, login, password);
+        return true;
+    case RunUser::eProxyAnswer::Canceled:
+        break;
     }
-    QOR_LOG_INFO("Leaving proxy settings with OK button");
-    // a failed write is logged; the run goes on with what the user typed
-    C_Proxy::storeCredentials(ini, editedLogin, editedPassword);
-    return true;
+    QOR_LOG_WARN("Leaving proxy settings with Cancel button");
+    return false;
+}
+
+unsigned long DownloadRun::endedWorker(platform::WorkerThread& worker)
+{
+    const unsigned long exitCode = worker.exitCode();
+    worker.close();
+    return exitCode;
+}
+
+void DownloadRun::endFailed(const char* phase, bool i_bSuccess)
+{
+    m_user.reportFailure(phase, describeFailure(m_failure, phase));
+    finalizeStatus(i_bSuccess);
+    OnCancel(ReturnCode::RC_DOWNLOAD_FAILED);
 }
 
 void DownloadRun::onFindThreadPoll()
@@ -223,37 +238,28 @@ void DownloadRun::onFindThreadPoll()
     case platform::WorkerThread::ePoll::Running:
         return;
     case platform::WorkerThread::ePoll::Ended:
-    {
-        killTimer(M_TIMER_STATUS_FINDTHREAD);
-        unsigned long exitCode = WORKER_FAILURE;
-        exitCode = m_hThreadFindUpdate.exitCode();
-        m_hThreadFindUpdate.close();
-        if (exitCode == WORKER_SUCCESS)
+        m_view.killTimer(M_TIMER_STATUS_FINDTHREAD);
+        if (endedWorker(m_hThreadFindUpdate) != WORKER_SUCCESS)
         {
-            QOR_LOG_INFO("FindUpdate success");
-            report(qorTrFormat("find: update %s found, downloading", m_foundVersion));
-            m_eState = eState::Downloading;
-            if (m_bStopPending)
-            {
-                // the download has just been started: stop it like a confirmed cancel
-                beginCancel();
-                return;
-            }
-            setTimer(M_TIMER_GETSTATUS, STATUS_POLL_MS);
+            QOR_LOG_ERROR("FindUpdate failure: thread return code NOK");
+            endFailed("find", false);
             return;
         }
-        QOR_LOG_ERROR("FindUpdate failure: thread return code NOK");
-        reportFailure("find");
-        finalizeStatus(false);
-        OnCancel(CQorDownloaderApp::RC_DOWNLOAD_FAILED);
+        QOR_LOG_INFO("FindUpdate success");
+        m_user.report(qorTrFormat("find: update %s found, downloading", m_foundVersion));
+        m_eState = eState::Downloading;
+        if (m_bStopPending)
+        {
+            // the download has just been started: stop it like a confirmed cancel
+            beginCancel();
+            return;
+        }
+        m_view.setTimer(M_TIMER_GETSTATUS, STATUS_POLL_MS);
         return;
-    }
     case platform::WorkerThread::ePoll::Failed:
         QOR_LOG_ERROR("FindUpdate failure: thread abandoned");
-        reportFailure("find");
-        killTimer(M_TIMER_STATUS_FINDTHREAD);
-        finalizeStatus(false);
-        OnCancel(CQorDownloaderApp::RC_DOWNLOAD_FAILED);
+        m_view.killTimer(M_TIMER_STATUS_FINDTHREAD);
+        endFailed("find", false);
         return;
     }
 }
@@ -264,32 +270,33 @@ void DownloadRun::onDownloadPoll()
     {
         return;
     }
-    killTimer(M_TIMER_GETSTATUS);
+    m_view.killTimer(M_TIMER_GETSTATUS);
     handleCancelPopup();
     if (m_iResultUpdInter == UPDINTER_RESULT_SUCCESS)
     {
         QOR_LOG_INFO("DownloadUpdate success");
-        report(qorTr("download: complete"));
+        m_user.report(qorTr("download: complete"));
         m_eState = eState::Finalizing;
         startFinalizeWorker();
         return;
     }
     QOR_LOG_ERROR("DownloadUpdate failure");
-    setLibraryFailure("download");
-    reportFailure("download");
-    finalizeStatus(true);
-    OnCancel(CQorDownloaderApp::RC_DOWNLOAD_FAILED);
+    m_failure = RunFailure::library("download", m_lastFailedResult);
+    endFailed("download", true);
 }
 
 void DownloadRun::startFinalizeWorker()
 {
-    if (!m_hThreadFinalizeUpdate.start([this] { return threadFinalizeUpdate(this); }))
+    const FinalizeUpdateArguments arguments = FinalizeUpdateArguments::read();
+    m_destPath = arguments.destPath;
+    if (!m_hThreadFinalizeUpdate.start([this, arguments]
+                                       { return threadFinalizeUpdate(&arguments, m_door); }))
     {
         const unsigned long error = platform::getLastError();
         QOR_LOG_WARN("FinalizeUpdate CreateThread error: " << error);
         setFailure("starting the finalize worker", updinter::describeErrno(error));
     }
-    setTimer(M_TIMER_STATUS_FINALIZETHREAD, FINALIZE_THREAD_POLL_MS);
+    m_view.setTimer(M_TIMER_STATUS_FINALIZETHREAD, FINALIZE_THREAD_POLL_MS);
 }
 
 void DownloadRun::onFinalizeThreadPoll()
@@ -299,31 +306,22 @@ void DownloadRun::onFinalizeThreadPoll()
     case platform::WorkerThread::ePoll::Running:
         return;
     case platform::WorkerThread::ePoll::Ended:
-    {
-        killTimer(M_TIMER_STATUS_FINALIZETHREAD);
-        unsigned long exitCode = WORKER_FAILURE;
-        exitCode = m_hThreadFinalizeUpdate.exitCode();
-        m_hThreadFinalizeUpdate.close();
-        if (exitCode == WORKER_SUCCESS)
+        m_view.killTimer(M_TIMER_STATUS_FINALIZETHREAD);
+        if (endedWorker(m_hThreadFinalizeUpdate) != WORKER_SUCCESS)
         {
-            QOR_LOG_INFO("FinalizeUpdate success");
-            report(qorTrFormat("finalize: moved to %s", wstringToString(m_destPath, CP_ACP)));
-            finalizeStatus(true);
-            OnOK(CQorDownloaderApp::RC_SUCCESS);
+            QOR_LOG_ERROR("FinalizeUpdate failure");
+            endFailed("finalize", false);
             return;
         }
-        QOR_LOG_ERROR("FinalizeUpdate failure");
-        reportFailure("finalize");
-        finalizeStatus(false);
-        OnCancel(CQorDownloaderApp::RC_DOWNLOAD_FAILED);
+        QOR_LOG_INFO("FinalizeUpdate success");
+        m_user.report(qorTrFormat("finalize: moved to %s", wstringToString(m_destPath, CP_ACP)));
+        finalizeStatus(true);
+        OnOK(ReturnCode::RC_SUCCESS);
         return;
-    }
     case platform::WorkerThread::ePoll::Failed:
         QOR_LOG_ERROR("FinalizeUpdate failure: thread abandoned");
-        reportFailure("finalize");
-        killTimer(M_TIMER_STATUS_FINALIZETHREAD);
-        finalizeStatus(false);
-        OnCancel(CQorDownloaderApp::RC_DOWNLOAD_FAILED);
+        m_view.killTimer(M_TIMER_STATUS_FINALIZETHREAD);
+        endFailed("finalize", false);
         return;
     }
 }
@@ -334,83 +332,97 @@ void DownloadRun::onCancelPoll()
     {
         return;
     }
-    killTimer(M_TIMER_GETSTATUS_CANCELUPDATE);
+    m_view.killTimer(M_TIMER_GETSTATUS_CANCELUPDATE);
     if (m_updInterFct.isLoaded() && !m_bUpdInterClosed)
     {
         m_bUpdInterClosed = true;
         m_updInterFct.closeUpdInter();
         QOR_LOG_INFO("...download stopped");
     }
-    report(qorTr("download: canceled"));
-    m_frontEnd.closeWaitBox();
-    OnCancel(CQorDownloaderApp::RC_USER_CANCELED);
+    m_user.report(qorTr("download: canceled"));
+    m_view.closeWaitBox();
+    OnCancel(ReturnCode::RC_USER_CANCELED);
 }
 
 std::wstring DownloadRun::percentText() const
 {
     // a default wide stream: 6 significant digits, no trailing zeros
     std::wostringstream text;
-    text << static_cast<double>(m_frontEnd.barPosition()) * 100.0 / PROGRESS_MAX << L"%";
+    text << static_cast<double>(m_iBarPosition) * 100.0 / PROGRESS_MAX << L"%";
     return text.str();
+}
+
+bool DownloadRun::crossOver(const std::function<void()>& call)
+{
+    if (m_view.isFrontEndThread())
+    {
+        return false;
+    }
+    m_view.callOnFrontEndThread(call);
+    return true;
+}
+
+void DownloadRun::onFrontEndThread(const std::function<void()>& call)
+{
+    if (!crossOver(call))
+    {
+        call();
+    }
+}
+
+void DownloadRun::moveBar(int position)
+{
+    // the Windows control clamps; the run keeps the range for every front end
+    m_iBarPosition = std::clamp(position, 0, PROGRESS_MAX);
+    m_view.setBarPosition(m_iBarPosition);
 }
 
 void DownloadRun::setPos(const int& pos)
 {
-    if (!m_frontEnd.isFrontEndThread())
+    if (crossOver([this, value = pos] { setPos(value); }))
     {
-        const int value = pos;
-        m_frontEnd.callOnFrontEndThread([this, value] { setPos(value); });
         return;
     }
     QOR_LOG_TRACE(m_iLastPos << "/" << pos);
     if (pos != m_iLastPos)
     {
-        // the Windows control clamps; the front ends keep the range too
-        m_frontEnd.setBarPosition(std::clamp(pos, 0, PROGRESS_MAX));
+        moveBar(pos);
         m_iLastPos = pos;
     }
     const std::wstring text = percentText();
     QOR_LOG_TRACE(m_wzLastPercent << L"/" << text);
     if (text != m_wzLastPercent)
     {
-        m_frontEnd.setPercentText(text);
+        m_view.setPercentText(text);
         m_wzLastPercent = text;
     }
-    if (m_bUnattended && m_eState == eState::Downloading)
+    const int decile = m_iBarPosition / REPORT_STEP;
+    if (m_eState == eState::Downloading && decile > m_iLastReportedDecile)
     {
-        const int decile = m_frontEnd.barPosition() / REPORT_STEP;
-        if (decile > m_iLastReportedDecile)
-        {
-            m_iLastReportedDecile = decile;
-            report(qorTrFormat("download: %s", wstringToString(text, CP_ACP)));
-        }
+        m_iLastReportedDecile = decile;
+        m_user.report(qorTrFormat("download: %s", wstringToString(text, CP_ACP)));
     }
 }
 
 void DownloadRun::offsetPos(const int& i_iPos)
 {
-    if (!m_frontEnd.isFrontEndThread())
+    if (crossOver([this, value = i_iPos] { offsetPos(value); }))
     {
-        const int value = i_iPos;
-        m_frontEnd.callOnFrontEndThread([this, value] { offsetPos(value); });
         return;
     }
     QOR_LOG_TRACE("i_iPos: " << i_iPos);
-    m_frontEnd.setBarPosition(static_cast<int>(std::clamp<long long>(
-        static_cast<long long>(m_frontEnd.barPosition()) + i_iPos, 0, PROGRESS_MAX)));
-    m_frontEnd.setPercentText(percentText());
+    deltaPos(i_iPos);
+    m_view.setPercentText(percentText());
 }
 
 void DownloadRun::deltaPos(const int& delta)
 {
-    if (!m_frontEnd.isFrontEndThread())
+    if (crossOver([this, value = delta] { deltaPos(value); }))
     {
-        const int value = delta;
-        m_frontEnd.callOnFrontEndThread([this, value] { deltaPos(value); });
         return;
     }
-    m_frontEnd.setBarPosition(static_cast<int>(std::clamp<long long>(
-        static_cast<long long>(m_frontEnd.barPosition()) + delta, 0, PROGRESS_MAX)));
+    moveBar(static_cast<int>(
+        std::clamp<long long>(static_cast<long long>(m_iBarPosition) + delta, 0, PROGRESS_MAX)));
 }
 
 bool DownloadRun::getStatusAuto()
@@ -446,14 +458,14 @@ bool DownloadRun::getStatusAuto()
     if (status != UPDINTER_STATUS_IDLE)
     {
         m_bCancelAllowed = true;
-        if (!m_frontEnd.isCancelShown())
+        if (!m_view.isCancelShown())
         {
-            m_frontEnd.showCancel(true);
+            m_view.showCancel(true);
         }
     }
     else
     {
-        m_frontEnd.showCancel(false);
+        m_view.showCancel(false);
         m_bCancelAllowed = false;
     }
     return status == UPDINTER_STATUS_WORKING;
@@ -461,29 +473,25 @@ bool DownloadRun::getStatusAuto()
 
 void DownloadRun::setDownloadStatus()
 {
-    m_iResultUpdInter = UPDINTER_RESULT_FAILURE;
-    if (!m_updInterFct.isLoaded())
+    setDownloadStatus(UpdInterResult::read(m_updInterFct));
+}
+
+void DownloadRun::setDownloadStatus(const UpdInterResult& result)
+{
+    m_iResultUpdInter = result.resultUpdInter;
+    if (!result.bRead)
     {
         return;
     }
-    std::int32_t result = UPDINTER_RESULT_FAILURE;
-    m_updInterFct.getResultUpdInter(&result);
-    m_iResultUpdInter = result;
-    if (m_iResultUpdInter == UPDINTER_RESULT_SUCCESS)
+    if (result.isSuccess())
     {
         QOR_LOG_TRACE("ResultUpdInter: SUCCESS");
         return;
     }
-    std::int32_t apiErrorCode = UPDINTER_ERROR_NONE;
-    std::int32_t primaryErrorCode = UPDINTER_ERROR_NONE;
-    std::int32_t secondaryErrorCode = UPDINTER_ERROR_NONE;
-    m_updInterFct.getResultUpdInterEx(&apiErrorCode, &primaryErrorCode, &secondaryErrorCode);
-    m_lastErrorCodes[0] = apiErrorCode;
-    m_lastErrorCodes[1] = primaryErrorCode;
-    m_lastErrorCodes[2] = secondaryErrorCode;
-    QOR_LOG_WARN("APIErrorCode: " << apiErrorCode);
-    QOR_LOG_WARN("PrimaryErrorCode: " << primaryErrorCode);
-    QOR_LOG_WARN("SecondaryErrorCode: " << secondaryErrorCode);
+    m_lastFailedResult = result;
+    QOR_LOG_WARN("APIErrorCode: " << result.apiErrorCode);
+    QOR_LOG_WARN("PrimaryErrorCode: " << result.primaryErrorCode);
+    QOR_LOG_WARN("SecondaryErrorCode: " << result.secondaryErrorCode);
 }
 
 void DownloadRun::closeUpdInter()
@@ -506,28 +514,23 @@ void DownloadRun::finalizeStatus(bool i_bSuccess)
         icon = platform::MB_ICONINFORMATION;
     }
     closeUpdInter();
-    if (m_bUnattended)
-    {
-        QOR_LOG_INFO("Final message not shown (unattended): " << text);
-        return;
-    }
-    m_frontEnd.showMessage(text, icon);
+    m_user.showMessage(text, icon);
 }
 
-void DownloadRun::OnOK(const CQorDownloaderApp::eReturnCode code)
+void DownloadRun::OnOK(const ReturnCode::eReturnCode code)
 {
     QOR_LOG_INFO("Download success return code: " << static_cast<int>(code));
     m_eReturnCode = code;
     m_eState = eState::Ended;
-    m_frontEnd.endRun(code, true);
+    m_view.endRun(code, true);
 }
 
-void DownloadRun::OnCancel(const CQorDownloaderApp::eReturnCode code)
+void DownloadRun::OnCancel(const ReturnCode::eReturnCode code)
 {
     QOR_LOG_WARN("Download failure return code: " << static_cast<int>(code));
     m_eReturnCode = code;
     m_eState = eState::Ended;
-    m_frontEnd.endRun(code, false);
+    m_view.endRun(code, false);
 }
 
 void DownloadRun::OnBnClickedCancel()
@@ -542,12 +545,12 @@ void DownloadRun::OnBnClickedCancel()
         QOR_LOG_WARN("Cancel action not allowed");
         return;
     }
-    if (!m_frontEnd.isCancelShown())
+    if (!m_view.isCancelShown())
     {
         QOR_LOG_WARN("Cancel action not take into account cause CancelBtn is not visible");
         return;
     }
-    onCancelAnswer(m_frontEnd.askCancel(C_WindowsTools::getUString(IDS_CONFIRM_CANCEL, L"")));
+    onCancelAnswer(m_user.askCancel(C_WindowsTools::getUString(IDS_CONFIRM_CANCEL, L"")));
 }
 
 void DownloadRun::onCancelAnswer(int answer)
@@ -561,7 +564,7 @@ void DownloadRun::onCancelAnswer(int answer)
             QOR_LOG_WARN("Cancel action not allowed this time");
             return;
         }
-        if (!m_frontEnd.isCancelShown())
+        if (!m_view.isCancelShown())
         {
             QOR_LOG_WARN("Download not canceled cause CancelBtn is not visible this time");
             return;
@@ -574,7 +577,7 @@ void DownloadRun::onCancelAnswer(int answer)
     case platform::IDABORT:
         QOR_LOG_INFO("Download not canceled cause download ending");
         return;
-    case RunFrontEnd::PROMPT_ALREADY_OPEN:
+    case RunUser::PROMPT_ALREADY_OPEN:
         // Escape pressed again behind the open confirmation
         return;
     default:
@@ -585,20 +588,20 @@ void DownloadRun::onCancelAnswer(int answer)
 
 void DownloadRun::beginCancel()
 {
-    killTimer(M_TIMER_GETSTATUS);
+    m_view.killTimer(M_TIMER_GETSTATUS);
     m_eState = eState::Canceling;
     if (m_updInterFct.isLoaded())
     {
         m_updInterFct.closeDownload();
         QOR_LOG_INFO("Stopping download...");
     }
-    m_frontEnd.showWaitBox();
-    setTimer(M_TIMER_GETSTATUS_CANCELUPDATE, STATUS_POLL_MS);
+    m_view.showWaitBox();
+    m_view.setTimer(M_TIMER_GETSTATUS_CANCELUPDATE, STATUS_POLL_MS);
 }
 
 void DownloadRun::handleCancelPopup()
 {
-    if (m_frontEnd.abortCancelPrompt())
+    if (m_user.abortCancelPrompt())
     {
         QOR_LOG_INFO("Cancel popup found: sending ABORT message");
         return;
@@ -614,25 +617,25 @@ void DownloadRun::requestStop()
     case eState::Asking:
         // nothing has been touched yet
         QOR_LOG_WARN("Stop requested: the run ends before it starts");
-        report(qorTr("stop requested: nothing started"));
-        OnCancel(CQorDownloaderApp::RC_USER_CANCELED);
+        m_user.report(qorTr("stop requested: nothing started"));
+        OnCancel(ReturnCode::RC_USER_CANCELED);
         return;
     case eState::Finding:
         // the worker cannot be interrupted inside the library; the download
         // it starts is stopped as soon as it has ended
         QOR_LOG_WARN("Stop requested: the download is stopped once the find step ends");
-        report(qorTr("stop requested: stopping after the find step"));
+        m_user.report(qorTr("stop requested: stopping after the find step"));
         m_bStopPending = true;
         return;
     case eState::Downloading:
         QOR_LOG_WARN("Stop requested: stopping the download");
-        report(qorTr("stop requested: stopping the download"));
+        m_user.report(qorTr("stop requested: stopping the download"));
         beginCancel();
         return;
     case eState::Finalizing:
         // half a move is worse than a finished one
         QOR_LOG_WARN("Stop requested: refused while the update is moved into place");
-        report(qorTr("stop requested: refused, the update is being moved into place"));
+        m_user.report(qorTr("stop requested: refused, the update is being moved into place"));
         return;
     case eState::Canceling:
     case eState::Ended:
@@ -643,63 +646,20 @@ void DownloadRun::requestStop()
 
 void DownloadRun::setFailure(const std::string& step, const std::string& detail)
 {
-    m_failure = Failure{};
-    m_failure.step = step;
-    m_failure.detail = detail;
+    m_failure = RunFailure::at(step, detail);
 }
 
-void DownloadRun::setLibraryFailure(const std::string& step)
+void DownloadRun::Door::setDownloadStatus(const UpdInterResult& result)
 {
-    setFailure(step);
-    m_failure.hasLibraryCodes = true;
-    m_failure.apiErrorCode = m_lastErrorCodes[0];
-    m_failure.primaryErrorCode = m_lastErrorCodes[1];
-    m_failure.secondaryErrorCode = m_lastErrorCodes[2];
+    m_run.onFrontEndThread([this, &result] { m_run.setDownloadStatus(result); });
 }
 
-void DownloadRun::reportFailure(const std::string& phase)
+void DownloadRun::Door::setFoundVersion(const std::string& version)
 {
-    // the three phase lines, marked here so that the catalog has them
-    static const char* const FAILED_LINES[] = {QOR_N_("find: failed"), QOR_N_("download: failed"),
-                                               QOR_N_("finalize: failed")};
-    const std::string line = phase + ": failed";
-    bool translated = false;
-    for (const char* msgid : FAILED_LINES)
-    {
-        if (line == msgid)
-        {
-            report(qorTr(msgid));
-            translated = true;
-        }
-    }
-    if (!translated)
-    {
-        report(line);
-    }
-    if (!m_bUnattended)
-    {
-        return; // the attended log stays as it always was
-    }
-    std::string reason = m_failure.step.empty() ? phase : m_failure.step;
-    if (m_failure.hasLibraryCodes)
-    {
-        reason += ": " + updinter::describeLibraryError(m_failure.apiErrorCode,
-                                                        m_failure.primaryErrorCode,
-                                                        m_failure.secondaryErrorCode);
-    }
-    else if (!m_failure.detail.empty())
-    {
-        reason += ": " + m_failure.detail;
-    }
-    const std::string logFile = runLogFile();
-    QOR_LOG_ERROR("Run failed at " << reason << "; log file: " << logFile);
-    report(qorTrFormat("failed at %s", reason) + qorTrFormat("; log file: %s", logFile));
+    m_run.onFrontEndThread([this, &version] { m_run.m_foundVersion = version; });
 }
 
-void DownloadRun::report(const std::string& line)
+void DownloadRun::Door::setFailure(const RunFailure& failure)
 {
-    if (m_bUnattended)
-    {
-        m_frontEnd.report(line);
-    }
+    m_run.onFrontEndThread([this, &failure] { m_run.m_failure = failure; });
 }

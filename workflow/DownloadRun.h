@@ -2,22 +2,24 @@
 // workers, the update-client binding and the run's outcome. It asks for
 // confirmation, settles the proxy credentials, starts the find worker,
 // follows the library's download, starts the finalize worker and ends with
-// the run's return code. It knows its front end (the download dialog or the
-// console) only through RunFrontEnd, and it never blocks on a worker or on
-// the library: it polls them from its timers.
+// the run's return code. It knows its front end only as what shows it
+// (RunView) and whom it asks (RunUser), and it never blocks on a worker or
+// on the library: it polls them from its timers.
 //
 // Threads: the front end's thread runs every tick and owns the state; the
-// find worker and then the finalize worker run one after the other and
-// reach the front end only through the progress operations below, which
-// cross onto that thread.
+// find worker and then the finalize worker run one after the other, each
+// with its arguments read before it starts, and reach the run only through
+// its WorkerDoor, which crosses onto the front end's thread.
 #pragma once
 
-#include "app/CQorDownloaderApp.h"
+#include "app/ReturnCode.h"
 #include "platform/WorkerThread.h"
 #include "updclient/UpdInterFct.h"
-#include "workflow/RunFrontEnd.h"
+#include "workflow/RunUser.h"
+#include "workflow/RunView.h"
+#include "workflow/WorkerDoor.h"
 
-#include <cstdint>
+#include <functional>
 #include <string>
 
 class DownloadRun
@@ -31,11 +33,7 @@ public:
     static constexpr int M_TIMER_GETSTATUS_CANCELUPDATE = 5;
     static constexpr int TIMER_COUNT = 5;
 
-    static constexpr int PROGRESS_MAX = 1000;
-
-    // A worker's exit code.
-    static constexpr unsigned long WORKER_SUCCESS = 1;
-    static constexpr unsigned long WORKER_FAILURE = 0;
+    static constexpr int PROGRESS_MAX = WorkerDoor::PROGRESS_MAX;
 
     // Where the run stands; each state has at most one timer set.
     enum class eState
@@ -49,20 +47,7 @@ public:
         Ended
     };
 
-    // Why a run failed: the step, and the library's codes or the system's
-    // error behind it. Written by a worker before it ends, or by a tick.
-    struct Failure
-    {
-        std::string step;
-        bool hasLibraryCodes = false;
-        std::int32_t apiErrorCode = 0;
-        std::int32_t primaryErrorCode = 0;
-        std::int32_t secondaryErrorCode = 0;
-        // the system's or the loader's words, when the library has none
-        std::string detail;
-    };
-
-    DownloadRun(RunFrontEnd& frontEnd, bool unattended);
+    DownloadRun(RunView& view, RunUser& user);
     // Waits for a worker still running and closes the library before the
     // binding unloads it. The front end must have stopped taking calls.
     ~DownloadRun();
@@ -76,16 +61,18 @@ public:
     // One timer tick; false for an id that is not one of the run's.
     bool OnTimer(unsigned int nIDEvent);
 
-    // progress and status (from the front end's thread or a worker)
+    // progress (from the front end's thread, or crossing onto it)
     void setPos(const int& pos);
     void offsetPos(const int& i_iPos);
     // moves the bar by delta without refreshing the label
     void deltaPos(const int& delta);
+    // status (front end's thread)
     bool getStatusAuto();
     void setDownloadStatus();
+    void setDownloadStatus(const UpdInterResult& result);
     void finalizeStatus(bool i_bSuccess);
-    void OnOK(const CQorDownloaderApp::eReturnCode code);
-    void OnCancel(const CQorDownloaderApp::eReturnCode code);
+    void OnOK(const ReturnCode::eReturnCode code);
+    void OnCancel(const ReturnCode::eReturnCode code);
 
     // cancellation: the user's request (Cancel, Escape, close), and a stop
     // asked from outside (SIGTERM), which needs no confirmation
@@ -98,23 +85,33 @@ public:
     void joinWorkers();
 
     eState state() const noexcept { return m_eState; }
-    bool isUnattended() const noexcept { return m_bUnattended; }
-    const Failure& failure() const noexcept { return m_failure; }
-    CQorDownloaderApp::eReturnCode returnCode() const noexcept { return m_eReturnCode; }
+    const RunFailure& failure() const noexcept { return m_failure; }
+    ReturnCode::eReturnCode returnCode() const noexcept { return m_eReturnCode; }
 
-    platform::WorkerThread m_hThreadFindUpdate;
-    platform::WorkerThread m_hThreadFinalizeUpdate;
+    // Read and written on the front end's thread only. The find worker is
+    // handed the binding for its steps; after it has ended only the front
+    // end's thread calls the library.
     int m_iResultUpdInter = 0;
     bool m_bCancelAllowed = false;
     UpdInterFct m_updInterFct;
 
-    // for the workers
-    void setFoundVersion(const std::string& version) { m_foundVersion = version; }
-    void setDestPath(const std::wstring& destPath) { m_destPath = destPath; }
-    void setFailure(const std::string& step, const std::string& detail = {});
-    void setLibraryFailure(const std::string& step);
-
 private:
+    // What the workers get of the run.
+    class Door final : public WorkerDoor
+    {
+    public:
+        explicit Door(DownloadRun& run) : m_run(run) {}
+        void deltaPos(int delta) override { m_run.deltaPos(delta); }
+        void offsetPos(int delta) override { m_run.offsetPos(delta); }
+        void setPos(int position) override { m_run.setPos(position); }
+        void setDownloadStatus(const UpdInterResult& result) override;
+        void setFoundVersion(const std::string& version) override;
+        void setFailure(const RunFailure& failure) override;
+
+    private:
+        DownloadRun& m_run;
+    };
+
     void onStartDownload();
     void onFindThreadPoll();
     void onDownloadPoll();
@@ -123,37 +120,45 @@ private:
 
     // the proxy step of the first tick; false when the user canceled it
     bool settleProxyCredentials();
-    void setTimer(int id, int milliseconds);
-    void killTimer(int id);
+    void startFindWorker();
+    void startFinalizeWorker();
+    // a worker that has ended: its exit code, the worker released
+    static unsigned long endedWorker(platform::WorkerThread& worker);
+    // the end of a failed find, download or finalize step
+    void endFailed(const char* phase, bool i_bSuccess);
     void closeUpdInter();
     void onCancelAnswer(int answer);
     // the confirmed cancel: the poll stops, the library is asked to stop
     void beginCancel();
-    void startFinalizeWorker();
-    // the end of a failed run: the console's reason line and its log line
-    void reportFailure(const std::string& phase);
-    void report(const std::string& line);
+    void setFailure(const std::string& step, const std::string& detail);
+    // Off the front end's thread, runs call there through the view and
+    // returns true; on it, returns false and the caller goes on.
+    bool crossOver(const std::function<void()>& call);
+    // runs call on the front end's thread, crossing over when needed
+    void onFrontEndThread(const std::function<void()>& call);
+    void moveBar(int position);
     std::wstring percentText() const;
 
-    RunFrontEnd& m_frontEnd;
-    bool m_bUnattended;
+    RunView& m_view;
+    RunUser& m_user;
+    Door m_door{*this};
+    platform::WorkerThread m_hThreadFindUpdate;
+    platform::WorkerThread m_hThreadFinalizeUpdate;
     eState m_eState = eState::Starting;
-    CQorDownloaderApp::eReturnCode m_eReturnCode = CQorDownloaderApp::RC_NOT_SET;
+    ReturnCode::eReturnCode m_eReturnCode = ReturnCode::RC_NOT_SET;
     bool m_bUpdInterClosed = false;
     // a stop asked while the find worker runs, carried out once it ends
     bool m_bStopPending = false;
+    // where the bar stands, as the run last put it
+    int m_iBarPosition = 0;
     // setPos's own memory: its last position and its last label text
     int m_iLastPos = -1;
     std::wstring m_wzLastPercent;
-    // the last error codes the library reported
-    std::int32_t m_lastErrorCodes[3] = {0, 0, 0};
-    Failure m_failure;
-    // unattended reporting
+    // the last outcome other than success the library reported
+    UpdInterResult m_lastFailedResult;
+    RunFailure m_failure;
+    // for the run's account
     std::string m_foundVersion;
     std::wstring m_destPath;
     int m_iLastReportedDecile = -1;
 };
-
-// Worker thread routines; the parameter is the run. 1 success, 0 failure.
-unsigned long threadFindUpdate(void* parameter);
-unsigned long threadFinalizeUpdate(void* parameter);

@@ -1,8 +1,8 @@
 // Prints what it costs a client to authenticate a manifest: the Ed25519
 // check against the pin, and that check plus parsing, for manifests of a
 // typical and of a large repository. The last line is the typical figure.
-#include "pelvane/Manifest.h"
-#include "pelvane/ManifestSignature.h"
+#include "pelvane/trust/Manifest.h"
+#include "pelvane/trust/ManifestSignature.h"
 #include "publisher/SigningKey.h"
 
 #include <chrono>

@@ -2,7 +2,7 @@
 // crash: null pointers, zero capacities, over-long texts, calls out of order.
 #include "UpdateFixture.h"
 
-#include "pelvane/PelvaneErrors.h"
+#include "pelvane/base/PelvaneErrors.h"
 
 #include <cstring>
 #include <filesystem>

@@ -2,11 +2,11 @@
 // servers on 127.0.0.1: nginx (multi-range), the fault server serving one
 // range per request, ignoring ranges, cutting a multipart answer, or
 // serving other bytes than the index describes.
-#include "pelvane/ChunkAssembler.h"
-#include "pelvane/ChunkIndex.h"
-#include "pelvane/ChunkSources.h"
-#include "pelvane/FileDownloader.h"
-#include "pelvane/Sha256.h"
+#include "pelvane/chunks/ChunkAssembler.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/chunks/ChunkIndex.h"
+#include "pelvane/chunks/ChunkSources.h"
+#include "pelvane/files/FileDownloader.h"
 
 #include "ServerProcess.h"
 

@@ -1,10 +1,10 @@
 // The content-defined chunker, the chunk index format and the fetch plan:
 // cuts that survive insertions, indexes that refuse to be misread, and plans
 // that fetch neither superseded files nor bytes a local copy holds.
-#include "pelvane/ChunkIndex.h"
-#include "pelvane/ContentChunker.h"
-#include "pelvane/FetchPlanner.h"
-#include "pelvane/Sha256.h"
+#include "pelvane/chunks/ChunkIndex.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/chunks/ContentChunker.h"
+#include "pelvane/chunks/FetchPlanner.h"
 
 #include "ServerProcess.h"
 

@@ -4,9 +4,9 @@
 // for, and the status's blocks against the bytes that really changed.
 #include "UpdateFixture.h"
 
-#include "pelvane/ChunkIndex.h"
-#include "pelvane/PelvaneErrors.h"
-#include "pelvane/Sha256.h"
+#include "pelvane/base/PelvaneErrors.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/chunks/ChunkIndex.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,6 +1,6 @@
 // The hashing that decides whether a download is accepted.
-#include "pelvane/Sha256.h"
-#include "pelvane/Sha256Pipeline.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/base/Sha256Pipeline.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Extract, the progress the library reports, and resuming interrupted files.
 #include "UpdateFixture.h"
 
-#include "pelvane/PelvaneErrors.h"
+#include "pelvane/base/PelvaneErrors.h"
 
 #include <filesystem>
 

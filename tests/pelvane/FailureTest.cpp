@@ -3,10 +3,10 @@
 // Target untouched whenever a run does not succeed.
 #include "UpdateFixture.h"
 
-#include "pelvane/Manifest.h"
-#include "pelvane/PelvaneErrors.h"
-#include "pelvane/Sha256.h"
-#include "proxy/PasswordScrambling.h"
+#include "pelvane/base/PelvaneErrors.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/trust/Manifest.h"
+#include "updclient/PasswordScrambling.h"
 
 #include <cstring>
 #include <filesystem>

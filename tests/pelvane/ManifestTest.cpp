@@ -1,10 +1,10 @@
 // The manifest shared by library and publisher, version order, and the
 // path rules that keep writes inside Extract and Target.
-#include "pelvane/Manifest.h"
-#include "pelvane/ProgressState.h"
-#include "pelvane/RetryPolicy.h"
-#include "pelvane/SafeFiles.h"
-#include "pelvane/Sha256.h"
+#include "pelvane/trust/Manifest.h"
+#include "pelvane/base/SafeFiles.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/net/RetryPolicy.h"
+#include "pelvane/session/ProgressState.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // accepted before) and that a refused one leaves nothing written anywhere.
 #include "UpdateFixture.h"
 
-#include "pelvane/Manifest.h"
-#include "pelvane/PelvaneErrors.h"
+#include "pelvane/base/PelvaneErrors.h"
+#include "pelvane/trust/Manifest.h"
 
 #include <chrono>
 #include <filesystem>

@@ -4,7 +4,7 @@
 // the next; only when all fail does the run fail, with the network code.
 #include "UpdateFixture.h"
 
-#include "pelvane/PelvaneErrors.h"
+#include "pelvane/base/PelvaneErrors.h"
 
 #include <filesystem>
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
 // File operations that must never follow a link out of their folder and
 // never leave half-written files behind.
-#include "pelvane/SafeFiles.h"
+#include "pelvane/base/SafeFiles.h"
 
 #include "ServerProcess.h"
 

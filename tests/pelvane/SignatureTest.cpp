@@ -1,9 +1,9 @@
 // Manifest signatures, the UTC expiry form and the remembered serials,
 // without a server: what is accepted, and the reason for each refusal.
-#include "pelvane/HexText.h"
-#include "pelvane/Manifest.h"
-#include "pelvane/ManifestSignature.h"
-#include "pelvane/SerialStore.h"
+#include "pelvane/base/HexText.h"
+#include "pelvane/trust/Manifest.h"
+#include "pelvane/trust/ManifestSignature.h"
+#include "pelvane/trust/SerialStore.h"
 #include "publisher/SigningKey.h"
 
 #include "ServerProcess.h"

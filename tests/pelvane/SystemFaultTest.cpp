@@ -7,7 +7,7 @@
 #include "FaultInjection.h"
 #include "UpdateFixture.h"
 
-#include "pelvane/PelvaneErrors.h"
+#include "pelvane/base/PelvaneErrors.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 // TLS and only to the host it is meant for.
 #include "UpdateFixture.h"
 
-#include "pelvane/PelvaneErrors.h"
-#include "proxy/PasswordScrambling.h"
+#include "pelvane/base/PelvaneErrors.h"
+#include "updclient/PasswordScrambling.h"
 
 #include <chrono>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "UpdateFixture.h"
 
-#include "pelvane/ManifestSignature.h"
+#include "pelvane/trust/ManifestSignature.h"
 #include "publisher/SigningKey.h"
 
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
 // The stored form of the proxy password: round trips, the exact stored
 // text, and what hand-edited stored texts turn into.
-#include "proxy/PasswordScrambling.h"
+#include "updclient/PasswordScrambling.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include "config/C_IniFileTools.h"
 #include "config/ConfigKeys.h"
 #include "proxy/C_Proxy.h"
-#include "proxy/PasswordScrambling.h"
+#include "updclient/PasswordScrambling.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 // kept by a re-signing, and checked by `qor-publish verify`.
 #include "publisher/ChunkIndexFiles.h"
 
-#include "pelvane/ChunkIndex.h"
-#include "pelvane/Manifest.h"
-#include "pelvane/ManifestSignature.h"
-#include "pelvane/Sha256.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/chunks/ChunkIndex.h"
+#include "pelvane/trust/Manifest.h"
+#include "pelvane/trust/ManifestSignature.h"
 
 #include "ServerProcess.h"
 

@@ -1,8 +1,8 @@
 // qor-publish as a user runs it: exit codes, what it writes, what it refuses
 // to touch, and the key files it makes and reads.
-#include "pelvane/Manifest.h"
-#include "pelvane/ManifestSignature.h"
-#include "pelvane/Sha256.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/trust/Manifest.h"
+#include "pelvane/trust/ManifestSignature.h"
 
 #include "ServerProcess.h"
 

@@ -3,7 +3,7 @@
 // failure, and a stop asked from outside (what SIGTERM does).
 #include "RunFixture.h"
 
-#include "pelvane/PelvaneErrors.h"
+#include "updclient/UpdInterErrors.h"
 #include "workflow/ConsoleFrontEnd.h"
 
 #include <cstdio>

@@ -2,8 +2,8 @@
 #include "FaultInjection.h"
 #include "RunFixture.h"
 
-#include "proxy/PasswordScrambling.h"
 #include "proxy/QorDownloaderProxy.h"
+#include "updclient/PasswordScrambling.h"
 
 #include <cstdlib>
 #include <iostream>

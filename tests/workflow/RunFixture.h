@@ -40,8 +40,9 @@ protected:
         if (message == CONFIRM_TEXT)
         {
             revealedAtConfirmation = dlg != nullptr && (dlg->isRevealed() || dlg->IsShown());
-            confirmationNotes.push_back(
-                dynamic_cast<wxMessageDialogBase*>(dialog)->GetExtendedMessage().ToStdWstring());
+            const auto* box = dynamic_cast<wxMessageDialogBase*>(dialog);
+            confirmationNotes.push_back(box != nullptr ? box->GetExtendedMessage().ToStdWstring()
+                                                       : std::wstring());
             return confirm;
         }
         if (message == CANCEL_TEXT)

@@ -1,0 +1,39 @@
+// Every name of the layout the library works in, in one place:
+//
+//   Extract/<version>/files/<path>               verified against the manifest
+//   Extract/<version>/partial/<path>.part        a whole download under way
+//   Extract/<version>/partial/<path>.part.meta   its server's validator (ETag, Last-Modified)
+//   Extract/<version>/partial/<path>.chunked     a file being assembled from chunks
+//   <Target>.pelvane-staging                     the next Target while it is built
+//   <Target>.pelvane-previous                    the old Target, set aside for the swap
+//
+// An object names the places of one version folder; the two Target siblings
+// need no version.
+#pragma once
+
+#include <string>
+
+namespace pelvane
+{
+class ExtractLayout
+{
+public:
+    static std::string versionFolder(const std::string& extract, const std::string& version);
+    static std::string stagingPath(const std::string& target);
+    static std::string previousPath(const std::string& target);
+
+    explicit ExtractLayout(std::string versionFolder);
+
+    const std::string& folder() const { return m_folder; }
+    std::string verifiedPath(const std::string& path) const;
+    std::string partPath(const std::string& path) const;
+    std::string metaPath(const std::string& path) const;
+    std::string assemblyPath(const std::string& path) const;
+
+    // Creates the folders that hold `path` below files/ and partial/; 0 or an errno.
+    int makeFoldersFor(const std::string& path) const;
+
+private:
+    std::string m_folder;
+};
+} // namespace pelvane

@@ -1,0 +1,117 @@
+// One connection-reusing transfer engine for the library: fetches a URL
+// (http, https verified against the system's store or the bundle named by
+// CURL_CA_BUNDLE / SSL_CERT_FILE, file) into a sink, follows at most 5
+// redirects (never from https to http), optionally
+// resuming with a range guarded by If-Range, and says what went wrong in the
+// library's own error codes. A transfer stops within about 100 ms of a
+// cancel, and when no byte arrives for the stall time-out.
+#pragma once
+
+#include "pelvane/base/CancelToken.h"
+#include "pelvane/base/Outcome.h"
+#include "pelvane/net/CurlEasy.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace pelvane
+{
+struct TransferSettings
+{
+    std::int32_t connectTimeoutMs = 30000;
+    std::int32_t stallTimeoutMs = 30000;
+    std::string proxyUser; // empty: no proxy credentials
+    std::string proxyPassword;
+    std::string serverUser; // sent only when the server asks (401)
+    std::string serverPassword;
+};
+
+// Receives the body of a usable answer.
+class FetchSink
+{
+public:
+    static constexpr int TOO_LONG = -1;
+    virtual ~FetchSink() = default;
+    // The body starts at `offset` of the whole resource (0 for a full answer).
+    // Returns 0 or an errno.
+    virtual int start(std::uint64_t offset, const std::string& etag,
+                      const std::string& lastModified) = 0;
+    // Returns 0, an errno, or TOO_LONG when the body exceeds what is expected.
+    virtual int write(const char* data, std::size_t size) = 0;
+    // Every header line of every answer, status lines included, for sinks
+    // that need more than the validators (a multi-range answer's boundary).
+    virtual void header(std::string_view line) { (void)line; }
+};
+
+// The Outcome of one transfer, with what the retry helper needs to know.
+struct FetchResult : Outcome
+{
+    bool transient = false;         // worth another try
+    std::int64_t retryAfterMs = -1; // the server's wish; -1 when it gave none
+    bool restartFromZero = false;   // the resume offset was refused
+
+    FetchResult() = default;
+    // A final outcome: success, or a failure that no retry cures.
+    FetchResult(const Outcome& outcome) : Outcome(outcome) {}
+    static FetchResult retryable(const Outcome& outcome)
+    {
+        FetchResult result(outcome);
+        result.transient = true;
+        return result;
+    }
+};
+
+class HttpFetcher
+{
+public:
+    HttpFetcher(const TransferSettings& settings, const CancelToken& cancel);
+
+    // resumeOffset 0: whole resource. With a resume offset and a validator the
+    // server either continues (206) or, when the resource changed, sends it
+    // whole (200); the sink learns which through start().
+    FetchResult fetch(const std::string& url, FetchSink& sink, std::uint64_t resumeOffset = 0,
+                      const std::string& ifRange = {});
+    // Asks for the byte ranges `ranges` ("0-99,200-299"). The sink gets the
+    // body of a 200 or 206 as it comes (start() with offset 0) and reads the
+    // header lines to tell a whole answer, one range or a multipart one.
+    FetchResult fetchRanges(const std::string& url, const std::string& ranges, FetchSink& sink);
+    // A small bounded body into memory.
+    FetchResult fetchText(const std::string& url, std::size_t maxBytes, std::string& text);
+    // Best effort; ends within `limit` whatever the server does.
+    FetchResult post(const std::string& url, const std::string& body,
+                     std::chrono::milliseconds limit);
+
+private:
+    struct Response;
+    FetchResult perform(const std::string& url, FetchSink* sink, std::uint64_t resumeOffset,
+                        const std::string& ifRange, const std::string* postBody,
+                        std::chrono::milliseconds limit);
+    enum class Ended
+    {
+        Done,
+        Canceled,
+        Stalled
+    };
+    // Sets every option of one transfer; the proxy it goes through (empty: none).
+    std::string configure(const std::string& url, const Response& response,
+                          const std::string& ifRange, const std::string* postBody,
+                          std::chrono::milliseconds limit, CurlHeaderList& headers);
+    Ended drive(const Response& response, std::chrono::milliseconds limit, CURLcode& code);
+    FetchResult classify(CURLcode code, const Response& response, bool usedProxy) const;
+    std::int32_t certificateVerdict(CURLcode code) const;
+
+    static size_t onHeader(char* data, size_t size, size_t count, void* self);
+    static size_t onWrite(char* data, size_t size, size_t count, void* self);
+
+    TransferSettings m_settings;
+    const CancelToken& m_cancel;
+    CurlEasy m_easy;
+    CurlMulti m_multi;
+    Response* m_response = nullptr; // the transfer in progress
+    std::string m_ranges;           // set only during fetchRanges
+    bool m_warnedPlainPassword = false;
+    char m_errorText[CURL_ERROR_SIZE] = {};
+};
+} // namespace pelvane

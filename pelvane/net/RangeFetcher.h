@@ -1,0 +1,51 @@
+// Fetches byte ranges of one resource: several ranges per request
+// (a multipart/byteranges answer) where the server allows it, one range per
+// request once it has shown that it does not, and a clear "ranges refused"
+// when it answers with the whole resource or 416. A cut or a transient
+// failure is retried like a whole file (Retries), asking again only for
+// what has not arrived; the sink says what is still missing.
+#pragma once
+
+#include "pelvane/net/ByteRange.h"
+#include "pelvane/net/HttpFetcher.h"
+
+#include <string>
+#include <vector>
+
+namespace pelvane
+{
+class RangeSink
+{
+public:
+    virtual ~RangeSink() = default;
+    // Bytes of the resource starting at `offset`, in order within a range.
+    // Returns 0 or an errno; any error ends the request.
+    virtual int accept(std::uint64_t offset, const char* data, std::size_t size) = 0;
+    virtual std::vector<ByteRange> missing() const = 0;
+};
+
+class RangeFetcher
+{
+public:
+    // Keeps the Range header well under the 4-8 KiB that servers accept.
+    static constexpr std::size_t MAX_RANGES_PER_REQUEST = 64;
+
+    RangeFetcher(HttpFetcher& fetcher, const CancelToken& cancel);
+
+    // Until sink.missing() is empty. `refused` is set when the server will
+    // not serve ranges of this resource: fetch it whole instead.
+    FetchResult fetch(const std::string& url, RangeSink& sink, bool& refused);
+
+    bool singleRangeOnly() const { return m_singleRangeOnly; }
+    // Once a server ignored ranges, later files go straight to whole downloads.
+    bool rangesRefused() const { return m_rangesRefused; }
+    std::size_t requestCount() const { return m_requests; }
+
+private:
+    HttpFetcher& m_fetcher;
+    const CancelToken& m_cancel;
+    bool m_singleRangeOnly = false;
+    bool m_rangesRefused = false;
+    std::size_t m_requests = 0;
+};
+} // namespace pelvane

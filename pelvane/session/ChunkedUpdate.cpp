@@ -1,0 +1,409 @@
+#include "pelvane/session/ChunkedUpdate.h"
+
+#include "pelvane/base/PelvaneLog.h"
+#include "pelvane/base/SafeFiles.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/chunks/ContentChunker.h"
+#include "pelvane/files/ExtractLayout.h"
+#include "pelvane/net/MirrorWalk.h"
+
+#include "platform/SystemCalls.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace pelvane
+{
+namespace
+{
+bool isHttp(const std::string& url)
+{
+    return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0 ||
+           url.rfind("HTTP://", 0) == 0 || url.rfind("HTTPS://", 0) == 0;
+}
+
+bool regularFile(const std::string& path)
+{
+    std::uint64_t size = 0;
+    return safefiles::regularFileSize(path, size) == 0;
+}
+
+// A hard link of a file already read (Target and the base store share inodes).
+bool linkOfAny(const std::vector<std::string>& scanned, const std::string& candidate)
+{
+    for (const std::string& done : scanned)
+    {
+        platform::SystemCalls::Info one;
+        platform::SystemCalls::Info two;
+        if (platform::SystemCalls::pathStatus(done, one) == 0 &&
+            platform::SystemCalls::pathStatus(candidate, two) == 0 && one.device == two.device &&
+            one.inode == two.inode)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
+ChunkedUpdate::ChunkedUpdate(const UpdateConfig& config,
+                             const std::vector<ManifestVersion>& updates, HttpFetcher& fetcher,
+                             const CancelToken& cancel)
+    : m_config(config), m_updates(updates), m_fetcher(fetcher), m_cancel(cancel),
+      m_base(config.productCode, config.channelName()), m_ranges(fetcher, cancel)
+{
+    const char* setting = std::getenv(DISABLE_VARIABLE);
+    const bool disabled =
+        setting != nullptr && (std::strcmp(setting, "0") == 0 || std::strcmp(setting, "off") == 0);
+    // a file:// repository is local already: ranges would buy nothing
+    m_enabled = !disabled && !config.mirrors.empty() &&
+                std::all_of(config.mirrors.begin(), config.mirrors.end(), isHttp);
+}
+
+bool ChunkedUpdate::superseded(std::size_t update, std::size_t file) const
+{
+    return m_work[update][file].superseded;
+}
+
+std::uint64_t ChunkedUpdate::plannedBytes(std::size_t update, std::size_t file) const
+{
+    return m_work[update][file].planned;
+}
+
+std::uint64_t ChunkedUpdate::plannedBytes(std::size_t update) const
+{
+    std::uint64_t total = 0;
+    for (const FileWork& work : m_work[update])
+    {
+        total += work.planned;
+    }
+    return total;
+}
+
+bool ChunkedUpdate::chunkable(const ManifestFile& file) const
+{
+    return m_enabled && file.chunks && file.chunks->size <= MAX_INDEX_BYTES &&
+           file.size >= ContentChunker::MIN_SIZE;
+}
+
+bool ChunkedUpdate::wantsIndex(std::size_t update, const ManifestFile& file,
+                               bool severalChunkable) const
+{
+    if (!chunkable(file))
+    {
+        return false;
+    }
+    const ExtractLayout layout(m_config.versionFolder(m_updates[update].number));
+    if (regularFile(layout.verifiedPath(file.path)) || regularFile(layout.metaPath(file.path)))
+    {
+        return false; // reused or resumed as a whole file
+    }
+    // an index pays only when some local copy, or another file of the run,
+    // may hold part of the file
+    return severalChunkable || regularFile(layout.assemblyPath(file.path)) ||
+           regularFile(m_config.target + "/" + file.path) ||
+           (m_base.enabled() && regularFile(m_base.filePath(file.path)));
+}
+
+Outcome ChunkedUpdate::fetchIndex(const VersionNumber& version, const ManifestFile& file,
+                                  ChunkIndex& index)
+{
+    MirrorWalk walk(m_config.mirrors.size(), MirrorWalk::MoveOn::AnyFailure);
+    return walk.run(
+        [&](std::size_t mirror)
+        {
+            return fetchIndexFrom(m_config.fileUrl(m_config.mirrors[mirror], version, file.path) +
+                                      ChunkIndex::SUFFIX,
+                                  file, index);
+        });
+}
+
+Outcome ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile& file,
+                                      ChunkIndex& index)
+{
+    std::string bytes;
+    const FetchResult fetched =
+        m_fetcher.fetchText(url, static_cast<std::size_t>(file.chunks->size), bytes);
+    if (fetched.is(API_CANCELED))
+    {
+        return fetched;
+    }
+    std::string problem;
+    if (!fetched.ok())
+    {
+        problem = "HTTP " + std::to_string(fetched.secondary) + ", curl " +
+                  std::to_string(fetched.primary);
+    }
+    else if (bytes.size() != file.chunks->size ||
+             !digestsEqual(file.chunks->sha256, sha256Hex(bytes)))
+    {
+        problem = "it does not match the manifest";
+    }
+    else if (auto parsed = ChunkIndex::parse(bytes, problem))
+    {
+        if (parsed->fileSize() == file.size)
+        {
+            index = std::move(*parsed);
+            return {};
+        }
+        problem = "it is for a file of another size";
+    }
+    PELVANE_LOG_INFO("No chunk index for " << file.path << " at " << url << " (" << problem << ")");
+    return fetched.ok() ? Outcome::failure(API_BAD_MANIFEST) : Outcome(fetched);
+}
+
+Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted)
+{
+    const std::vector<std::vector<bool>> superseded = FetchPlanner::superseded(m_updates);
+    m_work.assign(m_updates.size(), {});
+    std::size_t chunkableFiles = 0;
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            chunkableFiles += !superseded[u][f] && chunkable(m_updates[u].files[f]) ? 1U : 0U;
+        }
+    }
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        const ExtractLayout layout(m_config.versionFolder(m_updates[u].number));
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            const ManifestFile& file = m_updates[u].files[f];
+            FileWork& work = m_work[u].emplace_back();
+            work.superseded = superseded[u][f];
+            if (work.superseded)
+            {
+                PELVANE_LOG_INFO("Not fetching " << file.path << " of "
+                                                 << m_updates[u].number.text()
+                                                 << ": a later update replaces it");
+                continue;
+            }
+            std::uint64_t onDisk = 0;
+            if (safefiles::regularFileSize(layout.verifiedPath(file.path), onDisk) == 0 ||
+                (regularFile(layout.metaPath(file.path)) &&
+                 safefiles::regularFileSize(layout.partPath(file.path), onDisk) == 0))
+            {
+                work.alreadyOnDisk = std::min(onDisk, file.size);
+            }
+            work.planned = file.size - work.alreadyOnDisk;
+            if (!wantsIndex(u, file, chunkableFiles > 1))
+            {
+                continue;
+            }
+            ChunkIndex index;
+            const Outcome fetched = fetchIndex(m_updates[u].number, file, index);
+            if (fetched.is(API_CANCELED))
+            {
+                return fetched;
+            }
+            if (!fetched.ok())
+            {
+                PELVANE_LOG_INFO("No usable chunk index for " << file.path << "; it comes whole");
+                continue;
+            }
+            for (const Chunk& chunk : index.chunks())
+            {
+                wanted.insert(chunk.sha256);
+            }
+            work.index = std::move(index);
+        }
+    }
+    return {};
+}
+
+bool ChunkedUpdate::scanLocalCopies(const std::unordered_set<std::string>& wanted)
+{
+    // Local copies of the same paths: Target and the base store, each file once.
+    std::vector<std::string> scanned;
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            if (!m_work[u][f].index)
+            {
+                continue;
+            }
+            const std::string& path = m_updates[u].files[f].path;
+            std::vector<std::string> candidates = {m_config.target + "/" + path};
+            if (m_base.enabled())
+            {
+                candidates.push_back(m_base.filePath(path));
+            }
+            for (const std::string& candidate : candidates)
+            {
+                if (!regularFile(candidate) || linkOfAny(scanned, candidate))
+                {
+                    continue;
+                }
+                scanned.push_back(candidate);
+                if (!m_sources.scanFile(candidate, wanted, m_cancel))
+                {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+bool ChunkedUpdate::planChunks(std::size_t update, std::size_t file)
+{
+    FileWork& work = m_work[update][file];
+    const ManifestFile& entry = m_updates[update].files[file];
+    const ExtractLayout layout(m_config.versionFolder(m_updates[update].number));
+    const std::string assembly = layout.assemblyPath(entry.path);
+    ChunkPlan plan = FetchPlanner::planChunks(*work.index, m_sources);
+    if (!takeChunksInPlace(assembly, *work.index, plan))
+    {
+        return false;
+    }
+    // a chunk that the file holds more than once travels once
+    std::unordered_map<std::string, std::uint64_t> firstFetched;
+    for (std::size_t i = 0; i < work.index->chunks().size(); ++i)
+    {
+        const Chunk& chunk = work.index->chunks()[i];
+        if (plan.local[i] || firstFetched.emplace(chunk.sha256, chunk.offset).second)
+        {
+            continue;
+        }
+        plan.local[i] = ChunkSources::Location{assembly, firstFetched[chunk.sha256], chunk.length};
+        plan.fetchBytes -= chunk.length;
+        plan.localBytes += chunk.length;
+    }
+    m_sources.addIndexed(layout.verifiedPath(entry.path), *work.index);
+    PELVANE_LOG_INFO("Plan for " << entry.path << " of " << m_updates[update].number.text() << ": "
+                                 << plan.localBytes << " bytes local, " << plan.fetchBytes
+                                 << " to fetch");
+    if (plan.localBytes > 0)
+    {
+        work.planned = plan.fetchBytes;
+        work.plan = std::move(plan);
+    }
+    return true;
+}
+
+Outcome ChunkedUpdate::prepare()
+{
+    std::unordered_set<std::string> wanted;
+    if (const Outcome planned = planFiles(wanted); !planned.ok() || wanted.empty())
+    {
+        return planned;
+    }
+    if (!scanLocalCopies(wanted))
+    {
+        return Outcome::canceled();
+    }
+    // In run order: a chunk fetched by an earlier file is local for later ones.
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            if (m_work[u][f].index && !planChunks(u, f))
+            {
+                return Outcome::canceled();
+            }
+        }
+    }
+    return {};
+}
+
+bool ChunkedUpdate::takeChunksInPlace(const std::string& assembly, const ChunkIndex& index,
+                                      ChunkPlan& plan)
+{
+    std::uint64_t size = 0;
+    if (safefiles::regularFileSize(assembly, size) != 0 || size != index.fileSize())
+    {
+        safefiles::removeTree(assembly); // another build's, or cut short: nothing to take
+        return true;
+    }
+    std::vector<unsigned char> buffer;
+    std::uint64_t kept = 0;
+    for (std::size_t i = 0; i < index.chunks().size(); ++i)
+    {
+        if (m_cancel.canceled())
+        {
+            return false;
+        }
+        const Chunk& chunk = index.chunks()[i];
+        const ChunkSources::Location here{assembly, chunk.offset, chunk.length};
+        if (!ChunkSources::readVerified(here, chunk.sha256, buffer))
+        {
+            continue;
+        }
+        if (!plan.local[i])
+        {
+            plan.fetchBytes -= chunk.length;
+            plan.localBytes += chunk.length;
+        }
+        plan.local[i] = here;
+        kept += chunk.length;
+    }
+    PELVANE_LOG_INFO("Resuming " << assembly << ": " << kept << " bytes already in place");
+    return true;
+}
+
+Outcome ChunkedUpdate::download(std::size_t update, std::size_t file, const WholeDownload& whole,
+                                const FileDownloader::Progress& progress,
+                                const std::function<void(std::uint64_t)>& extraBytes)
+{
+    const ManifestVersion& version = m_updates[update];
+    const ManifestFile& entry = version.files[file];
+    const FileWork& work = m_work[update][file];
+    std::vector<std::string> urls;
+    for (const std::string& mirror : m_config.mirrors)
+    {
+        urls.push_back(m_config.fileUrl(mirror, version.number, entry.path));
+    }
+    const std::string folder = m_config.versionFolder(version.number);
+    // bytes already on disk before the run travel no more
+    const std::uint64_t skipped = work.alreadyOnDisk;
+    const FileDownloader::Progress wholeProgress = [&](std::uint64_t bytesOfFile)
+    { progress(bytesOfFile > skipped ? bytesOfFile - skipped : 0); };
+    if (!work.plan)
+    {
+        return whole(wholeProgress);
+    }
+    ChunkAssembler assembler(m_ranges, m_cancel);
+    const ChunkAssembler::Result assembled =
+        assembler.assemble(urls, folder, entry, *work.index, *work.plan, progress);
+    if (!assembled.fetchWhole)
+    {
+        // local chunks that no longer verified came over the network too
+        if (assembled.networkBytes > work.planned)
+        {
+            extraBytes(assembled.networkBytes - work.planned);
+        }
+        return assembled.fetch;
+    }
+    PELVANE_LOG_WARN("Fetching " << entry.path << " whole: " << assembled.reason);
+    const std::uint64_t before = assembled.networkBytes;
+    if (before + entry.size > work.planned)
+    {
+        extraBytes(before + entry.size - work.planned);
+    }
+    return whole([&](std::uint64_t bytesOfFile) { progress(before + bytesOfFile); });
+}
+
+std::vector<ManifestVersion> ChunkedUpdate::placedUpdates() const
+{
+    std::vector<ManifestVersion> placed;
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        ManifestVersion version = m_updates[u];
+        version.files.clear();
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            if (!m_work[u][f].superseded)
+            {
+                version.files.push_back(m_updates[u].files[f]);
+            }
+        }
+        placed.push_back(std::move(version));
+    }
+    return placed;
+}
+} // namespace pelvane

@@ -1,0 +1,92 @@
+// The plan of one download run and the way each of its files is fetched:
+// files that a later update of the run replaces are skipped; a file with a
+// chunk index and a local copy worth reading (Target, the base store, or
+// files fetched earlier in the run) is assembled from local chunks plus
+// range requests; everything else is fetched whole as before. The plan
+// fixes how many bytes each update takes from the network, so that the
+// status's blocks count what really travels.
+#pragma once
+
+#include "pelvane/chunks/ChunkAssembler.h"
+#include "pelvane/chunks/ChunkSources.h"
+#include "pelvane/chunks/FetchPlanner.h"
+#include "pelvane/files/BaseStore.h"
+#include "pelvane/files/FileDownloader.h"
+#include "pelvane/net/RangeFetcher.h"
+#include "pelvane/session/UpdateConfig.h"
+
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace pelvane
+{
+class ChunkedUpdate
+{
+public:
+    // Index files above this are not worth their memory; the file comes whole.
+    static constexpr std::uint64_t MAX_INDEX_BYTES = 16U * 1024U * 1024U;
+    static constexpr const char* DISABLE_VARIABLE = "PELVANE_CHUNKS";
+
+    ChunkedUpdate(const UpdateConfig& config, const std::vector<ManifestVersion>& updates,
+                  HttpFetcher& fetcher, const CancelToken& cancel);
+
+    // Fetches the chunk indexes worth having and reads the local copies.
+    // Fails only when canceled: whatever goes wrong here means whole files.
+    Outcome prepare();
+
+    bool superseded(std::size_t update, std::size_t file) const;
+    std::uint64_t plannedBytes(std::size_t update) const;
+    std::uint64_t plannedBytes(std::size_t update, std::size_t file) const;
+
+    // A whole download of the file, across the mirrors.
+    using WholeDownload = std::function<Outcome(const FileDownloader::Progress&)>;
+
+    // Brings one file into Extract; `extraBytes` learns of bytes beyond the
+    // plan (a fallback to a whole download).
+    Outcome download(std::size_t update, std::size_t file, const WholeDownload& whole,
+                     const FileDownloader::Progress& progress,
+                     const std::function<void(std::uint64_t)>& extraBytes);
+
+    // The updates without the files that later ones replace, for Target.
+    std::vector<ManifestVersion> placedUpdates() const;
+    const RangeFetcher& ranges() const { return m_ranges; }
+
+private:
+    struct FileWork
+    {
+        bool superseded = false;
+        std::optional<ChunkIndex> index;
+        std::optional<ChunkPlan> plan; // set: assemble from chunks
+        std::uint64_t planned = 0;
+        std::uint64_t alreadyOnDisk = 0; // a verified copy or a partial file to resume
+    };
+    bool chunkable(const ManifestFile& file) const;
+    bool wantsIndex(std::size_t update, const ManifestFile& file, bool severalChunkable) const;
+    // Marks the chunks that a .chunked file of an earlier run holds, verified,
+    // at their own offsets as local.
+    bool takeChunksInPlace(const std::string& assembly, const ChunkIndex& index, ChunkPlan& plan);
+    // The index of one file from the first mirror that has a good one.
+    Outcome fetchIndex(const VersionNumber& version, const ManifestFile& file, ChunkIndex& index);
+    Outcome fetchIndexFrom(const std::string& url, const ManifestFile& file, ChunkIndex& index);
+    // What each file needs: skipped, reused, resumed or fetched, and the
+    // indexes worth having; `wanted` gathers their chunks.
+    Outcome planFiles(std::unordered_set<std::string>& wanted);
+    // Reads Target's and the base store's copies for the wanted chunks;
+    // false when canceled.
+    bool scanLocalCopies(const std::unordered_set<std::string>& wanted);
+    // The chunks of one indexed file that are local; false when canceled.
+    bool planChunks(std::size_t update, std::size_t file);
+
+    const UpdateConfig& m_config;
+    const std::vector<ManifestVersion>& m_updates;
+    HttpFetcher& m_fetcher;
+    const CancelToken& m_cancel;
+    BaseStore m_base;
+    RangeFetcher m_ranges;
+    ChunkSources m_sources;
+    std::vector<std::vector<FileWork>> m_work;
+    bool m_enabled = true;
+};
+} // namespace pelvane

@@ -1,0 +1,235 @@
+#include "pelvane/session/DownloadJob.h"
+
+#include "pelvane/files/BaseStore.h"
+#include "pelvane/session/ChunkedUpdate.h"
+#include "platform/CrashPoint.h"
+
+#include "pelvane/base/PelvaneErrors.h"
+#include "pelvane/base/PelvaneLog.h"
+#include "pelvane/base/SafeFiles.h"
+#include "pelvane/files/FileDownloader.h"
+#include "pelvane/files/TargetAssembler.h"
+#include "pelvane/net/MirrorWalk.h"
+#include "pelvane/session/StatsReport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+namespace pelvane
+{
+DownloadJob::DownloadJob(UpdateConfig config, std::vector<ManifestVersion> updates,
+                         ProgressState& progress, OutcomeState& outcome, CancelToken& cancel)
+    : m_config(std::move(config)), m_updates(std::move(updates)), m_progress(progress),
+      m_outcome(outcome), m_cancel(cancel)
+{
+}
+
+Outcome DownloadJob::downloadUpdates()
+{
+    safefiles::makeFolderPath(m_config.extract);
+    HttpFetcher fetcher(m_config.transfer, m_cancel);
+    FileDownloader downloader(fetcher, m_cancel);
+    ChunkedUpdate plan(m_config, m_updates, fetcher, m_cancel);
+    if (const Outcome prepared = plan.prepare(); !prepared.ok())
+    {
+        return prepared;
+    }
+    for (std::size_t index = 0; index < m_updates.size(); ++index)
+    {
+        const ManifestVersion& update = m_updates[index];
+        // the blocks of an update count the bytes it takes from the network
+        std::uint64_t planned = plan.plannedBytes(index);
+        m_progress.setUpdate(static_cast<std::int32_t>(index + 1),
+                             ProgressState::blocksFor(planned));
+        PELVANE_LOG_INFO("Downloading update " << index + 1 << "/" << m_updates.size() << ": "
+                                               << update.number.text());
+        if (const int error = safefiles::makeDirectories(m_config.extract, update.number.text()))
+        {
+            return Outcome::disk(error);
+        }
+        std::uint64_t bytesOfEarlierFiles = 0;
+        for (std::size_t f = 0; f < update.files.size(); ++f)
+        {
+            const ManifestFile& file = update.files[f];
+            if (plan.superseded(index, f))
+            {
+                continue;
+            }
+            std::uint64_t bytesOfThisFile = plan.plannedBytes(index, f);
+            const auto progress = [&](std::uint64_t bytesOfFile) {
+                m_progress.setBytesDone(bytesOfEarlierFiles +
+                                        std::min(bytesOfFile, bytesOfThisFile));
+            };
+            const auto extra = [&](std::uint64_t bytes)
+            {
+                bytesOfThisFile += bytes;
+                planned += bytes;
+                m_progress.setBlockCount(ProgressState::blocksFor(planned));
+            };
+            const auto whole = [&](const FileDownloader::Progress& wholeProgress)
+            { return downloadFile(downloader, update, file, wholeProgress); };
+            const Outcome result = plan.download(index, f, whole, progress, extra);
+            if (!result.ok())
+            {
+                PELVANE_LOG_ERROR("Download of " << file.path
+                                                 << " failed: " << apiErrorName(result.apiError));
+                return result;
+            }
+            bytesOfEarlierFiles += bytesOfThisFile;
+            m_progress.setBytesDone(bytesOfEarlierFiles);
+        }
+        m_progress.setBlock(ProgressState::blocksFor(planned));
+    }
+    m_placed = plan.placedUpdates();
+    return {};
+}
+
+Outcome DownloadJob::downloadFile(FileDownloader& downloader, const ManifestVersion& update,
+                                  const ManifestFile& file,
+                                  const FileDownloader::Progress& progress)
+{
+    const std::string folder = m_config.versionFolder(update.number);
+    const std::vector<std::string>& mirrors = m_config.mirrors;
+    MirrorWalk walk(mirrors.size(), MirrorWalk::MoveOn::CurableFailure);
+    return walk.run(
+        [&](std::size_t mirror)
+        {
+            // a partial file left by the previous mirror is resumed from this one
+            const Outcome result =
+                downloader.download(m_config.fileUrl(mirrors[mirror], update.number, file.path),
+                                    folder, file, progress);
+            if (result.ok() && mirrors.size() > 1)
+            {
+                PELVANE_LOG_INFO("Served by " << mirrors[mirror] << ": " << file.path);
+            }
+            return result;
+        },
+        [&](std::size_t mirror, const Outcome& failure)
+        {
+            PELVANE_LOG_WARN("Mirror " << mirrors[mirror] << " failed for " << file.path << " ("
+                                       << apiErrorName(failure.apiError) << ", curl "
+                                       << failure.primary << ", HTTP " << failure.secondary
+                                       << "), trying " << mirrors[mirror + 1]);
+        });
+}
+
+void DownloadJob::writeFlagFile()
+{
+    if (m_config.flagFile.empty())
+    {
+        return;
+    }
+    const std::filesystem::path flag(m_config.flagFile);
+    if (flag.has_parent_path())
+    {
+        safefiles::makeFolderPath(flag.parent_path().string());
+    }
+    const std::string text =
+        "product=" + m_config.productCode + "\nversion=" + m_updates.back().number.text() + "\n";
+    if (const int error = safefiles::writeFileAtomically(m_config.flagFile, text))
+    {
+        // Target is complete; the next run only misses the hint to clean Extract
+        PELVANE_LOG_WARN("Cannot write FlagFile " << m_config.flagFile << ": errno " << error);
+    }
+}
+
+Outcome DownloadJob::finish()
+{
+    std::vector<const ManifestVersion*> versions;
+    std::vector<std::string> folders;
+    for (const ManifestVersion& update : m_placed)
+    {
+        versions.push_back(&update);
+        folders.push_back(m_config.versionFolder(update.number));
+    }
+    const std::filesystem::path target(m_config.target);
+    if (target.has_parent_path())
+    {
+        safefiles::makeFolderPath(target.parent_path().string());
+    }
+    TargetAssembler assembler(m_config.target, m_cancel);
+    if (const Outcome assembled = assembler.assemble(versions, folders); !assembled.ok())
+    {
+        return assembled;
+    }
+    if (!m_config.keepArchives)
+    {
+        // the update now lives in Target; Extract keeps no second copy
+        for (const std::string& folder : folders)
+        {
+            safefiles::removeTree(folder);
+            platform::crashPoint("extract-removed");
+        }
+    }
+    platform::crashPoint("flag-write");
+    writeFlagFile();
+    std::vector<std::string> paths;
+    for (const ManifestVersion& update : m_placed)
+    {
+        for (const ManifestFile& file : update.files)
+        {
+            paths.push_back(file.path);
+        }
+    }
+    BaseStore(m_config.productCode, m_config.channelName())
+        .keep(m_config.target, paths, m_updates.back().number.text(), m_cancel);
+    return {};
+}
+
+void DownloadJob::run() noexcept
+{
+    const auto started = std::chrono::steady_clock::now();
+    Outcome result;
+    try
+    {
+        result = downloadUpdates();
+        if (result.ok() && m_cancel.canceled())
+        {
+            result = Outcome::canceled();
+        }
+        if (result.ok())
+        {
+            result = finish();
+        }
+    }
+    catch (...)
+    {
+        result = Outcome::internal();
+    }
+    if (result.ok())
+    {
+        PELVANE_LOG_INFO("Update complete in Target: " << m_updates.back().number.text());
+        m_outcome.success();
+    }
+    else
+    {
+        if (result.apiError == API_CANCELED)
+        {
+            PELVANE_LOG_INFO("Download canceled");
+        }
+        m_outcome.failure(result.apiError, result.primary, result.secondary);
+    }
+    m_progress.setStatus(STATUS_IDLE);
+
+    try
+    {
+        StatsReport report;
+        report.product = m_config.productCode;
+        report.version = m_updates.back().number.text();
+        report.result = result.ok() ? RESULT_SUCCESS : RESULT_FAILURE;
+        report.apiError = result.apiError;
+        report.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - started)
+                                .count();
+        // not tied to the run's cancel: closeUpdInter right after a success must
+        // not lose the note; the note's own limit bounds the wait
+        const CancelToken neverCanceled;
+        report.send(m_config.statsUrl, m_config.transfer, neverCanceled);
+    }
+    catch (...)
+    {
+    }
+}
+} // namespace pelvane

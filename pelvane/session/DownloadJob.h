@@ -1,0 +1,41 @@
+// The work behind downloadUntil, run on the library's own thread: every
+// update in order into Extract, each file verified, then Target assembled,
+// the FlagFile written and the outcome published; the statistics note goes
+// last.
+#pragma once
+
+#include "pelvane/base/CancelToken.h"
+#include "pelvane/files/FileDownloader.h"
+#include "pelvane/session/OutcomeState.h"
+#include "pelvane/session/ProgressState.h"
+#include "pelvane/session/UpdateConfig.h"
+#include "pelvane/trust/Manifest.h"
+
+#include <vector>
+
+namespace pelvane
+{
+class DownloadJob
+{
+public:
+    DownloadJob(UpdateConfig config, std::vector<ManifestVersion> updates, ProgressState& progress,
+                OutcomeState& outcome, CancelToken& cancel);
+
+    void run() noexcept;
+
+private:
+    Outcome downloadUpdates();
+    // One file from the mirrors in turn; the place to wrap other per-file fetchers.
+    Outcome downloadFile(FileDownloader& downloader, const ManifestVersion& update,
+                         const ManifestFile& file, const FileDownloader::Progress& progress);
+    Outcome finish();
+    void writeFlagFile();
+
+    UpdateConfig m_config;
+    std::vector<ManifestVersion> m_updates; // ascending
+    std::vector<ManifestVersion> m_placed;  // the updates less the files later ones replace
+    ProgressState& m_progress;
+    OutcomeState& m_outcome;
+    CancelToken& m_cancel;
+};
+} // namespace pelvane
