@@ -243,9 +243,11 @@ bool CQorDownloaderDlg::abortCancelPrompt()
     return false;
 }
 
-void CQorDownloaderDlg::showMessage(const std::wstring& text, unsigned int icon)
+void CQorDownloaderDlg::showMessage(const std::wstring& text, unsigned int icon,
+                                    const std::wstring& reason)
 {
-    platform::messageBox(this, text, CQorDownloaderApp::getAppTitle(), platform::MB_OK | icon);
+    platform::messageBox(this, text, CQorDownloaderApp::getAppTitle(), platform::MB_OK | icon,
+                         reason);
 }
 
 void CQorDownloaderDlg::reveal()

@@ -117,7 +117,8 @@ private:
                                      std::wstring& password) override;
     int askCancel(const std::wstring& text) override;
     bool abortCancelPrompt() override;
-    void showMessage(const std::wstring& text, unsigned int icon) override;
+    void showMessage(const std::wstring& text, unsigned int icon,
+                     const std::wstring& reason) override;
     void report(const std::string&) override {}
     void reportFailure(const std::string&, const std::string&) override {}
 

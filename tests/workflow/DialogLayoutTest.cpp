@@ -293,7 +293,8 @@ TEST_F(DialogLayouts, DISABLED_InTheLanguageOfThisRun)
     script = QUICK_SUCCESS;
     runRecording(boxName);
     EXPECT_EQ(CQorDownloaderApp::RC_SUCCESS, returnCode);
-    config.clientLibrary = "/nonexistent/libNone.so";
+    // a dead server: the box says why under its text
+    script = "count_result=0\nerrors=3 6 0\n";
     runRecording(boxName);
     EXPECT_EQ(CQorDownloaderApp::RC_DOWNLOAD_FAILED, returnCode);
 

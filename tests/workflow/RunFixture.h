@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <wx/msgdlg.h>
 
+#include <algorithm>
 #include <map>
 
 namespace wftest
@@ -52,6 +53,9 @@ protected:
         if (!message.empty())
         {
             barAtFinalMessage = dlg != nullptr ? dlg->m_progressCtrl->GetValue() : -1;
+            const auto* box = dynamic_cast<wxMessageDialogBase*>(dialog);
+            finalNote = box != nullptr ? box->GetExtendedMessage().ToStdString() : "";
+            std::replace(finalNote.begin(), finalNote.end(), '\n', ' '); // the box wraps it
             return wxID_OK;
         }
         return onOtherDialog ? onOtherDialog(dialog) : wxID_CANCEL;
@@ -111,6 +115,7 @@ protected:
     std::wstring confirmationNote;               // given to the dialog
     std::vector<std::wstring> confirmationNotes; // what each confirmation showed under its text
     int barAtFinalMessage = -1;
+    std::string finalNote; // what the final box showed under its text, unwrapped
     int returnCode = 99;
 };
 } // namespace wftest
