@@ -46,11 +46,14 @@ int removeTree(const std::string& path);
 int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0644);
 
 // Creates the folder `path` and its missing parents, as `mkdir -p` does (links
-// above it are followed: the caller chose the path).
-int makeFolderPath(const std::string& path);
+// above it are followed: the caller chose the path); the folders it creates
+// get `mode` (before the umask).
+int makeFolderPath(const std::string& path, unsigned mode = 0755);
 
 // Reads a whole regular file (not through a final link) of at most `limit`
-// bytes (EFBIG beyond).
+// bytes. Its size is checked before any byte is read (EFBIG beyond the
+// limit), anything but a regular file is refused (EINVAL; a fifo does not
+// block), and no more than `limit` bytes are ever read.
 int readSmallFile(const std::string& path, std::string& content, std::size_t limit);
 
 // 0 with `size` set when `path` is a regular file (not a link).

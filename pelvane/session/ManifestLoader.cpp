@@ -20,17 +20,20 @@ ManifestLoader::ManifestLoader(const UpdateConfig& config, const CancelToken& ca
 FetchResult ManifestLoader::fetchFrom(HttpFetcher& fetcher, const std::string& url,
                                       std::string& bytes, std::string& signature)
 {
-    Retries retries(m_cancel);
+    // one deadline for both files and their tries: a mirror that trickles
+    // cannot hold the run for longer than that
+    const Deadline deadline = Deadline::after(m_config.transfer.limits.metadataDeadline);
+    Retries retries(m_cancel, std::nullopt, deadline);
     FetchResult fetched;
     do
     {
-        fetched = fetcher.fetchText(url, Manifest::MAX_BYTES, bytes);
+        fetched = fetcher.fetchText(url, Manifest::MAX_BYTES, bytes, deadline);
         if (!fetched.ok())
         {
             continue;
         }
         fetched = fetcher.fetchText(url + Manifest::SIGNATURE_SUFFIX, ManifestSignature::MAX_BYTES,
-                                    signature);
+                                    signature, deadline);
         if (!fetched.ok() && !fetched.transient && fetched.is(API_HTTP))
         {
             PELVANE_LOG_ERROR("Manifest signature missing: HTTP " << fetched.secondary);

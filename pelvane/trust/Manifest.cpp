@@ -1,5 +1,6 @@
 #include "pelvane/trust/Manifest.h"
 
+#include "pelvane/base/JsonDepth.h"
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
 
@@ -16,50 +17,6 @@ namespace pelvane
 namespace
 {
 using nlohmann::json;
-
-// The parser itself copes with deep nesting, but a cheap look first keeps a
-// megabyte of '[' from costing anything.
-bool nestingWithin(std::string_view text, std::size_t maxDepth)
-{
-    std::size_t depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text)
-    {
-        if (inString)
-        {
-            if (escaped)
-            {
-                escaped = false;
-            }
-            else if (c == '\\')
-            {
-                escaped = true;
-            }
-            else if (c == '"')
-            {
-                inString = false;
-            }
-            continue;
-        }
-        if (c == '"')
-        {
-            inString = true;
-        }
-        else if (c == '[' || c == '{')
-        {
-            if (++depth > maxDepth)
-            {
-                return false;
-            }
-        }
-        else if ((c == ']' || c == '}') && depth > 0)
-        {
-            --depth;
-        }
-    }
-    return true;
-}
 
 bool isLowerHex(std::string_view text, std::size_t length)
 {
@@ -205,7 +162,7 @@ std::optional<Manifest> Manifest::parse(std::string_view bytes, std::string& err
         error = "manifest too large";
         return std::nullopt;
     }
-    if (!nestingWithin(bytes, MAX_DEPTH))
+    if (!jsonNestingWithin(bytes, MAX_DEPTH))
     {
         error = "manifest nested too deeply";
         return std::nullopt;
