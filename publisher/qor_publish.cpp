@@ -32,8 +32,8 @@ const char* const USAGE =
     "resign   raises the serial, sets a new expiry and signs again; no payload changes.\n"
     "verify   checks the repository as a client pinned to PIN would: signature,\n"
     "         expiry, every file's size and SHA-256; prints what is wrong.\n"
-    "--expires-in defaults to 365 days. Key files readable by group or others are\n"
-    "refused.\n"
+    "--expires-in takes 1 to 3650 days (default 365). Key files readable by group or\n"
+    "others are refused.\n"
     "\n"
     "Exit codes: 0 done, 1 usage, 2 bad input (missing folder, bad name or version,\n"
     "symbolic link in the release, unsafe key file), 3 the repository is not signed by\n"
@@ -102,6 +102,20 @@ int main(int argc, char** argv)
             releaseFolder = option;
             continue;
         }
+        if (option == "--key")
+        {
+            return usage("--key (a shared secret) is gone: make a key pair with keygen and "
+                         "publish with --key-file");
+        }
+        const bool takesValue = option == "--key-file" || option == "--repo" ||
+                                option == "--product" || option == "--channel" ||
+                                option == "--version" || option == "--notes" ||
+                                option == "--notes-file" || option == "--expires-in" ||
+                                option == "--pin" || option == "--out";
+        if (!takesValue)
+        {
+            return usage("unknown option " + option);
+        }
         if (i + 1 >= argc)
         {
             return usage(option + " needs a value");
@@ -111,20 +125,9 @@ int main(int argc, char** argv)
         {
             keyFiles.push_back(value);
         }
-        else if (option == "--key")
-        {
-            return usage("--key (a shared secret) is gone: make a key pair with keygen and "
-                         "publish with --key-file");
-        }
-        else if (option == "--repo" || option == "--product" || option == "--channel" ||
-                 option == "--version" || option == "--notes" || option == "--notes-file" ||
-                 option == "--expires-in" || option == "--pin" || option == "--out")
-        {
-            values[option] = value;
-        }
         else
         {
-            return usage("unknown option " + option);
+            values[option] = value;
         }
     }
     publisher::Publisher publisher(std::cout, std::cerr);
