@@ -265,10 +265,12 @@ int removeTree(const std::string& path)
     return SystemCalls::removeDirectory(path) == 0 || errno == ENOENT ? 0 : errno;
 }
 
-int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode)
+int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode,
+                        bool durable)
 {
     platform::AtomicFile::Options options;
     options.permissions = mode;
+    options.durable = durable;
     return platform::AtomicFile::replace(path, content, options) == 0 ? 0 : errno;
 }
 

@@ -42,8 +42,11 @@ int cloneTree(const std::string& source, const std::string& destination,
 int removeTree(const std::string& path);
 
 // Writes `content` to a temporary file beside `path` and renames it over;
-// the file gets `mode` (before the umask).
-int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0644);
+// the file gets `mode` (before the umask). Not `durable`: without the flushes,
+// for a file that is only a hint or that a later flush of the whole file
+// system covers (until then a power cut may lose or empty it).
+int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0644,
+                        bool durable = true);
 
 // Creates the folder `path` and its missing parents, as `mkdir -p` does (links
 // above it are followed: the caller chose the path); the folders it creates
