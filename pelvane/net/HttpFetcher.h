@@ -45,6 +45,14 @@ public:
     virtual void header(std::string_view line) { (void)line; }
 };
 
+// What a server said identifies the version of a resource it sent.
+struct Validators
+{
+    std::string etag;
+    std::string lastModified;
+    bool empty() const { return etag.empty() && lastModified.empty(); }
+};
+
 // The Outcome of one transfer, with what the retry helper needs to know.
 struct FetchResult : Outcome
 {
@@ -79,6 +87,13 @@ public:
     FetchResult fetchRanges(const std::string& url, const std::string& ranges, FetchSink& sink);
     // A small bounded body into memory.
     FetchResult fetchText(const std::string& url, std::size_t maxBytes, std::string& text);
+    // The same, asked for only if it changed since the answer that gave
+    // `since` (If-None-Match, If-Modified-Since): an unchanged resource comes
+    // back as HTTP 304 (API_HTTP, secondary 304, no body). `received` gets
+    // the validators of a 200.
+    FetchResult fetchTextIfChanged(const std::string& url, std::size_t maxBytes,
+                                   const Validators& since, std::string& text,
+                                   Validators& received);
     // Best effort; ends within `limit` whatever the server does.
     FetchResult post(const std::string& url, const std::string& body,
                      std::chrono::milliseconds limit);
@@ -111,6 +126,7 @@ private:
     CurlMulti m_multi;
     Response* m_response = nullptr; // the transfer in progress
     std::string m_ranges;           // set only during fetchRanges
+    const Validators* m_since = nullptr; // set only during fetchTextIfChanged
     bool m_warnedPlainPassword = false;
     char m_errorText[CURL_ERROR_SIZE] = {};
 };

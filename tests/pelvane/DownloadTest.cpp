@@ -159,7 +159,7 @@ TEST_F(DownloadTest, ProgressIsExactWhileTheServerHoldsBack)
     publish("1.0.0", {{"big.bin", data}});
     const std::string log = temp() / "requests.log";
     const std::string filePath =
-        "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/1.0.0/big.bin";
+        fileUrlPath("1.0.0", "big.bin");
     // 10 blocks and a bit arrive, then nothing for 3 s, then the connection drops
     qortest::ServerProcess faults(
         {"faults", "--root", repo(), "--requests-log", log, "--rule",
@@ -208,7 +208,7 @@ TEST_F(DownloadTest, DropsAtSeveralPointsAreResumedWithIfRange)
     publish("1.0.0", {{"payload.bin", data}});
     const std::string log = temp() / "requests.log";
     const std::string filePath =
-        "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/1.0.0/payload.bin";
+        fileUrlPath("1.0.0", "payload.bin");
     qortest::ServerProcess faults(
         {"faults", "--root", repo(), "--requests-log", log, "--rule",
          R"({"path":")" + filePath + R"(","kind":"drop","after":1000,"times":1})", "--rule",
@@ -242,7 +242,7 @@ TEST_F(DownloadTest, ANextRunResumesWhatAnEarlierRunLeft)
     publish("1.0.0", {{"f.bin", data}});
     const std::string log = temp() / "requests.log";
     const std::string filePath =
-        "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/1.0.0/f.bin";
+        fileUrlPath("1.0.0", "f.bin");
     {
         // three drops: the first run gives up and leaves the partial file behind
         qortest::ServerProcess faults(
@@ -276,7 +276,7 @@ TEST_F(DownloadTest, AResumedFileThatDoesNotVerifyIsFetchedOnceMoreFromTheStart)
     const std::string data = patternData(3 * BLOCK, 7);
     publish("1.0.0", {{"f.bin", data}});
     const std::string filePath =
-        "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/1.0.0/f.bin";
+        fileUrlPath("1.0.0", "f.bin");
     const std::string log = temp() / "requests.log";
     {
         qortest::ServerProcess faults(
@@ -310,7 +310,7 @@ TEST_F(DownloadTest, APartialFileOfAnOlderBuildIsReplacedWholeWhenTheValidatorNo
 {
     publish("1.0.0", {{"f.bin", patternData(3 * BLOCK, 8)}});
     const std::string filePath =
-        "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/1.0.0/f.bin";
+        fileUrlPath("1.0.0", "f.bin");
     {
         qortest::ServerProcess faults(
             {"faults", "--root", repo(), "--rule",

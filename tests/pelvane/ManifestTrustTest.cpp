@@ -4,7 +4,7 @@
 #include "UpdateFixture.h"
 
 #include "pelvane/base/PelvaneErrors.h"
-#include "pelvane/trust/Manifest.h"
+#include "pelvane/trust/ChannelManifest.h"
 
 #include <chrono>
 #include <filesystem>
@@ -39,7 +39,6 @@ protected:
         lib().getVersionCount(&count);
         return outcome();
     }
-    std::string manifestPath() const { return channelFolder() + "/manifest.json"; }
     std::string statePath() const { return temp() / "state/pelvane/serials.json"; }
     static std::int64_t now()
     {
@@ -49,7 +48,7 @@ protected:
     }
     std::string manifestText(std::uint64_t serial, std::int64_t expires) const
     {
-        pelvane::Manifest manifest;
+        pelvane::ChannelManifest manifest;
         manifest.setProduct(PRODUCT);
         manifest.setChannel(APPLICATION + "/" + LANGUAGE);
         manifest.setSerial(serial);
@@ -70,11 +69,10 @@ protected:
 TEST_F(ManifestTrustTest, OnlyTheExactBytesSignedByThePinnedKeyAreAccepted)
 {
     publish("1.0.0", {{"a.bin", "payload"}});
-    const std::string genuine = qortest::readTextFile(manifestPath());
+    const std::string genuine = channelPayload();
     const std::string otherKey = temp() / "other.key";
     const std::string otherPin = makeKey(otherKey);
-    const std::string sigPath = manifestPath() + ".sig";
-    const std::string genuineSignature = qortest::readTextFile(sigPath);
+    const std::string genuineSignature = signatureFor(genuine, {keyFile()});
 
     struct Case
     {
@@ -93,14 +91,19 @@ TEST_F(ManifestTrustTest, OnlyTheExactBytesSignedByThePinnedKeyAreAccepted)
     for (const Case& c : refused)
     {
         SCOPED_TRACE(c.what);
-        qortest::writeTextFile(sigPath, c.signatureFile);
+        writeChannel(genuine, c.signatureFile);
         const Outcome end = countWith(c.pin);
         EXPECT_EQ(end.result, 0);
         EXPECT_EQ(end.api, pelvane::API_SIGNATURE);
     }
     {
+        SCOPED_TRACE("an envelope that never reaches its payload");
+        qortest::writeTextFile(channelFile(), "qor-channel 3\n" + genuineSignature);
+        EXPECT_EQ(countWith().api, pelvane::API_SIGNATURE);
+    }
+    {
         SCOPED_TRACE("old and new key during a rotation");
-        qortest::writeTextFile(sigPath, signatureFor(genuine, {keyFile(), otherKey}));
+        writeChannel(genuine, signatureFor(genuine, {keyFile(), otherKey}));
         EXPECT_EQ(countWith().result, 1);
         EXPECT_EQ(countWith(otherPin).result, 1);
     }
@@ -109,14 +112,14 @@ TEST_F(ManifestTrustTest, OnlyTheExactBytesSignedByThePinnedKeyAreAccepted)
 
 TEST_F(ManifestTrustTest, AnExpiredManifestIsRefusedAfterADayOfGrace)
 {
-    writeSignedManifest(manifestText(5, now() - 2 * 86400));
+    writeSignedChannel(manifestText(5, now() - 2 * 86400));
     Outcome end = countWith();
     EXPECT_EQ(end.result, 0);
     EXPECT_EQ(end.api, pelvane::API_EXPIRED);
     EXPECT_FALSE(fs::exists(statePath())) << "a refused manifest's serial is not remembered";
 
     // a client whose clock runs a few hours fast still updates
-    writeSignedManifest(manifestText(5, now() - 3 * 3600));
+    writeSignedChannel(manifestText(5, now() - 3 * 3600));
     end = countWith();
     EXPECT_EQ(end.result, 1) << end.api;
     expectNothingWritten();
@@ -124,24 +127,24 @@ TEST_F(ManifestTrustTest, AnExpiredManifestIsRefusedAfterADayOfGrace)
 
 TEST_F(ManifestTrustTest, AReplayedOlderManifestIsRefusedOnceANewerOneWasAccepted)
 {
-    writeSignedManifest(manifestText(100, now() + 86400));
-    const std::string older = qortest::readTextFile(manifestPath());
-    const std::string olderSignature = qortest::readTextFile(manifestPath() + ".sig");
+    writeSignedChannel(manifestText(100, now() + 86400));
+    const std::string older = qortest::readTextFile(channelFile());
     ASSERT_EQ(countWith().result, 1);
-    writeSignedManifest(manifestText(101, now() + 86400));
+    writeSignedChannel(manifestText(101, now() + 86400));
     ASSERT_EQ(countWith().result, 1);
     const auto open = fs::perms::group_all | fs::perms::others_all;
     ASSERT_TRUE(fs::exists(statePath()));
     EXPECT_EQ(fs::status(statePath()).permissions() & open, fs::perms::none);
 
-    qortest::writeTextFile(manifestPath(), older);
-    qortest::writeTextFile(manifestPath() + ".sig", olderSignature);
+    qortest::writeTextFile(channelFile(), older);
+    // a replayed copy keeps the time it had when it was current
+    fs::last_write_time(channelFile(), fs::file_time_type::clock::now() - std::chrono::hours(1));
     const Outcome end = countWith();
     EXPECT_EQ(end.result, 0);
     EXPECT_EQ(end.api, pelvane::API_ROLLBACK);
 
     // the same serial again is no rollback: a client may ask twice
-    writeSignedManifest(manifestText(101, now() + 86400));
+    writeSignedChannel(manifestText(101, now() + 86400));
     EXPECT_EQ(countWith().result, 1);
     expectNothingWritten();
 }
@@ -150,12 +153,12 @@ TEST_F(ManifestTrustTest, ACorruptStateFileIsLoggedTreatedAsEmptyAndRewritten)
 {
     fs::create_directories(fs::path(statePath()).parent_path());
     qortest::writeTextFile(statePath(), std::string("\x7f{\"broken", 9));
-    writeSignedManifest(manifestText(7, now() + 86400));
+    writeSignedChannel(manifestText(7, now() + 86400));
     ASSERT_EQ(countWith().result, 1);
     const std::string state = qortest::readTextFile(statePath());
     EXPECT_NE(state.find(PRODUCT + " " + APPLICATION + "/" + LANGUAGE + "\": 7"), std::string::npos)
         << state;
-    writeSignedManifest(manifestText(6, now() + 86400));
+    writeSignedChannel(manifestText(6, now() + 86400));
     EXPECT_EQ(countWith().api, pelvane::API_ROLLBACK) << "the rewritten state holds";
 }
 
@@ -168,7 +171,7 @@ TEST_F(ManifestTrustTest, APublishedRepositoryRunsEndToEndAndRemembersItsSerial)
     ASSERT_EQ(runToEnd(options).result, 1);
     EXPECT_EQ(qortest::readTextFile(target() + "/a.bin"), "two");
     std::string problem;
-    const auto manifest = pelvane::Manifest::parse(qortest::readTextFile(manifestPath()), problem);
+    const auto manifest = pelvane::ChannelManifest::parse(channelPayload(), problem);
     ASSERT_TRUE(manifest) << problem;
     EXPECT_NE(qortest::readTextFile(statePath()).find(std::to_string(manifest->serial())),
               std::string::npos);

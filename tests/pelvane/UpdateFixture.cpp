@@ -1,6 +1,8 @@
 #include "UpdateFixture.h"
 
+#include "pelvane/trust/ChannelEnvelope.h"
 #include "pelvane/trust/ManifestSignature.h"
+#include "pelvane/trust/RepositoryLayout.h"
 #include "publisher/SigningKey.h"
 
 #include <nlohmann/json.hpp>
@@ -63,11 +65,42 @@ std::string UpdateFixture::signatureFor(const std::string& text,
     return signatures;
 }
 
-void UpdateFixture::writeSignedManifest(const std::string& text)
+std::string UpdateFixture::channelPayload() const
+{
+    const std::string bytes = qortest::readTextFile(channelFile());
+    std::string_view signatures;
+    std::string_view payload;
+    std::string problem;
+    EXPECT_EQ(pelvane::ChannelEnvelope::split(bytes, signatures, payload, problem),
+              pelvane::ChannelEnvelope::Split::Done)
+        << problem;
+    return std::string(payload);
+}
+
+std::string UpdateFixture::fileUrlPath(const std::string& version, const std::string& path)
+{
+    return pelvane::RepositoryLayout(PRODUCT, APPLICATION, LANGUAGE).file(version, path).url("");
+}
+
+std::string UpdateFixture::indexUrlPath(const std::string& version, const std::string& path)
+{
+    return pelvane::RepositoryLayout(PRODUCT, APPLICATION, LANGUAGE).chunkIndex(version, path).url("");
+}
+
+void UpdateFixture::writeChannel(const std::string& payload, const std::string& signatureLines)
 {
     std::filesystem::create_directories(channelFolder());
-    qortest::writeTextFile(channelFolder() + "/manifest.json", text);
-    qortest::writeTextFile(channelFolder() + "/manifest.json.sig", signatureFor(text, {m_keyFile}));
+    qortest::writeTextFile(channelFile(), pelvane::ChannelEnvelope::compose(signatureLines, payload));
+    // a time of its own, so that the server's validators tell every copy
+    // apart however fast a test writes them
+    std::filesystem::last_write_time(channelFile(),
+                                     std::filesystem::file_time_type::clock::now() +
+                                         std::chrono::seconds(++m_channelWrites));
+}
+
+void UpdateFixture::writeSignedChannel(const std::string& payload)
+{
+    writeChannel(payload, signatureFor(payload, {m_keyFile}));
 }
 
 void UpdateFixture::TearDown()

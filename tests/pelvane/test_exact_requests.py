@@ -153,9 +153,10 @@ class ExactRequests(unittest.TestCase):
         texts = self.texts(recorder, [(host, "HOST")])
         body_pattern = re.compile(r'"durationMs":\d+')
         self.assertEqual([
-            "GET %s/manifest.json HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n" % CHANNEL,
-            "GET %s/manifest.json.sig HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n" % CHANNEL,
-            "GET %s/1.1.0/setup.bin HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n" % CHANNEL,
+            "GET %s/channel.qor HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n" % CHANNEL,
+            "GET %s/1.1.0/list.json.zst HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n" % CHANNEL,
+            "GET %s/1.1.0/files/setup.bin HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n"
+            % CHANNEL,
             "POST /stats HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n"
             "Content-Type: application/json\r\nContent-Length: %d\r\n\r\n"
             '{"product":"ORVANE","version":"1.1.0","outcome":"success","apiErrorCode":0,'
@@ -165,7 +166,7 @@ class ExactRequests(unittest.TestCase):
     def test_resumed_request_carries_range_and_validator(self):
         # the first answer breaks off after 40000 bytes; the retry resumes
         faults = servers.FaultServer(self.repo, rules=[
-            {"path": CHANNEL + "/1.1.0/setup.bin", "kind": "drop", "after": 40000, "times": 1}])
+            {"path": CHANNEL + "/1.1.0/files/setup.bin", "kind": "drop", "after": 40000, "times": 1}])
         recorder = self.serve(faults)
         host = "127.0.0.1:%d" % recorder.port
         codes = self.library.run(self.pin, recorder.url, self.folder)
@@ -173,16 +174,16 @@ class ExactRequests(unittest.TestCase):
         fetches = [r for r in recorder.requests() if r.line.endswith("setup.bin HTTP/1.1")]
         self.assertEqual(2, len(fetches))
         etag = fetches[1].header("If-Range") or "missing"
-        stat = os.stat(os.path.join(self.repo, CHANNEL.lstrip("/"), "1.1.0", "setup.bin"))
+        stat = os.stat(os.path.join(self.repo, CHANNEL.lstrip("/"), "1.1.0", "files", "setup.bin"))
         self.assertEqual('"%x-%x"' % (int(stat.st_mtime), stat.st_size), etag,
                          "the validator the server gave")
         self.assertEqual(
-            "GET %s/1.1.0/setup.bin HTTP/1.1\r\nHost: HOST\r\nRange: bytes=40000-\r\n"
+            "GET %s/1.1.0/files/setup.bin HTTP/1.1\r\nHost: HOST\r\nRange: bytes=40000-\r\n"
             "Accept: */*\r\nIf-Range: ETAG\r\n\r\n" % CHANNEL,
             fetches[1].text(STRIP, [(host, "HOST"), (etag, "ETAG")]))
         # the fault server's own record of the same request agrees
         seen = [r for r in faults.requests() if r["path"].endswith("setup.bin")]
-        self.assertEqual(("GET %s/1.1.0/setup.bin HTTP/1.1" % CHANNEL, "bytes=40000-", etag),
+        self.assertEqual(("GET %s/1.1.0/files/setup.bin HTTP/1.1" % CHANNEL, "bytes=40000-", etag),
                          (seen[1]["request_line"], seen[1]["range"], seen[1]["if_range"]))
 
     def test_request_through_the_proxy_with_credentials(self):
@@ -202,7 +203,7 @@ class ExactRequests(unittest.TestCase):
             # closed the kept-alive connection it went out on
             if not texts or texts[-1] != text:
                 texts.append(text)
-        # Each transfer handle (one for the manifest, one for the download)
+        # Each transfer handle (one for channel.qor, one for the download)
         # asks first without credentials to learn the proxy's scheme; after
         # the 407 it sends Basic credentials. tinyproxy answers in HTTP/1.0,
         # and libcurl repeats that one request in 1.0.
@@ -211,11 +212,11 @@ class ExactRequests(unittest.TestCase):
                     "Proxy-Connection: Keep-Alive\r\n\r\n"
                     % (CHANNEL, path, version,
                        "Proxy-Authorization: Basic %s\r\n" % credentials if authorized else ""))
-        self.assertEqual([request("manifest.json", authorized=False),
-                          request("manifest.json", "1.0"),
-                          request("manifest.json.sig"),
-                          request("1.1.0/setup.bin", authorized=False),
-                          request("1.1.0/setup.bin", "1.0")], texts)
+        self.assertEqual([request("channel.qor", authorized=False),
+                          request("channel.qor", "1.0"),
+                          request("1.1.0/list.json.zst", authorized=False),
+                          request("1.1.0/list.json.zst", "1.0"),
+                          request("1.1.0/files/setup.bin")], texts)
 
 
 def main():
