@@ -4,10 +4,15 @@
 #include "UpdateFixture.h"
 
 #include "pelvane/base/PelvaneErrors.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/trust/ChannelEnvelope.h"
 #include "pelvane/trust/ChannelManifest.h"
+
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 
 using namespace pelvanetest;
 namespace fs = std::filesystem;
@@ -175,4 +180,82 @@ TEST_F(ManifestTrustTest, APublishedRepositoryRunsEndToEndAndRemembersItsSerial)
     ASSERT_TRUE(manifest) << problem;
     EXPECT_NE(qortest::readTextFile(statePath()).find(std::to_string(manifest->serial())),
               std::string::npos);
+}
+
+TEST_F(ManifestTrustTest, NothingNewCostsOneConditionalRequestWhileTheCachedCopyStillHolds)
+{
+    publish("1.0.0", {{"a.bin", "one"}});
+    const std::string accessLog = temp() / "access.log";
+    qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
+    ASSERT_TRUE(web.started()) << web.failure();
+    // the requests of one run: channel.qor's as its status, others as their path
+    std::size_t seen = 0;
+    const auto runStatuses = [&](const std::string& version, std::int32_t& count)
+    {
+        InitOptions options;
+        options.url = web.url();
+        options.version = version;
+        count = -1;
+        if (init(options).result == 1)
+        {
+            lib().getVersionCount(&count);
+        }
+        std::vector<std::string> statuses;
+        std::istringstream lines(qortest::readTextFile(accessLog));
+        std::size_t number = 0;
+        for (std::string line; std::getline(lines, line); ++number)
+        {
+            std::istringstream fields(line);
+            std::string method, uri, status;
+            fields >> method >> uri >> status;
+            if (number >= seen)
+            {
+                statuses.push_back(uri.find("channel.qor") != std::string::npos ? status : uri);
+            }
+        }
+        seen = number;
+        return statuses;
+    };
+    std::int32_t count = -1;
+    EXPECT_EQ(runStatuses("", count), std::vector<std::string>{"200"});
+    EXPECT_EQ(count, 1);
+    const std::string cached =
+        temp() / ("state/pelvane/channels/" +
+                  pelvane::sha256Hex(PRODUCT + "\n" + APPLICATION + "/" + LANGUAGE).substr(0, 16) +
+                  ".qor");
+    ASSERT_TRUE(fs::exists(cached));
+    const auto open = fs::perms::group_all | fs::perms::others_all;
+    EXPECT_EQ(fs::status(cached).permissions() & open, fs::perms::none);
+    EXPECT_EQ(fs::status(cached + ".meta").permissions() & open, fs::perms::none);
+
+    // nothing new: one request, answered 304, and no newer version
+    EXPECT_EQ(runStatuses("1.0.0", count), std::vector<std::string>{"304"});
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(outcome().result, 1);
+
+    // a cached copy that no longer holds is dropped and the top level fetched
+    // anew, although the server would have answered 304
+    const std::string genuine = qortest::readTextFile(cached);
+    auto meta = nlohmann::json::parse(qortest::readTextFile(cached + ".meta"));
+    std::string tampered = genuine;
+    tampered.replace(tampered.find("\"notes\":\"\""), 10, "\"notes\":\"x\"");
+    std::string expired = manifestText(1, now() - 2 * 86400);
+    expired = pelvane::ChannelEnvelope::compose(signatureFor(expired, {keyFile()}), expired);
+    for (const auto& [what, copy] : {std::pair{"tampered", tampered}, {"expired", expired}})
+    {
+        SCOPED_TRACE(what);
+        qortest::writeTextFile(cached, copy);
+        meta["sha256"] = pelvane::sha256Hex(copy);
+        qortest::writeTextFile(cached + ".meta", meta.dump());
+        EXPECT_EQ(runStatuses("1.0.0", count), std::vector<std::string>{"200"});
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(outcome().result, 1);
+        EXPECT_EQ(qortest::readTextFile(cached), genuine) << "the fresh copy is cached";
+    }
+
+    // a new publication is seen at once
+    publish("1.1.0", {{"a.bin", "two"}});
+    EXPECT_EQ(runStatuses("1.0.0", count), std::vector<std::string>{"200"});
+    EXPECT_EQ(count, 1);
+    expectNothingWritten();
 }
