@@ -127,7 +127,8 @@ std::string UpdateFixture::channelFolder() const
 
 void UpdateFixture::publish(const std::string& version,
                             const std::map<std::string, std::string>& files,
-                            const std::string& notes, bool replace)
+                            const std::string& notes, bool replace,
+                            const std::vector<std::string>& options)
 {
     const std::string release = m_temp / ("release-" + version);
     std::filesystem::remove_all(release);
@@ -155,6 +156,7 @@ void UpdateFixture::publish(const std::string& version,
     {
         command.push_back("--replace");
     }
+    command.insert(command.end(), options.begin(), options.end());
     command.push_back(release);
     std::string output;
     ASSERT_EQ(qortest::runProgram(command, &output), 0) << output;

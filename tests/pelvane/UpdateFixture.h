@@ -59,9 +59,11 @@ protected:
 
     PelvaneLibrary& lib() { return PelvaneLibrary::instance(); }
 
-    // Publishes `files` (relative path -> content) as `version`.
+    // Publishes `files` (relative path -> content) as `version`, with more
+    // qor-publish options when given.
     void publish(const std::string& version, const std::map<std::string, std::string>& files,
-                 const std::string& notes = "", bool replace = false);
+                 const std::string& notes = "", bool replace = false,
+                 const std::vector<std::string>& options = {});
     std::string channelFolder() const;
     // The publisher key made for this test (qor-publish keygen) and its pin.
     const std::string& keyFile() const { return m_keyFile; }
