@@ -75,12 +75,16 @@ int flagsOf(SystemCalls::OpenMode mode)
         return O_RDONLY | O_NONBLOCK | O_NOCTTY;
     case Mode::ReadNoFollow:
         return O_RDONLY | O_NOFOLLOW;
+    case Mode::ReadNonBlockingNoFollow:
+        return O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW;
     case Mode::WriteExisting:
         return O_WRONLY | O_NOCTTY;
     case Mode::WriteCreateNoFollow:
         return O_WRONLY | O_CREAT | O_NOFOLLOW;
     case Mode::CreateNewNoFollow:
         return O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+    case Mode::ReadWriteCreateNoFollow:
+        return O_RDWR | O_CREAT | O_NOFOLLOW;
     case Mode::Directory:
         return O_RDONLY | O_DIRECTORY;
     }
@@ -239,6 +243,20 @@ int SystemCalls::truncate(int fd, std::uint64_t size)
 {
     return retried(Call::Truncate, noPath(),
                    [&] { return ::ftruncate(fd, static_cast<off_t>(size)); });
+}
+
+int SystemCalls::allocate(int fd, std::uint64_t size)
+{
+    if (size == 0)
+    {
+        return 0;
+    }
+    // posix_fallocate answers its error instead of setting errno
+    return retried(Call::Allocate, noPath(), [&] {
+        const int error = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+        errno = error;
+        return error == 0 ? 0 : -1;
+    });
 }
 
 int SystemCalls::seek(int fd, std::uint64_t offset)

@@ -42,6 +42,7 @@ public:
         ChangeMode,
         SetTimes,
         ListDirectory,
+        Allocate,
     };
     // Answers the errno to fail the call with (EINTR: interrupted, retried),
     // or 0 to let it run. path is the call's first path, empty for calls on a
@@ -56,9 +57,11 @@ public:
         Read,                // the final link is followed
         ReadNonBlocking,     // a fifo in the file's place does not block
         ReadNoFollow,        // a final symbolic link is refused (ELOOP)
+        ReadNonBlockingNoFollow, // both: a fifo or a device cannot hold the open
         WriteExisting,       // an existing file, not truncated
         WriteCreateNoFollow, // created when missing, not truncated
         CreateNewNoFollow,   // must not exist (EEXIST)
+        ReadWriteCreateNoFollow, // read and write (a file to map), created when missing
         Directory,           // for syncing a folder
     };
     enum class Type
@@ -105,6 +108,10 @@ public:
     static int writeAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset);
     static int sync(int fd);
     static int truncate(int fd, std::uint64_t size);
+    // Reserves the blocks of the first size bytes (the file grows to size when
+    // shorter), so that later writes, through a mapping too, cannot run out
+    // of space.
+    static int allocate(int fd, std::uint64_t size);
     static int seek(int fd, std::uint64_t offset);
     static int status(int fd, Info& info);
     // The path itself (a link is not followed).

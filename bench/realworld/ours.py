@@ -1,0 +1,197 @@
+"""Our own figures for the pairs of one release: the versions are published
+with the real qor-publish into one repository served by nginx, a client
+installs each pair's old version (its base store then holds it, and its
+Target is moved away as QorDownloader's finalize step does), and then
+updates to the newest version through libPelvane.so (bench/chunks'
+driver). nginx's access log gives the bytes it sent (headers included) and
+the requests; the driver's process gives wall time and peak RSS."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+import common
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "support"))
+from servers import Nginx  # noqa: E402
+
+PRODUCT, CHANNEL = "BENCH", "APP/EN"  # what the driver asks for
+LOG_LINE = re.compile(r"^(\S+) (\S+) (\d+) .*sent=(\d+) wire=(\d+) request=(\d+)")
+
+
+class WireNginx(Nginx):
+    """The test nginx, logging the bytes sent with their headers and the
+    request's own length beside the body bytes."""
+
+    def _write_config(self):
+        super()._write_config()
+        path = os.path.join(self.workdir, "nginx.conf")
+        with open(path) as f:
+            text = f.read()
+        if "sent=$body_bytes_sent'" not in text:
+            raise RuntimeError("tests/support/servers.py changed its log format")
+        text = text.replace("sent=$body_bytes_sent'",
+                            "sent=$body_bytes_sent wire=$bytes_sent request=$request_length'")
+        with open(path, "w") as f:
+            f.write(text)
+
+
+def kind_of(uri, status):
+    """What a request fetched: metadata, an index, ranges or whole objects."""
+    name = uri.rsplit("/", 1)[-1]
+    if name in ("manifest.json", "manifest.json.sig", "channel.qor"):
+        return "top level"
+    if name == "list.json.zst" or name.endswith(".cidx") or "/cidx/" in uri:
+        return "lists, indexes"
+    return "ranges" if status == 206 else "whole"
+
+
+def traffic(lines):
+    totals = {"requests": len(lines), "wire": 0, "body": 0, "request_bytes": 0, "kinds": {}}
+    for line in lines:
+        found = LOG_LINE.match(line)
+        if not found:
+            continue
+        _, uri, status, body, wire, request = found.groups()
+        totals["wire"] += int(wire)
+        totals["body"] += int(body)
+        totals["request_bytes"] += int(request)
+        kind = totals["kinds"].setdefault(kind_of(uri, int(status)), [0, 0])
+        kind[0] += 1
+        kind[1] += int(wire)
+    return totals
+
+
+def same_files(target, tree):
+    """Files of tree missing or different in target, and target's extras."""
+    have = common.tree_files(target)
+    want = common.tree_files(tree)
+    wrong = [p for p, a in want.items()
+             if p not in have or common.sha256_file(have[p]) != common.sha256_file(a)]
+    return wrong, [p for p in have if p not in want]
+
+
+class Tools:
+    """The programs under test: those of the build folder unless pointed
+    elsewhere (a newer publisher or client). Without publish_options the
+    publisher is asked what it offers: a version that is the whole tree,
+    and deltas from the last three versions."""
+
+    def __init__(self, build, publisher=None, library=None, driver=None, publish_options=None):
+        self.publish = publisher or os.path.join(build, "bin", "qor-publish")
+        self.library = library or os.path.join(build, "bin", "libPelvane.so")
+        self.driver = driver or os.path.join(build, "bench", "chunks", "chunk_bench")
+        self.missing = [p for p in (self.publish, self.library, self.driver)
+                        if not os.path.exists(p)]
+        if publish_options is None:
+            help_text = subprocess.run([self.publish, "--help"], capture_output=True,
+                                       text=True).stdout if not self.missing else ""
+            publish_options = ["--complete"] if "--complete" in help_text else []
+            if "--delta-from" in help_text:
+                publish_options += ["--delta-from", "3"]
+        self.publish_options = publish_options
+
+
+class Repository:
+    def __init__(self, tools, work):
+        self.tools, self.work = tools, work
+        self.root = os.path.join(work, "repo")
+        os.makedirs(self.root)
+        self.key = os.path.join(work, "publisher.pem")
+        self.pin = subprocess.run([tools.publish, "keygen", "--out", self.key],
+                                  capture_output=True, text=True, check=True).stdout.strip()
+        self.env = dict(os.environ, XDG_CACHE_HOME=os.path.join(work, "publisher-cache"))
+
+    def publish(self, number, tree):
+        command = [self.tools.publish, "--repo", self.root, "--product", PRODUCT,
+                   "--channel", CHANNEL, "--version", number, "--key-file", self.key,
+                   "--notes", "bench"] + self.tools.publish_options + [tree]
+        cost = common.run_measured(command, env=self.env, stderr=None)
+        if cost.status != 0:
+            raise RuntimeError("qor-publish of %s ended with %d" % (tree, cost.status))
+        return cost
+
+    def version_bytes(self, number):
+        return common.disk_usage(os.path.join(self.root, PRODUCT, *CHANNEL.split("/"), number))
+
+
+class Client:
+    """One client: its own base store and state, a fresh Extract and Target
+    for every run."""
+
+    def __init__(self, tools, repository, work, url):
+        self.tools, self.repository, self.work, self.url = tools, repository, work, url
+        os.makedirs(work)
+        self.env = {k: v for k, v in os.environ.items()
+                    if not k.lower().endswith("_proxy") and not k.startswith("PELVANE_")}
+        self.env.update(XDG_CACHE_HOME=os.path.join(work, "cache"),
+                        XDG_STATE_HOME=os.path.join(work, "state"),
+                        PELVANE_BENCH_PIN=repository.pin)
+        self.target = os.path.join(work, "target")
+
+    def update(self, installed):
+        """Runs the driver from `installed` ("" for nothing) to the newest."""
+        for folder in ("extract", "target"):
+            shutil.rmtree(os.path.join(self.work, folder), ignore_errors=True)
+        cost = common.run_measured([self.tools.driver, self.tools.library, self.url,
+                                    os.path.join(self.work, "extract"), self.target,
+                                    installed], env=self.env, timeout=3600)
+        if cost.timed_out:
+            raise RuntimeError("the client's update from '%s' took over an hour" % installed)
+        if cost.status != 0:
+            raise RuntimeError("the client's update from '%s' failed (%d)" % (installed,
+                                                                           cost.status))
+        return cost
+
+    def forget_target(self):
+        """What QorDownloader's finalize leaves: only the base store."""
+        for folder in ("extract", "target"):
+            shutil.rmtree(os.path.join(self.work, folder), ignore_errors=True)
+
+
+def measure(tools, release, work):
+    """Figures per pair label of release.pairs()."""
+    common.fresh_folder(work)
+    pairs = release.pairs()
+    numbers = {v.number: "%d.0.0" % (i + 1) for i, v in enumerate(release.versions)}
+    first = min(release.versions.index(old) for _, old, _ in pairs)
+    chain = release.versions[first:]
+    repository = Repository(tools, work)
+    web = WireNginx(repository.root).start()
+    results = {}
+    try:
+        clients = {}
+        publish_cost = None
+        for version in chain:
+            publish_cost = repository.publish(numbers[version.number], version.tree)
+            for label, old, new in pairs:
+                if old is version:
+                    client = Client(tools, repository, os.path.join(work, "client-%s" %
+                                                                    label.replace(" ", "-")),
+                                    web.url)
+                    client.update("")
+                    client.forget_target()
+                    clients[label] = client
+        newest = chain[-1]
+        published = repository.version_bytes(numbers[newest.number])
+        for label, old, new in pairs:
+            mark = len(web.access_lines())
+            time.sleep(0.2)
+            cost = clients[label].update(numbers[old.number])
+            time.sleep(0.3)  # nginx writes the last line after the body
+            seen = traffic(web.access_lines()[mark:])
+            wrong, extra = same_files(clients[label].target, new.tree)
+            if wrong:
+                raise RuntimeError("%s %s: Target differs from the release in %d files (%s)"
+                                   % (release.name, label, len(wrong), wrong[0]))
+            seen.update(wall=cost.wall, peak_rss=cost.peak_rss, extra_files=len(extra),
+                        publish_wall=publish_cost.wall, publish_rss=publish_cost.peak_rss,
+                        published_bytes=published, publish_options=tools.publish_options)
+            results[label] = seen
+    finally:
+        web.stop()
+    return results
