@@ -218,6 +218,46 @@ class ExactRequests(unittest.TestCase):
                           request("1.1.0/list.json.zst", "1.0"),
                           request("1.1.0/files/setup.bin")], texts)
 
+    def test_behind_a_cache_the_versions_come_from_it_and_the_top_level_is_revalidated(self):
+        repo = os.path.join(self.folder, "repo")
+        shutil.copytree(self.repo, repo)
+        web = servers.Nginx(root=repo).start()
+        self.addCleanup(web.stop)
+        cache = servers.Varnish(web.port, channel_ttl=3).start()
+        self.addCleanup(cache.stop)
+        origin = lambda: [" ".join(line.split()[1:3]) for line in web.access_lines()]
+
+        def run(name):
+            # each client a base store of its own: all it needs comes over the wire
+            os.environ["XDG_CACHE_HOME"] = os.path.join(self.folder, name, "cache")
+            return self.library.run(self.pin, cache.url, os.path.join(self.folder, name))[0]
+        self.assertEqual(0, run("first"))
+        self.assertEqual(["%s/channel.qor 200" % CHANNEL, "%s/1.1.0/list.json.zst 200" % CHANNEL,
+                          "%s/1.1.0/files/setup.bin 200" % CHANNEL], origin())
+        # a second client within the top level's time in the cache: nothing reaches the origin
+        self.assertEqual(0, run("second"))
+        self.assertEqual(3, len(origin()), origin())
+        # once that time is over the cache revalidates it; the version objects stay cached
+        time.sleep(3.5)
+        self.assertEqual(0, run("third"))
+        self.assertEqual(["%s/channel.qor 304" % CHANNEL], origin()[3:])
+        # a publication is seen once the top level's time in the cache is over
+        release = os.path.join(self.folder, "release")
+        os.makedirs(release)
+        with open(os.path.join(release, "setup.bin"), "wb") as f:
+            f.write(SETUP[::-1])
+        subprocess.run([PUBLISHER, "--repo", repo, "--product", PRODUCT, "--channel",
+                        "%s/%s" % (APPLICATION, LANGUAGE), "--version", "1.2.0", "--key-file",
+                        os.path.join(self.tmp, "publisher.key"), release], check=True,
+                       stdout=subprocess.DEVNULL, timeout=60)
+        time.sleep(3.5)
+        self.assertEqual(0, run("fourth"))
+        with open(os.path.join(self.folder, "fourth", "target", "setup.bin"), "rb") as f:
+            self.assertEqual(SETUP[::-1], f.read())
+        self.assertIn("%s/channel.qor 200" % CHANNEL, origin()[4:])
+        self.assertIn("%s/1.2.0/files/setup.bin 200" % CHANNEL, origin()[4:])
+        self.assertNotIn("%s/1.1.0/files/setup.bin 200" % CHANNEL, origin()[4:])
+
 
 def main():
     result = unittest.main(exit=False, verbosity=2).result
