@@ -50,6 +50,11 @@ private:
 bool CQorDownloaderApp::InitInstance()
 {
     QOR_LOG_INFO("Begin");
+    qorlog::reportConfigurationWarnings();
+    if (m_preparedFolder)
+    {
+        m_preparedFolder->log();
+    }
 
     const InstanceMutexGuard instanceMutex(INSTANCE_MUTEX_NAME);
     // any other failure of the lock lets the start go on
@@ -90,6 +95,10 @@ bool CQorDownloaderApp::InitInstance()
         else
         {
             CQorDownloaderDlg dialog(nullptr, false);
+            if (m_preparedFolder)
+            {
+                dialog.setConfirmationNote(m_preparedFolder->firstRunNote());
+            }
             const int result = dialog.ShowModal();
             if (result != wxID_OK && result != wxID_CANCEL)
             {

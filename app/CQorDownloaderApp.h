@@ -3,9 +3,11 @@
 #pragma once
 
 #include "app/ReturnCode.h"
+#include "app/UserWorkingFolder.h"
 
 #include <wx/app.h>
 
+#include <optional>
 #include <string>
 
 class CQorDownloaderApp : public wxApp
@@ -28,4 +30,7 @@ public:
     // Set by main from --unattended before InitInstance: the run goes to the
     // console, and a second copy reports on stderr instead of a box.
     bool m_bUnattended = false;
+    // Set by main for --user-folder: logged after "Begin"; what it copied is
+    // told with the confirmation.
+    std::optional<UserWorkingFolder::Preparation> m_preparedFolder;
 };

@@ -52,6 +52,10 @@ CommandLine::CommandLine(int argc, const char* const* argv)
         {
             m_bUnattended = true;
         }
+        else if (argument == "--user-folder")
+        {
+            m_bUserFolder = true;
+        }
         else if (argument == "--help" || argument == "-h")
         {
             help = true;
@@ -116,6 +120,7 @@ std::string CommandLine::usage()
 {
     std::string text =
         qorTr("Usage: qordownloader [--unattended]\n"
+              "       qordownloader --user-folder [--unattended]\n"
               "       qordownloader --help | --version\n"
               "\n"
               "Fetches one update of the Orvane suite with the update-client library\n"
@@ -127,10 +132,14 @@ std::string CommandLine::usage()
               "                print the progress, the reason of a failure and the\n"
               "                outcome to standard output; SIGTERM or SIGINT stop the\n"
               "                download like a confirmed cancel (exit code -3)\n"
+              "  --user-folder run in your own working folder (below), made on the\n"
+              "                first run with the administrator's settings from\n"
+              "                /etc/qordownloader; the desktop entry starts it this way\n"
               "  --help        show this text and exit\n"
               "  --version     show the program version and exit\n"
               "\n"
-              "Files read from the working directory:\n"
+              "Files read from the working directory (with --user-folder:\n"
+              "$XDG_STATE_HOME/qordownloader, by default ~/.local/state/qordownloader):\n"
               "  QorDownloader.ini     CONFIG, UPDATE and PROXY settings; the proxy user\n"
               "                        name and scrambled password are written back here\n"
               "  UpdInter.ini          KARVO settings of the update client\n"
@@ -144,10 +153,14 @@ std::string CommandLine::usage()
     text += exitCodeLine(USAGE_ERROR_STATUS, QOR_N_("command line not understood (no run)"));
     text += exitCodeLine(NO_DISPLAY_STATUS,
                          QOR_N_("no display for the dialog and no --unattended (no run)"));
+    text += exitCodeLine(NO_SETTINGS_STATUS,
+                         QOR_N_("--user-folder found no settings, nor any to copy (no run)"));
     text += qorTr("\n"
                   "Environment:\n"
                   "  QORDOWNLOADER_LOCK_DIR  folder of the single-instance lock file\n"
                   "                          (default /tmp, shared by all users)\n"
+                  "  QORDOWNLOADER_ETC_DIR   the administrator's settings that --user-folder\n"
+                  "                          copies (default /etc/qordownloader)\n"
                   "  http_proxy, https_proxy, all_proxy  proxy to use; without them the\n"
                   "                          desktop's proxy settings (GNOME) are read\n");
     return text;

@@ -22,11 +22,16 @@ public:
     static constexpr int USAGE_ERROR_STATUS = 2;
     // Exit status of an attended start without a display; nothing is run.
     static constexpr int NO_DISPLAY_STATUS = 3;
+    // Exit status of a --user-folder start that finds no settings to run
+    // with, in the folder or to copy there; nothing is run.
+    static constexpr int NO_SETTINGS_STATUS = 4;
 
     CommandLine(int argc, const char* const* argv);
 
     eAction m_eAction = ACTION_RUN;
     bool m_bUnattended = false;
+    // run in the user's own working folder, prepared on first use
+    bool m_bUserFolder = false;
     // what was wrong, for ACTION_USAGE_ERROR
     std::string m_sError;
 

@@ -7,7 +7,10 @@
 
 #include "app/CQorDownloaderApp.h"
 #include "app/CommandLine.h"
+#include "app/UserWorkingFolder.h"
 #include "logging/AppLogger.h"
+#include "platform/MessageBox.h"
+#include "platform/TextCodec.h"
 #include "resources/Translation.h"
 
 #include <wx/init.h>
@@ -17,17 +20,22 @@
 #include <clocale>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <iostream>
+#include <optional>
 
 wxIMPLEMENT_APP_NO_MAIN(CQorDownloaderApp);
 
 namespace
 {
+using PreparedFolder = std::optional<UserWorkingFolder::Preparation>;
+
 // InitInstance then ExitInstance on an application object that is already
 // the toolkit's (attended) or that the toolkit never started (unattended).
-int runInstance(CQorDownloaderApp& application, bool unattended)
+int runInstance(CQorDownloaderApp& application, bool unattended, const PreparedFolder& folder)
 {
     application.m_bUnattended = unattended;
+    application.m_preparedFolder = folder;
     try
     {
         application.InitInstance();
@@ -39,8 +47,33 @@ int runInstance(CQorDownloaderApp& application, bool unattended)
     return application.ExitInstance();
 }
 
+// Says why a --user-folder run cannot start: in a box for a person, on
+// stderr otherwise, and in the log when the folder has a log configuration.
+int reportMissingSettings(const UserWorkingFolder::Preparation& folder, bool attended)
+{
+    const std::string headline = UserWorkingFolder::Preparation::missingSettingsHeadline();
+    const std::string text = folder.missingSettingsText();
+    if (attended)
+    {
+        platform::messageBox(nullptr, platform::TextCodec::decode(headline, "UTF-8"),
+                             CQorDownloaderApp::getAppTitle(),
+                             platform::MB_OK | platform::MB_ICONERROR,
+                             platform::TextCodec::decode(text, "UTF-8"));
+    }
+    else
+    {
+        std::cerr << "qordownloader: " << headline << "\n" << text << std::endl;
+    }
+    std::error_code error;
+    if (std::filesystem::exists(qorlog::CONFIG_FILE_STEM + qorlog::CONFIG_FILE_EXTENSION, error))
+    {
+        QOR_LOG_ERROR("No settings: QorDownloader.ini is missing in " << folder.folder);
+    }
+    return CommandLine::NO_SETTINGS_STATUS;
+}
+
 // A person's run: the download dialog needs the toolkit and a display.
-int runAttended(const char* programPath)
+int runAttended(const char* programPath, const PreparedFolder& folder)
 {
     // The toolkit sees no options of ours: it would reject them.
     int toolkitArgc = 1;
@@ -55,9 +88,13 @@ int runAttended(const char* programPath)
 
     auto* application = dynamic_cast<CQorDownloaderApp*>(wxTheApp);
     int exitCode = CQorDownloaderApp::RC_NOT_SET;
-    if (application != nullptr)
+    if (folder && !folder->hasSettings)
     {
-        exitCode = runInstance(*application, false);
+        exitCode = reportMissingSettings(*folder, true);
+    }
+    else if (application != nullptr)
+    {
+        exitCode = runInstance(*application, false, folder);
     }
     wxEntryCleanup();
     return exitCode;
@@ -65,10 +102,19 @@ int runAttended(const char* programPath)
 
 // An unattended run never starts the toolkit: the application object runs
 // the download on the console, with no window and no display.
-int runUnattended()
+int runUnattended(const PreparedFolder& folder)
 {
     CQorDownloaderApp application;
-    return runInstance(application, true);
+    return runInstance(application, true, folder);
+}
+
+PreparedFolder prepareFolder(const CommandLine& commandLine)
+{
+    if (!commandLine.m_bUserFolder)
+    {
+        return std::nullopt;
+    }
+    return UserWorkingFolder::prepare();
 }
 
 bool hasDisplay()
@@ -108,7 +154,16 @@ int main(int argc, char** argv)
 
     if (commandLine.m_bUnattended)
     {
-        const int exitCode = runUnattended();
+        const PreparedFolder folder = prepareFolder(commandLine);
+        if (folder && !folder->hasSettings)
+        {
+            return reportMissingSettings(*folder, false);
+        }
+        if (folder && !folder->copied.empty())
+        {
+            std::cout << folder->firstRunLines() << std::endl;
+        }
+        const int exitCode = runUnattended(folder);
         std::cout << qorTrFormat("Outcome: %s", std::to_string(exitCode) + " (" +
                                                     CommandLine::describeReturnCode(exitCode) + ")")
                   << std::endl;
@@ -127,5 +182,5 @@ int main(int argc, char** argv)
     {
         wxSetEnv("GDK_GL", "disable");
     }
-    return runAttended(argv[0]);
+    return runAttended(argv[0], prepareFolder(commandLine));
 }

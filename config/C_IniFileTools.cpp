@@ -136,60 +136,85 @@ C_IniFileTools::C_IniFileTools()
 
 C_IniFileTools::~C_IniFileTools() = default;
 
+namespace
+{
+// What a read finds, before anything about it is logged.
+struct Lookup
+{
+    std::wstring value;
+    bool unsaved = false;         // a value set in this run but not stored
+    bool internalInForce = false; // value came from the table before the file was read
+    std::wstring internalValue;
+    unsigned long count = 0; // what the profile read returned
+    unsigned long error = 0; // and its last error
+};
+
+Lookup lookUp(const std::wstring& file, const std::wstring& section, const std::wstring& key,
+              const std::wstring& defaultValue)
+{
+    Lookup found;
+    if (unsavedValue(InternalKey(file, section, key), found.value))
+    {
+        found.unsaved = true;
+        return found;
+    }
+    found.value = defaultValue;
+    if (const InternalValues* table = s_internalValues.load(std::memory_order_acquire))
+    {
+        const auto internal = table->find(InternalKey(file, section, key));
+        if (internal != table->end() && !internal->second.empty())
+        {
+            found.value = internal->second;
+            found.internalInForce = true;
+        }
+    }
+    found.internalValue = found.value;
+
+    wchar_t buffer[VALUE_BUFFER_UNITS] = {};
+    found.count = platform::getPrivateProfileString(section, key, found.value, buffer,
+                                                    VALUE_BUFFER_UNITS, file);
+    found.error = platform::getLastError();
+    // A missing key gives back the default. It differs only when it is
+    // longer than 1023 units (cut), and a value built in here is neither to
+    // be cut nor reported as overloaded.
+    if (found.count > 0 && found.error != platform::PROFILE_ERROR_NOT_FOUND)
+    {
+        found.value.assign(buffer, found.count);
+    }
+    return found;
+}
+} // namespace
+
 std::wstring C_IniFileTools::getWstring(const std::wstring& file, const std::wstring& section,
                                         const std::wstring& key, const std::wstring& defaultValue)
 {
-    std::wstring unsaved;
-    if (unsavedValue(InternalKey(file, section, key), unsaved))
+    const Lookup found = lookUp(file, section, key, defaultValue);
+    if (found.unsaved)
     {
         QOR_LOG_TRACE(L"Value set in this run but not stored: " << key);
-        return unsaved;
     }
-    std::wstring result = defaultValue;
-    bool internalInForce = false;
-    if (const InternalValues* table = s_internalValues.load(std::memory_order_acquire))
+    else if (found.count > 0 && found.error == platform::PROFILE_ERROR_NOT_FOUND)
     {
-        const auto found = table->find(InternalKey(file, section, key));
-        if (found != table->end() && !found->second.empty())
+        // the key is missing and the default came back
+    }
+    else if (found.count > 0)
+    {
+        if (found.value != found.internalValue && found.internalInForce)
         {
-            result = found->second;
-            internalInForce = true;
+            QOR_LOG_WARN("Configuration file overload an internal value");
+            QOR_LOG_WARN(L"File: " << file);
+            QOR_LOG_WARN(L"Section: " << section);
+            QOR_LOG_WARN(L"Key: " << key);
+            QOR_LOG_WARN(L"Value: " << found.internalValue);
         }
     }
-
-    wchar_t buffer[VALUE_BUFFER_UNITS] = {};
-    const unsigned long count =
-        platform::getPrivateProfileString(section, key, result, buffer, VALUE_BUFFER_UNITS, file);
-    const unsigned long error = platform::getLastError();
-    if (count > 0 && error == platform::PROFILE_ERROR_NOT_FOUND)
+    else if (found.error != 0)
     {
-        // The key is missing and the default came back. It differs only
-        // when it is longer than 1023 units (cut), and a value built in
-        // here is neither to be cut nor reported as overloaded.
-    }
-    else if (count > 0)
-    {
-        const std::wstring fileValue(buffer, count);
-        if (fileValue != result)
-        {
-            if (internalInForce)
-            {
-                QOR_LOG_WARN("Configuration file overload an internal value");
-                QOR_LOG_WARN(L"File: " << file);
-                QOR_LOG_WARN(L"Section: " << section);
-                QOR_LOG_WARN(L"Key: " << key);
-                QOR_LOG_WARN(L"Value: " << result);
-            }
-            result = fileValue;
-        }
-    }
-    else if (error != 0)
-    {
-        QOR_LOG_WARN("Configuration file error during reading: " << error);
+        QOR_LOG_WARN("Configuration file error during reading: " << found.error);
         QOR_LOG_WARN(L"File: " << file);
         QOR_LOG_WARN(L"Section: " << section);
         QOR_LOG_WARN(L"Key: " << key);
-        QOR_LOG_WARN(L"Value: " << result);
+        QOR_LOG_WARN(L"Value: " << found.value);
     }
     else
     {
@@ -198,7 +223,13 @@ std::wstring C_IniFileTools::getWstring(const std::wstring& file, const std::wst
         QOR_LOG_TRACE(L"Section: " << section);
         QOR_LOG_TRACE(L"Key: " << key);
     }
-    return result;
+    return found.value;
+}
+
+std::wstring C_IniFileTools::peekWstring(const std::wstring& file, const std::wstring& section,
+                                         const std::wstring& key, const std::wstring& defaultValue)
+{
+    return lookUp(file, section, key, defaultValue).value;
 }
 
 bool C_IniFileTools::setWstring(const std::wstring& file, const std::wstring& section,

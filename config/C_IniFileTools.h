@@ -14,6 +14,10 @@ public:
     // The file's non-empty value, else the built-in value, else defaultValue.
     std::wstring getWstring(const std::wstring& file, const std::wstring& section,
                             const std::wstring& key, const std::wstring& defaultValue);
+    // The value getWstring gives, without its log lines: for a look ahead at
+    // a value whose reader logs it later. Builds no table of built-in values.
+    static std::wstring peekWstring(const std::wstring& file, const std::wstring& section,
+                                    const std::wstring& key, const std::wstring& defaultValue);
     // Writes key=value into section of file; false on failure (logged).
     bool setWstring(const std::wstring& file, const std::wstring& section, const std::wstring& key,
                     const std::wstring& value);

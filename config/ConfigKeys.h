@@ -44,6 +44,10 @@ inline constexpr const wchar_t* KEY_LANGUAGE = L"Language";
 inline constexpr const wchar_t* DEFAULT_MODE = L"NETWORK";
 inline constexpr const wchar_t* DEFAULT_CLIENT_LIBRARY = L"libPelvane.so";
 
+// the StatsURL value that switches the statistics note off (any case): an
+// empty value would leave the built-in address in force
+inline constexpr const wchar_t* STATS_URL_OFF = L"off";
+
 // run-mode words
 inline constexpr const wchar_t* MODE_TEST = L"TEST";
 inline constexpr const wchar_t* MODE_FIELDTEST = L"FIELDTEST";

@@ -24,4 +24,12 @@ log4cxx::LoggerPtr configureLogger()
     log4cxx::xml::DOMConfigurator::configure(CONFIG_FILE_STEM + CONFIG_FILE_EXTENSION);
     return log4cxx::Logger::getLogger(LOGGER_NAME);
 }
+
+void reportConfigurationWarnings()
+{
+    for (const std::string& warning : log4cxx::QorDwnlFileAppender::takeConfigurationWarnings())
+    {
+        QOR_LOG_WARN("Log configuration: " << warning);
+    }
+}
 } // namespace qorlog

@@ -30,6 +30,9 @@ namespace qorlog
 // Configures log4cxx from the configuration file and returns the logger;
 // run once, by the first appLogger() call.
 log4cxx::LoggerPtr configureLogger();
+// Logs at WARN what the configuration's appenders refused (an option value
+// they replaced by its default); the start-up calls it after "Begin".
+void reportConfigurationWarnings();
 } // namespace qorlog
 
 // The process-wide logger reference; the first call configures log4cxx.

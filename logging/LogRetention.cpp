@@ -90,6 +90,32 @@ bool matchPieces(const std::vector<Piece>& pieces, std::size_t piece, const std:
     return false;
 }
 
+// Where a run suffix goes: before the extension of the file-name part,
+// else at the end.
+std::size_t suffixPosition(const std::string& name)
+{
+    const std::size_t slash = name.find_last_of('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = name.find_last_of('.');
+    return dot != std::string::npos && dot > nameStart ? dot : name.size();
+}
+
+// name without its run suffix ("run-2.log" gives "run.log"); empty when it has none.
+std::string withoutRunSuffix(const std::string& name)
+{
+    const std::size_t end = suffixPosition(name);
+    std::size_t start = end;
+    while (start > 0 && std::isdigit(static_cast<unsigned char>(name[start - 1])) != 0)
+    {
+        --start;
+    }
+    if (start == end || start == 0 || name[start - 1] != '-')
+    {
+        return {};
+    }
+    return name.substr(0, start - 1) + name.substr(end);
+}
+
 struct Candidate
 {
     fs::path path;
@@ -100,6 +126,19 @@ struct Candidate
 bool LogRetention::fitsPattern(const std::string& namePattern, const std::string& name)
 {
     return matchPieces(splitPattern(namePattern), 0, name, 0);
+}
+
+bool LogRetention::hasConversion(const std::string& pattern)
+{
+    const std::vector<Piece> pieces = splitPattern(pattern);
+    return std::any_of(pieces.begin(), pieces.end(),
+                       [](const Piece& piece) { return piece.anyText; });
+}
+
+std::string LogRetention::withRunSuffix(const std::string& name, int number)
+{
+    std::string suffixed = name;
+    return suffixed.insert(suffixPosition(name), "-" + std::to_string(number));
 }
 
 std::vector<std::string> LogRetention::prune(const std::string& filePattern,
@@ -136,7 +175,13 @@ std::vector<std::string> LogRetention::prune(const std::string& filePattern,
             continue;
         }
         const std::string name = entry.path().filename().string();
-        if (name == current.filename().string() || !fitsPattern(namePattern, name))
+        if (name == current.filename().string())
+        {
+            continue;
+        }
+        const std::string unsuffixed = withoutRunSuffix(name);
+        if (!fitsPattern(namePattern, name) &&
+            (unsuffixed.empty() || !fitsPattern(namePattern, unsuffixed)))
         {
             continue;
         }

@@ -6,11 +6,18 @@
 // Beyond FileAppender's options it takes MaxLogFiles (default 30): once its
 // file is open it keeps the newest that many regular files of the folder
 // whose names fit the File pattern (every conversion standing for any text)
-// and removes the older ones; 0 keeps them all. A file it creates gets mode
-// 0640: logs name hosts, paths and proxy users.
+// and removes the older ones; 0 keeps them all; anything but a whole number
+// of 0 or more is refused with a warning and 30 are kept. A File pattern
+// with a conversion gives every run a file of its own: when the name it
+// renders is taken (two runs in one second), the run's file gets a suffix
+// ("-2", "-3", ...) before its extension. A file it creates gets mode 0640:
+// logs name hosts, paths and proxy users.
 #pragma once
 
 #include <log4cxx/fileappender.h>
+
+#include <string>
+#include <vector>
 
 namespace log4cxx
 {
@@ -42,8 +49,16 @@ public:
     int getMaxLogFiles() const { return m_maxLogFiles; }
     void setMaxLogFiles(int count) { m_maxLogFiles = count < 0 ? 0 : count; }
 
+    // The warnings about refused options since the last call, for the
+    // program's own log (the configuration is read before it can log).
+    static std::vector<std::string> takeConfigurationWarnings();
+
 private:
     LogString m_filePattern;
+    // the name the pattern last gave and the file this appender took for it:
+    // activating again is not another run
+    LogString m_renderedName;
+    LogString m_runFile;
     int m_maxLogFiles = DEFAULT_MAX_LOG_FILES;
 };
 LOG4CXX_PTR_DEF(QorDwnlFileAppender);

@@ -76,10 +76,12 @@ int fillCopy(int source, const SystemCalls::Info& info, int to)
     return SystemCalls::setTimes(to, info);
 }
 
-// Opens a regular file (not a link) for copying; -1 with the last error set.
-int openSource(const std::string& from, SystemCalls::Info& info)
+// Opens a regular file for copying (a final link refused, or followed when
+// asked); -1 with the last error set.
+int openSource(const std::string& from, SystemCalls::Info& info, bool followLink = false)
 {
-    const int fd = SystemCalls::open(from, SystemCalls::OpenMode::ReadNoFollow);
+    const int fd = SystemCalls::open(from, followLink ? SystemCalls::OpenMode::Read
+                                                      : SystemCalls::OpenMode::ReadNoFollow);
     if (fd < 0)
     {
         platform::failWithErrno();
@@ -169,10 +171,14 @@ bool FileSystem::makeDirectory(const std::string& path, unsigned int mode)
     return succeeded(SystemCalls::makeDirectory(path, mode));
 }
 
-bool FileSystem::copyFile(const std::string& from, const std::string& to)
+namespace
+{
+// The new file to with the contents of from; the source's mode and times
+// too unless the copy is to stay private (owner-only, through a link).
+bool copyToNewFile(const std::string& from, const std::string& to, bool keepPrivate)
 {
     SystemCalls::Info info;
-    const int source = openSource(from, info);
+    const int source = openSource(from, info, keepPrivate);
     if (source < 0)
     {
         return false;
@@ -183,11 +189,12 @@ bool FileSystem::copyFile(const std::string& from, const std::string& to)
     {
         const int error = errno;
         SystemCalls::close(source);
-        setLastError(static_cast<unsigned long>(error));
+        platform::setLastError(static_cast<unsigned long>(error));
         return false;
     }
     int error = 0;
-    if (fillCopy(source, info, target) != 0 || SystemCalls::sync(target) != 0)
+    const int filled = keepPrivate ? copyContents(source, target) : fillCopy(source, info, target);
+    if (filled != 0 || SystemCalls::sync(target) != 0)
     {
         error = errno;
     }
@@ -200,10 +207,21 @@ bool FileSystem::copyFile(const std::string& from, const std::string& to)
     {
         // a half-made copy goes, the error that spoiled it stays
         SystemCalls::unlink(to);
-        setLastError(static_cast<unsigned long>(error));
+        platform::setLastError(static_cast<unsigned long>(error));
         return false;
     }
     return true;
+}
+} // namespace
+
+bool FileSystem::copyFile(const std::string& from, const std::string& to)
+{
+    return copyToNewFile(from, to, false);
+}
+
+bool FileSystem::copyToNewPrivateFile(const std::string& from, const std::string& to)
+{
+    return copyToNewFile(from, to, true);
 }
 
 bool FileSystem::replaceWithCopy(const std::string& from, const std::string& to)

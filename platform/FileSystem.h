@@ -54,6 +54,10 @@ public:
     // times of the regular file from, flushed to the disk before returning.
     // A failure removes what was created of to.
     static bool copyFile(const std::string& from, const std::string& to);
+    // Creates the new file to (it must not exist), readable and writable by
+    // its owner only, with the contents of the regular file from (reached
+    // through a final link too), flushed to the disk before returning.
+    static bool copyToNewPrivateFile(const std::string& from, const std::string& to);
     // Replaces to (or creates it) with a copy of the regular file from,
     // contents, mode and times, through a flushed temporary file beside it.
     static bool replaceWithCopy(const std::string& from, const std::string& to);

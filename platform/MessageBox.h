@@ -9,6 +9,7 @@
 
 class wxWindow;
 class wxGenericMessageDialog;
+class wxString;
 
 namespace platform
 {
@@ -32,8 +33,9 @@ inline constexpr unsigned int MB_ICONINFORMATION = 0x40;
 class MessageBox
 {
 public:
+    // extendedText, when given, stands under text as the box's secondary text
     MessageBox(wxWindow* owner, const std::wstring& text, const std::wstring& caption,
-               unsigned int style);
+               unsigned int style, const std::wstring& extendedText = L"");
     ~MessageBox();
     MessageBox(const MessageBox&) = delete;
     MessageBox& operator=(const MessageBox&) = delete;
@@ -54,7 +56,11 @@ private:
     MessageBox* m_outer = nullptr;
 };
 
+// The width a window needs for the window manager to show caption whole in
+// its title bar, beside the bar's icon and buttons; 0 for no caption.
+int captionWidth(const wxWindow& window, const wxString& caption);
+
 // Shows one box and waits for its answer.
 int messageBox(wxWindow* owner, const std::wstring& text, const std::wstring& caption,
-               unsigned int style);
+               unsigned int style, const std::wstring& extendedText = L"");
 } // namespace platform

@@ -1,8 +1,11 @@
 #include "platform/ProxySettings.h"
 
+#include <arpa/inet.h>
 #include <gio/gio.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -229,6 +232,114 @@ std::string windowsProxyServer()
                      {"socks", entryOf(desktop->hostPorts, "socks")}});
 }
 
+// The server that discovery takes from a list made here: the one shared
+// server, else the https entry; empty when it would take none.
+std::string discoveredServer(const std::string& list)
+{
+    if (list.find('=') == std::string::npos)
+        return list;
+    std::size_t start = 0;
+    while (start <= list.size())
+    {
+        const std::size_t end = std::min(list.find(';', start), list.size());
+        const std::string entry = list.substr(start, end - start);
+        if (entry.rfind("https=", 0) == 0)
+            return entry.substr(6);
+        start = end + 1;
+    }
+    return {};
+}
+
+// The words of a list separated by blanks (and by commas too when asked).
+std::vector<std::string> listWords(const std::string& text, bool commas)
+{
+    std::vector<std::string> words;
+    std::string word;
+    for (const char c : text + " ")
+    {
+        if (isAddressBlank(c) || (commas && c == ','))
+        {
+            if (!word.empty())
+                words.push_back(word);
+            word.clear();
+        }
+        else
+        {
+            word.push_back(c);
+        }
+    }
+    return words;
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char& c : text)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return text;
+}
+
+// The host of a URL, lower case, without brackets, port or a final dot.
+std::string urlHost(const std::string& url)
+{
+    const std::size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos)
+        return {};
+    const std::size_t start = schemeEnd + 3;
+    std::string host = url.substr(start, url.find_first_of("/?#", start) - start);
+    const std::size_t credentialsEnd = host.rfind('@');
+    if (credentialsEnd != std::string::npos)
+        host.erase(0, credentialsEnd + 1);
+    if (!host.empty() && host.front() == '[')
+        host = host.substr(1, host.find(']') - 1);
+    else
+        host = host.substr(0, host.find(':'));
+    if (!host.empty() && host.back() == '.')
+        host.pop_back();
+    return lowerCase(host);
+}
+
+// An IPv4 or IPv6 address in binary; its family, or 0 for a host name.
+int parseAddress(const std::string& text, unsigned char (&address)[16])
+{
+    if (::inet_pton(AF_INET, text.c_str(), address) == 1)
+        return AF_INET;
+    if (::inet_pton(AF_INET6, text.c_str(), address) == 1)
+        return AF_INET6;
+    return 0;
+}
+
+bool samePrefix(const unsigned char* a, const unsigned char* b, unsigned int bits)
+{
+    const unsigned int bytes = bits / 8;
+    if (std::memcmp(a, b, bytes) != 0)
+        return false;
+    const unsigned int rest = bits % 8;
+    const auto mask = static_cast<unsigned char>(0xFF << (8 - rest));
+    return rest == 0 || (a[bytes] & mask) == (b[bytes] & mask);
+}
+
+// An address entry of no_proxy ("10.0.0.0/8", "::1", "[::1]") against an address.
+bool addressEntryCovers(std::string entry, int family, const unsigned char (&host)[16])
+{
+    const unsigned int length = family == AF_INET ? 32 : 128;
+    unsigned int bits = length;
+    const std::size_t slash = entry.find('/');
+    if (slash != std::string::npos)
+    {
+        const std::string count = entry.substr(slash + 1);
+        entry.resize(slash);
+        if (count.empty() || count.size() > 3 ||
+            count.find_first_not_of("0123456789") != std::string::npos ||
+            static_cast<unsigned int>(std::stoi(count)) > length)
+            return false;
+        bits = static_cast<unsigned int>(std::stoi(count));
+    }
+    if (entry.size() >= 2 && entry.front() == '[' && entry.back() == ']')
+        entry = entry.substr(1, entry.size() - 2);
+    unsigned char address[16] = {};
+    return parseAddress(entry, address) == family && samePrefix(address, host, bits);
+}
+
 std::size_t utf16DataBytes(const std::wstring& text)
 {
     std::size_t units = 1; // the terminator
@@ -272,6 +383,35 @@ long ProxySettings::open()
     m_numbers[PROXY_ENABLE] = server.empty() ? 0 : 1;
     if (!server.empty())
         m_texts[PROXY_SERVER] = std::wstring(server.begin(), server.end()); // ASCII only
+    return PROXY_SETTINGS_SUCCESS;
+}
+
+long ProxySettings::openFor(const std::string& urls)
+{
+    const std::vector<std::string> mirrors = listWords(urls, false);
+    bool fixed = false;
+    {
+        const std::lock_guard<std::mutex> lock(s_fixedMutex);
+        fixed = s_fixedValues.has_value();
+    }
+    if (mirrors.empty() || fixed)
+        return open();
+    m_numbers.clear();
+    m_texts.clear();
+    std::string chosen;
+    for (const std::string& mirror : mirrors)
+    {
+        chosen = proxyHostPort(proxyUrlForDestination(mirror));
+        if (!chosen.empty())
+            break;
+    }
+    m_numbers[PROXY_ENABLE] = chosen.empty() ? 0 : 1;
+    if (!chosen.empty())
+    {
+        const std::string list = windowsProxyServer();
+        const std::string server = discoveredServer(list) == chosen ? list : chosen;
+        m_texts[PROXY_SERVER] = std::wstring(server.begin(), server.end()); // ASCII only
+    }
     return PROXY_SETTINGS_SUCCESS;
 }
 
@@ -326,5 +466,52 @@ std::string proxyUrlForScheme(const std::string& scheme)
                                      ? entryOf(desktop->hostPorts, "http")
                                      : entryOf(desktop->hostPorts, protocol);
     return hostPort.empty() ? std::string() : "http://" + hostPort;
+}
+} // namespace platform
+
+namespace platform
+{
+bool noProxyCovers(const std::string& noProxyList, const std::string& host)
+{
+    if (trimmedAddress(noProxyList) == "*")
+        return true;
+    std::string name = lowerCase(host);
+    if (!name.empty() && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2);
+    unsigned char address[16] = {};
+    const int family = parseAddress(name, address);
+    for (std::string entry : listWords(noProxyList, true))
+    {
+        if (family != 0)
+        {
+            if (addressEntryCovers(entry, family, address))
+                return true;
+            continue;
+        }
+        entry = lowerCase(entry);
+        if (entry.front() == '.')
+            entry.erase(0, 1);
+        if (!entry.empty() && entry.back() == '.')
+            entry.pop_back();
+        if (entry.empty())
+            continue;
+        if (name == entry || (name.size() > entry.size() &&
+                              name.compare(name.size() - entry.size(), entry.size(), entry) == 0 &&
+                              name[name.size() - entry.size() - 1] == '.'))
+            return true;
+    }
+    return false;
+}
+
+std::string proxyUrlForDestination(const std::string& url)
+{
+    const std::size_t colon = url.find("://");
+    if (colon == std::string::npos)
+        return {};
+    const std::string proxy = proxyUrlForScheme(url.substr(0, colon));
+    if (proxy.empty())
+        return {};
+    const std::string noProxy = environmentValue("no_proxy", "NO_PROXY");
+    return noProxy.empty() || !noProxyCovers(noProxy, urlHost(url)) ? proxy : std::string();
 }
 } // namespace platform

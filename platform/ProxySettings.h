@@ -44,6 +44,13 @@ public:
     // Takes a snapshot of the settings. Returns PROXY_SETTINGS_SUCCESS, or
     // the fixed open result while a test has fixed the values.
     long open();
+    // The same snapshot as it applies to a download from urls (mirrors
+    // separated by blanks, the first one that goes through a proxy counts):
+    // "ProxyEnable" is 1 only when the library will use a proxy for it
+    // (proxyUrlForDestination), and "ProxyServer" makes discovery pick that
+    // proxy: the whole list when it already would, else that one server
+    // alone. Without urls, the same as open().
+    long openFor(const std::string& urls);
 
     // Registry-style reads of the snapshot: PROXY_SETTINGS_NOT_FOUND for an
     // unknown or missing value.
@@ -69,6 +76,15 @@ private:
 // proxy applies, for another scheme, or when the address is not usable.
 // Safe to call from any thread.
 std::string proxyUrlForScheme(const std::string& scheme);
+
+// The proxy the update-client library uses for url: proxyUrlForScheme of
+// its scheme, unless no_proxy (or NO_PROXY) covers its host the way libcurl
+// reads it ("*", host names matching whole trailing labels, IP addresses
+// and CIDR ranges). Empty when the download goes direct.
+std::string proxyUrlForDestination(const std::string& url);
+
+// True when the no_proxy list covers host (a name or an IP address).
+bool noProxyCovers(const std::string& noProxyList, const std::string& host);
 
 // "host:port" of a proxy address as the environment gives it, without
 // scheme, credentials or path; empty when what is left is not a plain host

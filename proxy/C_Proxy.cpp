@@ -14,12 +14,22 @@ namespace
 // The registry's "ProxyServer" is read into 1024 wide characters, of which
 // 1023 bytes are offered for the data.
 constexpr unsigned long PROXY_SERVER_MAX_BYTES = 1023;
+
+// The update URL the library is about to be given (its mirrors), so that
+// the proxy found is the one its downloads go through. Read quietly: the
+// find step reads it again and logs what it found.
+std::string updateUrl()
+{
+    using namespace ConfigKeys;
+    return wstringToString(
+        C_IniFileTools::peekWstring(UPDINTER_INI_FILE, SECTION_KARVO, KEY_URL, L""), CP_ACP);
+}
 } // namespace
 
 bool C_Proxy::getProxyConfiguration(std::wstring& proxy)
 {
     platform::ProxySettings settings;
-    const long openResult = settings.open();
+    const long openResult = settings.openFor(updateUrl());
     if (openResult != platform::PROXY_SETTINGS_SUCCESS)
     {
         QOR_LOG_WARN("RegOpenKeyEx error: " << openResult);

@@ -1,5 +1,7 @@
-// Finds out whether the user's settings route traffic through a proxy, and
-// which server: the https entry of a per-protocol list, or a shared server.
+// Finds out whether the user's settings route the update's downloads through
+// a proxy, and which server: the https entry of a per-protocol list, or a
+// shared server. The settings are read as they apply to the update URL, so
+// that the server shown and asked for is the one the library will use.
 #pragma once
 
 #include <string>

@@ -39,8 +39,8 @@ const char* const USAGE =
     "prune    keeps the newest N versions, signs again, then deletes the others' folders.\n"
     "verify   checks the repository as a client pinned to PIN would: signature,\n"
     "         expiry, every file list, file, chunk index and compressed object.\n"
-    "--expires-in defaults to 365 days. Key files readable by group or others are\n"
-    "refused.\n"
+    "--expires-in takes 1 to 3650 days (default 365). Key files readable by group or\n"
+    "others are refused.\n"
     "\n"
     "Exit codes: 0 done, 1 usage, 2 bad input (missing folder, bad name or version,\n"
     "symbolic link in the release, unsafe key file), 3 the repository is not signed by\n"
@@ -118,6 +118,21 @@ int main(int argc, char** argv)
             releaseFolder = option;
             continue;
         }
+        if (option == "--key")
+        {
+            return usage("--key (a shared secret) is gone: make a key pair with keygen and "
+                         "publish with --key-file");
+        }
+        const bool takesValue = option == "--key-file" || option == "--repo" ||
+                                option == "--product" || option == "--channel" ||
+                                option == "--version" || option == "--notes" ||
+                                option == "--notes-file" || option == "--expires-in" ||
+                                option == "--pin" || option == "--out" ||
+                                option == "--keep-versions";
+        if (!takesValue)
+        {
+            return usage("unknown option " + option);
+        }
         if (i + 1 >= argc)
         {
             return usage(option + " needs a value");
@@ -127,21 +142,9 @@ int main(int argc, char** argv)
         {
             keyFiles.push_back(value);
         }
-        else if (option == "--key")
-        {
-            return usage("--key (a shared secret) is gone: make a key pair with keygen and "
-                         "publish with --key-file");
-        }
-        else if (option == "--repo" || option == "--product" || option == "--channel" ||
-                 option == "--version" || option == "--notes" || option == "--notes-file" ||
-                 option == "--expires-in" || option == "--pin" || option == "--out" ||
-                 option == "--keep-versions")
-        {
-            values[option] = value;
-        }
         else
         {
-            return usage("unknown option " + option);
+            values[option] = value;
         }
     }
     publisher::Publisher publisher(std::cout, std::cerr);

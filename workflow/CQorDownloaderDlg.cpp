@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <utility>
 
 namespace
 {
@@ -195,8 +196,10 @@ bool CQorDownloaderDlg::isCancelShown() const
 
 bool CQorDownloaderDlg::confirmDownload(const std::wstring& text)
 {
+    const std::wstring note = std::exchange(m_confirmationNote, std::wstring());
     return platform::messageBox(this, text, CQorDownloaderApp::getAppTitle(),
-                                platform::MB_YESNO | platform::MB_ICONQUESTION) == platform::IDYES;
+                                platform::MB_YESNO | platform::MB_ICONQUESTION,
+                                note) == platform::IDYES;
 }
 
 RunUser::eProxyAnswer CQorDownloaderDlg::askProxyCredentials(const std::wstring& server,
@@ -240,9 +243,11 @@ bool CQorDownloaderDlg::abortCancelPrompt()
     return false;
 }
 
-void CQorDownloaderDlg::showMessage(const std::wstring& text, unsigned int icon)
+void CQorDownloaderDlg::showMessage(const std::wstring& text, unsigned int icon,
+                                    const std::wstring& reason)
 {
-    platform::messageBox(this, text, CQorDownloaderApp::getAppTitle(), platform::MB_OK | icon);
+    platform::messageBox(this, text, CQorDownloaderApp::getAppTitle(), platform::MB_OK | icon,
+                         reason);
 }
 
 void CQorDownloaderDlg::reveal()
@@ -264,6 +269,8 @@ void CQorDownloaderDlg::reveal()
 
 void CQorDownloaderDlg::showWaitBox()
 {
+    // the cancel is under way: a second one has nothing to ask for
+    m_cancelButton->Disable();
     m_waitDialog = new QorWaitDialog();
     if (!m_waitDialog->Create(this))
     {
@@ -279,6 +286,7 @@ void CQorDownloaderDlg::closeWaitBox()
         m_waitDialog->Destroy();
         m_waitDialog = nullptr;
     }
+    m_cancelButton->Enable();
 }
 
 void CQorDownloaderDlg::endRun(ReturnCode::eReturnCode code, bool accepted)

@@ -53,6 +53,10 @@ public:
     explicit CQorDownloaderDlg(wxWindow* parent = nullptr, bool unattended = false);
     ~CQorDownloaderDlg() override;
 
+    // Secondary text of the download confirmation, for example what a first
+    // run prepared; shown once.
+    void setConfirmationNote(const std::wstring& note) { m_confirmationNote = note; }
+
     // -1 without running when the dialog template could not be used.
     int ShowModal() override;
     // Held back while the window manager cannot make the dialog transparent:
@@ -113,7 +117,8 @@ private:
                                      std::wstring& password) override;
     int askCancel(const std::wstring& text) override;
     bool abortCancelPrompt() override;
-    void showMessage(const std::wstring& text, unsigned int icon) override;
+    void showMessage(const std::wstring& text, unsigned int icon,
+                     const std::wstring& reason) override;
     void report(const std::string&) override {}
     void reportFailure(const std::string&, const std::string&) override {}
 
@@ -136,6 +141,7 @@ private:
     platform::UiThreadCall m_uiCall;
     // the user of an unattended dialog, none for a person's
     std::unique_ptr<UnattendedAnswers> m_unattendedAnswers;
+    std::wstring m_confirmationNote;
     // last: destroyed first, while the controls it reports to still exist
     std::unique_ptr<DownloadRun> m_run;
 };

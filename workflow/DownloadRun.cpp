@@ -15,6 +15,8 @@
 #include "tools/C_WindowsTools.h"
 #include "tools/UnicodeFile.h"
 #include "updclient/UpdInterErrors.h"
+#include "workflow/FailureReason.h"
+#include "workflow/RunLogFile.h"
 #include "workflow/RunWorkers.h"
 
 #include <algorithm>
@@ -61,23 +63,6 @@ const char* timerName(unsigned int id)
     default:
         return nullptr;
     }
-}
-
-// "getVersionCount: network (APIErrorCode 3): curl 7, ..." for the run's account
-std::string describeFailure(const RunFailure& failure, const std::string& phase)
-{
-    std::string reason = failure.step.empty() ? phase : failure.step;
-    if (failure.hasLibraryCodes)
-    {
-        reason +=
-            ": " + updinter::describeLibraryError(failure.apiErrorCode, failure.primaryErrorCode,
-                                                  failure.secondaryErrorCode);
-    }
-    else if (!failure.detail.empty())
-    {
-        reason += ": " + failure.detail;
-    }
-    return reason;
 }
 } // namespace
 
@@ -171,6 +156,9 @@ void DownloadRun::startFindWorker()
 {
     // the thread's routine keeps its own copy of the arguments
     const FindUpdateArguments arguments = FindUpdateArguments::read();
+    m_failureContext.urls = arguments.url;
+    m_failureContext.extract = arguments.extract;
+    m_failureContext.target = arguments.target;
     if (!m_hThreadFindUpdate.start([this, arguments]
                                    { return threadFindUpdate(&arguments, m_updInterFct, m_door); }))
     {
@@ -194,6 +182,7 @@ bool DownloadRun::settleProxyCredentials()
         return true;
     }
 
+    m_failureContext.proxy = proxyAddress;
     std::wstring login = iniValue(ini, ConfigKeys::OWN_INI_FILE, ConfigKeys::SECTION_PROXY,
                                   ConfigKeys::KEY_USER_PROXY);
     const std::wstring storedPassword = iniValue(
@@ -226,8 +215,14 @@ unsigned long DownloadRun::endedWorker(platform::WorkerThread& worker)
 
 void DownloadRun::endFailed(const char* phase, bool i_bSuccess)
 {
-    m_user.reportFailure(phase, describeFailure(m_failure, phase));
-    finalizeStatus(i_bSuccess);
+    // the same reason for the log, the console and the failure box
+    const FailureReason reason(m_failure, phase, m_failureContext);
+    const std::string logFile = runLogFile();
+    QOR_LOG_ERROR("Run failed at " << reason.text() << "; log file: " << logFile);
+    const std::string line = qorTrFormat("failed at %s", reason.translatedText()) +
+                             qorTrFormat("; log file: %s", logFile);
+    m_user.reportFailure(phase, line);
+    finalizeStatus(i_bSuccess, stringToWstring(line));
     OnCancel(ReturnCode::RC_DOWNLOAD_FAILED);
 }
 
@@ -504,7 +499,7 @@ void DownloadRun::closeUpdInter()
     }
 }
 
-void DownloadRun::finalizeStatus(bool i_bSuccess)
+void DownloadRun::finalizeStatus(bool i_bSuccess, const std::wstring& reason)
 {
     std::wstring text = C_WindowsTools::getUString(IDS_DOWNLOAD_FAILED, L"");
     unsigned int icon = platform::MB_ICONERROR;
@@ -514,7 +509,7 @@ void DownloadRun::finalizeStatus(bool i_bSuccess)
         icon = platform::MB_ICONINFORMATION;
     }
     closeUpdInter();
-    m_user.showMessage(text, icon);
+    m_user.showMessage(text, icon, reason);
 }
 
 void DownloadRun::OnOK(const ReturnCode::eReturnCode code)

@@ -15,6 +15,7 @@
 #include "app/ReturnCode.h"
 #include "platform/WorkerThread.h"
 #include "updclient/UpdInterFct.h"
+#include "workflow/FailureReason.h"
 #include "workflow/RunUser.h"
 #include "workflow/RunView.h"
 #include "workflow/WorkerDoor.h"
@@ -70,7 +71,8 @@ public:
     bool getStatusAuto();
     void setDownloadStatus();
     void setDownloadStatus(const UpdInterResult& result);
-    void finalizeStatus(bool i_bSuccess);
+    // the final box; reason, when given, stands under its text
+    void finalizeStatus(bool i_bSuccess, const std::wstring& reason = L"");
     void OnOK(const ReturnCode::eReturnCode code);
     void OnCancel(const ReturnCode::eReturnCode code);
 
@@ -157,6 +159,8 @@ private:
     // the last outcome other than success the library reported
     UpdInterResult m_lastFailedResult;
     RunFailure m_failure;
+    // what a failure's reason names: the URL, the folders, the proxy
+    FailureContext m_failureContext;
     // for the run's account
     std::string m_foundVersion;
     std::wstring m_destPath;

@@ -1,11 +1,11 @@
 #include "workflow/QorWaitDialog.h"
 
+#include "app/CQorDownloaderApp.h"
 #include "logging/AppLogger.h"
 #include "resources/ui/UiResources.h"
 #include "tools/C_WindowsTools.h"
 
-#include <wx/dcclient.h>
-#include <wx/settings.h>
+#include <wx/sizer.h>
 #include <wx/xrc/xmlres.h>
 
 namespace
@@ -52,32 +52,30 @@ bool QorWaitDialog::Create(wxWindow* parent)
              }
              Destroy();
          });
-    // GTK draws no simple border round a top-level window; without one the
-    // box reads as a hole cut through the dialog under it
-    if (HasFlag(wxBORDER_SIMPLE))
-    {
-        Bind(wxEVT_PAINT, [this](wxPaintEvent&) { drawBorder(); });
-    }
     OnInitDialog();
     Show();
     return true;
 }
 
-wxColour QorWaitDialog::borderColour()
-{
-    return wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWFRAME);
-}
-
-void QorWaitDialog::drawBorder()
-{
-    wxPaintDC dc(this);
-    dc.SetPen(wxPen(borderColour(), BORDER_WIDTH));
-    dc.SetBrush(*wxTRANSPARENT_BRUSH);
-    dc.DrawRectangle(wxPoint(0, 0), GetClientSize());
-}
-
 void QorWaitDialog::OnInitDialog()
 {
+    SetTitle(CQorDownloaderApp::getAppTitle());
     m_waitText->SetLabel(C_WindowsTools::getUString(IDS_WAIT_UNTIL_STOPPED, L""));
+    centreText();
     CentreOnParent();
+}
+
+void QorWaitDialog::centreText()
+{
+    // A dialog's only child fills it, and a static text draws at its top:
+    // the text keeps the template's width and its own height, in the middle.
+    const int side = m_waitText->GetPosition().x;
+    const int width = m_waitText->GetSize().x;
+    m_waitText->Wrap(width);
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->AddStretchSpacer();
+    sizer->Add(m_waitText, 0, wxEXPAND | wxLEFT | wxRIGHT, side);
+    sizer->AddStretchSpacer();
+    SetSizer(sizer);
+    Layout();
 }

@@ -1,7 +1,7 @@
-// The small window shown while a confirmed cancel completes: "Please wait
-// until the download stops...". It has no caption and ignores Enter, Escape
-// and the close command: only the program removes it, once the
-// update-client library has stopped.
+// The small dialog shown while a confirmed cancel completes: "Please wait
+// until the download stops...", centred under the program's title. It has
+// no close box and ignores Enter, Escape and the close command: only the
+// program removes it, once the update-client library has stopped.
 #pragma once
 
 #include <wx/dialog.h>
@@ -11,9 +11,6 @@ class QorWaitDialog : public wxDialog
 {
 public:
     static constexpr int IDC_WAIT_TEXT = 1002;
-    // the template's thin border, drawn by the dialog itself
-    static constexpr int BORDER_WIDTH = 1;
-    static wxColour borderColour();
 
     QorWaitDialog() = default;
     // Creates the modeless window from template 134 over parent and shows it.
@@ -23,5 +20,5 @@ public:
 
 private:
     void OnInitDialog();
-    void drawBorder();
+    void centreText();
 };

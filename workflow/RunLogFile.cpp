@@ -30,8 +30,9 @@ void collectFiles(const log4cxx::LoggerPtr& logger, std::vector<std::string>& fi
             continue;
         }
         std::error_code error;
-        const std::filesystem::path absolute = std::filesystem::absolute(name, error);
-        const std::string path = error ? name : absolute.lexically_normal().string();
+        // links resolved: the service's logs/ is a link to /var/log/qordownloader
+        const std::filesystem::path absolute = std::filesystem::weakly_canonical(name, error);
+        const std::string path = error ? name : absolute.string();
         bool known = false;
         for (const std::string& file : files)
         {

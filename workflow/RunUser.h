@@ -34,11 +34,14 @@ public:
     // IDABORT and tells whether one was open.
     virtual int askCancel(const std::wstring& text) = 0;
     virtual bool abortCancelPrompt() = 0;
-    // The final message box.
-    virtual void showMessage(const std::wstring& text, unsigned int icon) = 0;
+    // The final message box; reason, when not empty, says why the run
+    // failed and stands under text.
+    virtual void showMessage(const std::wstring& text, unsigned int icon,
+                             const std::wstring& reason) = 0;
 
     // One line of the run's account, for someone who does not watch it.
     virtual void report(const std::string& line) = 0;
-    // A failed phase ("find", "download", "finalize") and why it failed.
-    virtual void reportFailure(const std::string& phase, const std::string& reason) = 0;
+    // A failed phase ("find", "download", "finalize") and the line that
+    // says why ("failed at ...; log file: ..."), already logged.
+    virtual void reportFailure(const std::string& phase, const std::string& reasonLine) = 0;
 };

@@ -13,9 +13,11 @@
 #include "tools/UnicodeFile.h"
 #include "updclient/UpdInterErrors.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cwctype>
 #include <filesystem>
 
 namespace
@@ -28,6 +30,15 @@ std::wstring iniValue(C_IniFileTools& ini, const wchar_t* file, const wchar_t* s
                       const wchar_t* key)
 {
     return ini.getWstring(file, section, key, L"");
+}
+
+// text is word in any case; word is written in lower case
+bool equalsIgnoringCase(const std::wstring& text, const std::wstring& word)
+{
+    return std::equal(
+        text.begin(), text.end(), word.begin(), word.end(),
+        [](wchar_t a, wchar_t lower)
+        { return std::towlower(static_cast<wint_t>(a)) == static_cast<wint_t>(lower); });
 }
 
 // After an erase that reported success: true when the folder is really
@@ -167,6 +178,12 @@ FindUpdateArguments FindUpdateArguments::read()
     arguments.key = iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_KEY);
     arguments.productCode = iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_PRODUCT_CODE);
     arguments.statsUrl = iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_STATS_URL);
+    if (equalsIgnoringCase(arguments.statsUrl, STATS_URL_OFF))
+    {
+        QOR_LOG_INFO("Statistics note switched off: " << KEY_STATS_URL << L"="
+                                                      << arguments.statsUrl);
+        arguments.statsUrl.clear();
+    }
     arguments.keepArchives = iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_KEEP_ARCHIVES);
     arguments.url = iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_URL);
     arguments.notesPswd = iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_NOTES_PSWD);

@@ -8,7 +8,6 @@
 #include "platform/MessageBox.h"
 #include "resources/Translation.h"
 #include "tools/UnicodeFile.h"
-#include "workflow/RunLogFile.h"
 
 bool UnattendedAnswers::confirmDownload(const std::wstring&)
 {
@@ -36,7 +35,7 @@ bool UnattendedAnswers::abortCancelPrompt()
     return false; // askCancel opens nothing that could be closed
 }
 
-void UnattendedAnswers::showMessage(const std::wstring& text, unsigned int)
+void UnattendedAnswers::showMessage(const std::wstring& text, unsigned int, const std::wstring&)
 {
     QOR_LOG_INFO("Final message not shown (unattended): " << text);
 }
@@ -46,7 +45,7 @@ void UnattendedAnswers::report(const std::string& line)
     m_out << line << std::endl;
 }
 
-void UnattendedAnswers::reportFailure(const std::string& phase, const std::string& reason)
+void UnattendedAnswers::reportFailure(const std::string& phase, const std::string& reasonLine)
 {
     // the three phase lines, marked here so that the catalog has them
     static const char* const FAILED_LINES[] = {QOR_N_("find: failed"), QOR_N_("download: failed"),
@@ -65,7 +64,5 @@ void UnattendedAnswers::reportFailure(const std::string& phase, const std::strin
     {
         report(line);
     }
-    const std::string logFile = runLogFile();
-    QOR_LOG_ERROR("Run failed at " << reason << "; log file: " << logFile);
-    report(qorTrFormat("failed at %s", reason) + qorTrFormat("; log file: %s", logFile));
+    report(reasonLine);
 }

@@ -20,9 +20,10 @@ public:
                                      std::wstring& password) override;
     int askCancel(const std::wstring& text) override;
     bool abortCancelPrompt() override;
-    void showMessage(const std::wstring& text, unsigned int icon) override;
+    void showMessage(const std::wstring& text, unsigned int icon,
+                     const std::wstring& reason) override;
     void report(const std::string& line) override;
-    void reportFailure(const std::string& phase, const std::string& reason) override;
+    void reportFailure(const std::string& phase, const std::string& reasonLine) override;
 
 private:
     std::ostream& m_out;

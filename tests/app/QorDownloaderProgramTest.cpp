@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -42,6 +43,7 @@ protected:
         m_root = pattern;
         fs::create_directories(m_root / "lock");
         fs::create_directories(m_root / "home");
+        fs::create_directories(m_root / "etc");
     }
     void TearDown() override
     {
@@ -124,6 +126,32 @@ protected:
         return window;
     }
 
+    // --user-folder on a new account: the empty home's working folder, and
+    // the administrator's folder that the first run copies from.
+    fs::path userFolder() const { return m_root / "home" / ".local" / "state" / "qordownloader"; }
+    // the settings of a run that succeeds, with the log in run.log
+    void administratorSettings()
+    {
+        fs::create_directories(m_root / "target" / "sub");
+        std::ofstream(m_root / "target" / "sub" / "setup.bin") << "payload";
+        std::ofstream(m_root / "etc" / "QorDownloader.ini")
+            << "[CONFIG]\nClientLibrary=" << FAKE_LIBRARY_PATH << "\nDestPath=Orvane\n"
+            << "[UPDATE]\nExtract=" << (m_root / "extract").string()
+            << "\nTarget=" << (m_root / "target").string() << "\nFlagFile=flag\nVersion=1.0\n";
+        std::ofstream(m_root / "etc" / "UpdInter.ini") << "[KARVO]\nLanguage=EN\n";
+        std::ofstream(m_root / "etc" / "LogQorDownloader.xml") << LOG_CONFIGURATION;
+    }
+    std::map<std::string, std::string> userEnvironment(bool withDisplay = false) const
+    {
+        auto env = environment(withDisplay);
+        env["QORDOWNLOADER_ETC_DIR"] = (m_root / "etc").string();
+        return env;
+    }
+    static unsigned int modeOf(const fs::path& path)
+    {
+        return static_cast<unsigned int>(fs::status(path).permissions() & fs::perms::mask);
+    }
+
     static bool hasDisplay() { return std::getenv("DISPLAY") != nullptr; }
 
     fs::path m_root;
@@ -135,6 +163,42 @@ class QorDownloaderCommandLine : public QorDownloaderProgram
 };
 
 const std::string MISSING_LIBRARY_INI = "[CONFIG]\nClientLibrary=/nonexistent/libNone.so\n";
+
+// The program and arguments of the packaged desktop entry's Exec line,
+// the program looked up in path as a launcher does.
+std::vector<std::string> desktopEntryCommand(const std::string& path)
+{
+    const fs::path entry = fs::path(__FILE__).parent_path().parent_path().parent_path() /
+                           "packaging" / "qordownloader.desktop";
+    std::string exec;
+    for (const std::string& line : splitLines(readWholeFile(entry.string())))
+    {
+        if (line.rfind("Exec=", 0) == 0)
+        {
+            exec = line.substr(5);
+        }
+    }
+    std::vector<std::string> words;
+    std::istringstream split(exec);
+    for (std::string word; split >> word;)
+    {
+        words.push_back(word);
+    }
+    if (words.empty() || exec.find_first_of("\"'%$;|") != std::string::npos)
+    {
+        return {}; // a shell line or field codes: this lookup would not do
+    }
+    std::istringstream folders(path);
+    for (std::string folder; std::getline(folders, folder, ':');)
+    {
+        if (::access((fs::path(folder) / words[0]).c_str(), X_OK) == 0)
+        {
+            words[0] = (fs::path(folder) / words[0]).string();
+            return words;
+        }
+    }
+    return {};
+}
 } // namespace
 
 TEST_F(QorDownloaderCommandLine, HelpListsOptionsFilesAndExitCodesWithoutRunning)
@@ -376,4 +440,127 @@ TEST_F(QorDownloaderProgram, ExecutableWithoutVersionRecordHasAnEmptyTitle)
     EXPECT_TRUE(contains(log, "WARN getVersionString error"))
         << readWholeFile((folder / "run.log").string());
     EXPECT_FALSE(contains(log, "INFO Tool version: v2.0.0.0"));
+}
+
+TEST_F(QorDownloaderCommandLine,
+       UserFolderWithoutSettingsAnywhereItSaysWhichFilesAreNeededWhereAndExitsWith4)
+{
+    ChildProcess program(PROGRAM, {"--unattended", "--user-folder"}, m_root.string(),
+                         userEnvironment());
+    ASSERT_EQ(program.wait(30s), 4) << program.standardError();
+    const std::string error = program.standardError();
+    for (const std::string& expected :
+         {std::string("qordownloader: QorDownloader has no settings to run with.\n"),
+          "It needs QorDownloader.ini in its working folder " + userFolder().string() + ";",
+          "your administrator's folder " + (m_root / "etc").string() + ", which holds no "})
+    {
+        EXPECT_NE(error.find(expected), std::string::npos) << expected << "\n" << error;
+    }
+    EXPECT_TRUE(program.standardOutput().empty()) << program.standardOutput();
+    EXPECT_TRUE(fs::is_directory(userFolder()));
+    EXPECT_EQ(modeOf(userFolder()), 0700u);
+    EXPECT_TRUE(fs::is_empty(userFolder()));
+    EXPECT_TRUE(fs::is_empty(m_root / "lock")) << "nothing was run";
+}
+
+TEST_F(QorDownloaderCommandLine,
+       UserFolderFirstRunCopiesWhatTheFolderLacksButNeverOverAUsersOwnFile)
+{
+    administratorSettings();
+    fs::create_directories(userFolder());
+    std::ofstream(userFolder() / "UpdInter.ini") << "[KARVO]\n; mine\nLanguage=EN\n";
+    ChildProcess first(PROGRAM, {"--user-folder", "--unattended"}, m_root.string(),
+                       userEnvironment());
+    ASSERT_EQ(first.wait(60s), 1) << first.standardOutput() << first.standardError();
+
+    EXPECT_EQ(readWholeFile((userFolder() / "UpdInter.ini").string()),
+              "[KARVO]\n; mine\nLanguage=EN\n");
+    for (const char* copied : {"QorDownloader.ini", "LogQorDownloader.xml"})
+    {
+        EXPECT_EQ(readWholeFile((userFolder() / copied).string()),
+                  readWholeFile((m_root / "etc" / copied).string()));
+        EXPECT_EQ(modeOf(userFolder() / copied), 0600u) << copied;
+    }
+    const auto out = splitLines(first.standardOutput());
+    ASSERT_GE(out.size(), 2u);
+    EXPECT_EQ(out[0], "Your working folder " + userFolder().string() +
+                          " was prepared with your administrator's settings.");
+    EXPECT_EQ(out[1], "Copied from " + (m_root / "etc").string() +
+                          ": QorDownloader.ini, LogQorDownloader.xml");
+    const auto log = logOf(userFolder());
+    const std::vector<std::string> opening = {
+        "INFO Begin", "INFO Working folder: " + userFolder().string(),
+        "INFO Copied from the administrator's settings: " + (m_root / "etc").string() +
+            "/QorDownloader.ini",
+        "INFO Copied from the administrator's settings: " + (m_root / "etc").string() +
+            "/LogQorDownloader.xml"};
+    ASSERT_GE(log.size(), opening.size());
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 4), opening);
+    EXPECT_EQ(readWholeFile((userFolder() / "Orvane" / "sub" / "setup.bin").string()), "payload")
+        << "DestPath is relative to the user's folder";
+
+    // the next run finds everything in place: nothing copied, nothing said
+    std::ofstream(m_root / "etc" / "QorDownloader.ini") << "[CONFIG]\nMode=changed\n";
+    ChildProcess second(PROGRAM, {"--user-folder", "--unattended"}, m_root.string(),
+                        userEnvironment());
+    ASSERT_TRUE(second.wait(60s).has_value());
+    EXPECT_EQ(second.standardOutput().find("prepared"), std::string::npos);
+    EXPECT_EQ(readWholeFile((userFolder() / "QorDownloader.ini").string()).find("changed"),
+              std::string::npos);
+    const auto again = logOf(userFolder()); // this run's only
+    ASSERT_GE(again.size(), 2u);
+    EXPECT_EQ(again[1], opening[1]);
+    EXPECT_FALSE(contains(again, opening[2]));
+}
+
+TEST_F(QorDownloaderProgram, DesktopEntryWorksOnANewAccount)
+{
+    if (!hasDisplay())
+    {
+        GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    }
+    auto env = userEnvironment(true);
+    env["PATH"] = fs::path(PROGRAM).parent_path().string() + ":/usr/bin:/bin";
+    const std::vector<std::string> command = desktopEntryCommand(env["PATH"]);
+    ASSERT_FALSE(command.empty()) << "the desktop entry's Exec does not name the program";
+    const std::vector<std::string> arguments(command.begin() + 1, command.end());
+    const std::string home = (m_root / "home").string();
+
+    // nothing to copy yet: an error box, closed with Enter
+    ChildProcess refused(command[0], arguments, home, env);
+    const std::string box = waitForTitledWindow(refused.pid());
+    ASSERT_FALSE(box.empty()) << "no box titled " << TITLE << "\n" << refused.standardError();
+    xdotool({"windowfocus", "--sync", box});
+    xdotool({"key", "--clearmodifiers", "Return"});
+    EXPECT_EQ(refused.wait(30s), 4) << refused.standardError();
+
+    // the administrator's settings: confirmed with Enter, then the final box
+    administratorSettings();
+    ChildProcess program(command[0], arguments, home, env);
+    const std::string confirmation = waitForTitledWindow(program.pid());
+    ASSERT_FALSE(confirmation.empty()) << readWholeFile((userFolder() / "run.log").string());
+    xdotool({"windowfocus", "--sync", confirmation});
+    xdotool({"key", "--clearmodifiers", "Return"});
+    // the final box: Enter into each window of the run (the download
+    // dialog ignores it) until the run ends
+    waitUntil(
+        [&]
+        {
+            const auto windows =
+                xdotool({"search", "--all", "--onlyvisible", "--pid", std::to_string(program.pid()),
+                         "--name", "^" + TITLE + "$"});
+            for (const std::string& window : splitLines(windows.value_or("")))
+            {
+                xdotool({"windowfocus", "--sync", window});
+                xdotool({"key", "--clearmodifiers", "Return"});
+            }
+            return !program.running();
+        },
+        60s);
+    ASSERT_EQ(program.wait(5s), 1) << readWholeFile((userFolder() / "run.log").string());
+    const auto log = logOf(userFolder());
+    EXPECT_TRUE(contains(log, "INFO Copied from the administrator's settings: " +
+                                  (m_root / "etc").string() + "/QorDownloader.ini"));
+    EXPECT_TRUE(contains(log, "INFO Application return code: 1"));
+    EXPECT_TRUE(fs::exists(userFolder() / "Orvane" / "sub" / "setup.bin"));
 }

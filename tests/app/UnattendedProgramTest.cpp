@@ -165,12 +165,15 @@ TEST_F(UnattendedProgram, EachFailingStepExitsWith245AndSaysWhyWithTheLogPath)
         {"init_result=0\nerrors=1 0 0\n",
          "failed at initUpdInterEx: bad argument (APIErrorCode 1)"},
         {"count_result=0\nerrors=3 7 0\n",
-         "failed at getVersionCount: network (APIErrorCode 3): curl 7, Couldn't connect to server"},
+         "failed at getVersionCount: network (APIErrorCode 3): curl 7, Couldn't connect to "
+         "server; URL https://updates.orvane.example/"},
         {"count=0\n", "failed at getVersionCount: no newer version to download (count 0)"},
         {"info_result=0\nerrors=12 0 0\n",
          "failed at getVersionInfo: unknown version (APIErrorCode 12)"},
         {"errors=10 28 0\nstatus=1 1 1 100 40 1\nstatus=0 1 1 100 40 0\n",
-         "failed at download: disk (APIErrorCode 10): errno 28, No space left on device"},
+         "failed at download: disk (APIErrorCode 10): errno 28, No space left on device; "
+         "folders Extract " +
+             (m_folder / "extract").string() + ", Target " + (m_folder / "target").string()},
     };
     for (const auto& [script, reason] : cases)
     {
@@ -190,6 +193,23 @@ TEST_F(UnattendedProgram, EachFailingStepExitsWith245AndSaysWhyWithTheLogPath)
         EXPECT_EQ(lines.back(), "INFO End");
         EXPECT_TRUE(fs::exists(m_folder / "target" / "sub" / "setup.bin")) << "nothing moved";
     }
+}
+
+TEST_F(UnattendedProgram, AFolderWithoutSettingsNamesTheMissingFiles)
+{
+    // nothing but the log configuration: the library is the real one, by its default name
+    const fs::path folder = fs::weakly_canonical(m_folder);
+    ChildProcess program(PROGRAM, {"--unattended"}, m_folder.string(), environment());
+    ASSERT_EQ(program.wait(60s), 245) << program.standardOutput() << program.standardError();
+    const std::string line = "failed at initUpdInterEx: bad argument (APIErrorCode 1); "
+                             "missing settings: " +
+                             (folder / "QorDownloader.ini").string() + ", " +
+                             (folder / "UpdInter.ini").string() +
+                             "; log file: " + (folder / "run.log").string();
+    const auto out = splitLines(program.standardOutput());
+    EXPECT_NE(std::find(out.begin(), out.end(), line), out.end()) << program.standardOutput();
+    const auto lines = log();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "ERROR Run " + line), lines.end());
 }
 
 TEST_F(UnattendedProgram, MissingLibraryAndFailedMoveNameTheirCause)

@@ -148,6 +148,23 @@ class UnattendedWithoutDisplay(E2ECase):
             "INFO Begin", "INFO Download confirmed (unattended)", "INFO FindUpdate success",
             "INFO DownloadUpdate success", "INFO FinalizeUpdate success",
             "INFO Application return code: 1", "INFO End"])
+        self.assertTrue(any("POST /stats" in line for line in web.access_lines()))
+
+    def test_stats_url_off_sends_no_statistics_note(self):
+        self.repo.publish("1.1.0", {"setup.bin": b"x" * 1000})
+        web = self.start_nginx()
+        self.folder.write_ini(web.url)
+        updinter = os.path.join(self.folder.path, "UpdInter.ini")
+        with open(updinter) as f:
+            text = f.read().replace("StatsURL=%s/stats" % web.url, "StatsURL=off")
+        with open(updinter, "w") as f:
+            f.write(text)
+        program = self.run_program(self.headless_environment(), unattended=True)
+        self.assertExit(program, EXIT_SUCCESS, RUN_TIMEOUT)
+        self.assertFalse([line for line in web.access_lines() if "/stats" in line])
+        lines = self.folder.log_lines()
+        self.assertIn("INFO Statistics note switched off: StatsURL=off", lines)
+        self.assertFalse([line for line in lines if "Statistics not sent" in line])
 
     def test_failure_names_the_step_the_library_error_and_the_log_file(self):
         self.repo.publish("1.1.0", {"setup.bin": b"x" * 1000})
@@ -157,7 +174,8 @@ class UnattendedWithoutDisplay(E2ECase):
         program = self.run_program(self.headless_environment(), unattended=True)
         self.assertExit(program, EXIT_DOWNLOAD_FAILED, RUN_TIMEOUT)
         m = re.search(r"^failed at getVersionCount: network \(APIErrorCode 3\): curl 7, "
-                      r"Couldn't connect to server; log file: (/\S+)$", program.output(), re.M)
+                      r"Couldn't connect to server; URL %s; log file: (/\S+)$" % re.escape(web.url),
+                      program.output(), re.M)
         self.assertTrue(m, program.output())
         self.assertEqual(self.folder.log_files()[-1], m.group(1))
         self.assertTrue(any(line.startswith("ERROR Run failed at getVersionCount: network")
@@ -418,13 +436,13 @@ class Dialogs(E2ECase):
                         "Escape did not ask to cancel")
         self.answer(xdo, program, ["Escape"], exclude=main_dialog)
         self.assertTrue(self.wait_log("INFO Download not canceled cause user choice (NO)", 5))
-        # the Cancel button sits at 262,144 (50 x 16) of the 320 x 167 dialog
+        # the Cancel button sits at 262,69 (50 x 16) of the 320 x 92 dialog
         for _ in range(3):
-            self.assertTrue(xdo.click_at(main_dialog[0], 287 / 320, 152 / 167))
+            self.assertTrue(xdo.click_at(main_dialog[0], 287 / 320, 77 / 92))
             if xdo.wait_windows(program.proc.pid, timeout=4, exclude=main_dialog):
                 break
         prompt = self.answer(xdo, program, ["Return"], exclude=main_dialog)
-        # the wait dialog has no caption: any other window of the process
+        # the wait dialog: any other window of the process
         wait_dialog_seen = False
         deadline = time.monotonic() + 10
         while program.proc.poll() is None and time.monotonic() < deadline:

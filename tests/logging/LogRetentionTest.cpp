@@ -1,8 +1,10 @@
 // Keeping a folder of per-run log files at a fixed size: which names count as
 // the appender's own, which files go, which never do, and the mode of the
 // files the appender creates.
-#include "logging/LogRetention.h"
+#include "LogCapture.h"
+
 #include "logging/AppLogger.h"
+#include "logging/LogRetention.h"
 #include "logging/QorDwnlFileAppender.h"
 
 #include <log4cxx/logmanager.h>
@@ -95,6 +97,21 @@ TEST_F(LogFolder, KeepsTheNewestCountingTheCurrentFileAndRemovesTheRest)
         LogRetention::prune((m_folder / "run_%d.log").string(), current.string(), 3);
     EXPECT_EQ(removed.size(), 2u);
     EXPECT_EQ(names(), (std::vector<std::string>{"run_a.log", "run_d.log", "run_z.log"}));
+}
+
+TEST_F(LogFolder, RunSuffixedFilesCountAndGoLikeTheOthers)
+{
+    EXPECT_EQ(LogRetention::withRunSuffix("logs.d/run_x.log", 2), "logs.d/run_x-2.log");
+    EXPECT_EQ(LogRetention::withRunSuffix("logs.d/run_x", 3), "logs.d/run_x-3");
+    // the suffix goes before the extension, where the pattern has literal text
+    oldFile("run_1_app.log", 30);
+    oldFile("run_1_app-2.log", 40);
+    oldFile("run_1_app-x.log", 50); // not a run suffix: not ours
+    oldFile("run_2_app-2.log", 10);
+    const fs::path current = oldFile("run_3_app.log", 0);
+    LogRetention::prune((m_folder / "run_%d_app.log").string(), current.string(), 3);
+    EXPECT_EQ(names(), (std::vector<std::string>{"run_1_app-x.log", "run_1_app.log",
+                                                 "run_2_app-2.log", "run_3_app.log"}));
 }
 
 TEST_F(LogFolder, NeverTouchesOtherFilesLinksOrFolders)
@@ -200,6 +217,38 @@ TEST_F(LogFolder, AppenderKeepsThirtyWithoutTheOption)
     std::ofstream(m_folder / "config.xml") << appenderXml(m_folder / "run_%d{HHmmss}.log", "");
     log4cxx::xml::DOMConfigurator::configure((m_folder / "config.xml").string());
     EXPECT_EQ(names().size(), 30u + 1u); // 30 logs and config.xml
+}
+
+TEST_F(LogFolder, MaxLogFilesThatIsNoCountIsRefusedWithAWarningAndThirtyAreKept)
+{
+    log4cxx::QorDwnlFileAppender::registerClass();
+    for (const std::string value : {"abc", "-1", "3x"})
+    {
+        for (int i = 0; i < 35; ++i)
+        {
+            oldFile("run_old" + std::to_string(100 + i) + ".log", 200 - i);
+        }
+        std::ofstream(m_folder / "config.xml")
+            << appenderXml(m_folder / "run_%d{HHmmss}.log",
+                           R"(<param name="MaxLogFiles" value=")" + value + R"("/>)");
+        log4cxx::xml::DOMConfigurator::configure((m_folder / "config.xml").string());
+        log4cxx::LogManager::resetConfiguration();
+        EXPECT_EQ(names().size(), 30u + 1u) << value; // 30 logs and config.xml
+        // the program's log says so once it can log, after "Begin"
+        const qortest::LogCapture log;
+        qorlog::reportConfigurationWarnings();
+        EXPECT_EQ(log.lines(),
+                  std::vector<std::string>{"WARN Log configuration: MaxLogFiles \"" + value +
+                                           "\" is not a number of files (0 or "
+                                           "more): the newest 30 are kept"});
+        fs::remove_all(m_folder);
+        fs::create_directory(m_folder);
+    }
+    // a count with blanks round it is a count
+    std::ofstream(m_folder / "config.xml")
+        << appenderXml(m_folder / "run.log", R"(<param name="MaxLogFiles" value=" 7 "/>)");
+    log4cxx::xml::DOMConfigurator::configure((m_folder / "config.xml").string());
+    EXPECT_TRUE(log4cxx::QorDwnlFileAppender::takeConfigurationWarnings().empty());
 }
 
 TEST_F(LogFolder, CreatedLogFileIsReadableByOwnerAndGroupOnly)

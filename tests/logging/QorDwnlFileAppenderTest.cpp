@@ -165,6 +165,33 @@ TEST_F(AppenderFromXml, DateConversionNamesTheFileAfterItsOpeningAndNeverSwitche
     EXPECT_EQ(readAll(m_logFolder / names[0]), "INFO one\nINFO two\n");
 }
 
+TEST_F(AppenderFromXml, RunsThatRenderTheSameNameGetFilesOfTheirOwn)
+{
+    // a pattern of the day: every run of today renders the same name
+    for (const char* run : {"first", "second", "third"})
+    {
+        configure((m_logFolder / "run_%d{yyyyMMdd}.log").string());
+        log(run);
+        finish();
+    }
+    const auto names = fileNames(m_logFolder);
+    ASSERT_EQ(names.size(), 3u) << ::testing::PrintToString(names);
+    const std::string day = names[0].substr(4, 8);
+    EXPECT_EQ(names, (std::vector<std::string>{"run_" + day + "-2.log", "run_" + day + "-3.log",
+                                               "run_" + day + ".log"}));
+    EXPECT_EQ(readAll(m_logFolder / names[2]), "INFO first\n");
+    EXPECT_EQ(readAll(m_logFolder / names[1]), "INFO third\n");
+
+    // a name without conversions is the one file every run appends to
+    for (const char* run : {"one", "two"})
+    {
+        configure((m_logFolder / "fixed.log").string());
+        log(run);
+        finish();
+    }
+    EXPECT_EQ(readAll(m_logFolder / "fixed.log"), "INFO one\nINFO two\n");
+}
+
 TEST_F(AppenderFromXml, SetFileInCodeIsAPatternToo)
 {
     log4cxx::helpers::Pool pool;
@@ -294,8 +321,7 @@ TEST_P(SampleConfiguration, LogsInfoWithFileBaseNamesIntoItsRunFile)
 
 INSTANTIATE_TEST_SUITE_P(Installed, SampleConfiguration,
                          ::testing::Values(std::make_pair(QOR_SAMPLE_LOG_CONFIG, "logs/"),
-                                           std::make_pair(QOR_SERVICE_LOG_CONFIG,
-                                                          "/var/log/qordownloader/")),
+                                           std::make_pair(QOR_SERVICE_LOG_CONFIG, "logs/")),
                          [](const auto& instance)
                          { return instance.index == 0 ? "WorkingFolder" : "Service"; });
 } // namespace

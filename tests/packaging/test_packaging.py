@@ -122,6 +122,8 @@ class ThrowawayRoot(unittest.TestCase):
         for name in ("QorDownloader.ini", "UpdInter.ini", "LogQorDownloader.xml"):
             link = root / ("var/lib/qordownloader/" + name)
             self.assertEqual("/etc/qordownloader/" + name, os.readlink(link))
+        # the service's logs/ (where the log configuration writes) is /var/log's folder
+        self.assertEqual("/var/log/qordownloader", os.readlink(root / "var/lib/qordownloader/logs"))
         if os.geteuid() == 0:
             ini = os.stat(root / "etc/qordownloader/QorDownloader.ini")
             self.assertEqual(0o640, stat.S_IMODE(ini.st_mode))
@@ -240,12 +242,16 @@ class DesktopIntegration(unittest.TestCase):
 
 class ManualPages(unittest.TestCase):
     def render(self, page):
+        # a terminal of 80 columns: no warning, and nothing wider
         man = need_tool(self, "man")
         result = run([man, "--warnings", "-l", os.path.join(PACKAGING, "man", page)],
-                     env=environment(MANWIDTH="100", MAN_KEEP_FORMATTING="0"))
+                     env=environment(MANWIDTH="80", MAN_KEEP_FORMATTING="0"))
         self.assertEqual(0, result.returncode, result.stderr)
         self.assertEqual("", result.stderr, page)
-        return re.sub(r".\x08", "", result.stdout)
+        text = re.sub(r".\x08", "", result.stdout)
+        wide = [line for line in text.splitlines() if len(line) > 80]
+        self.assertEqual([], wide, page)
+        return text
 
     def test_pages_render_without_warnings(self):
         for page in ("qordownloader.1", "qor-publish.1"):
@@ -261,6 +267,21 @@ class ManualPages(unittest.TestCase):
         self.assertGreaterEqual(len(codes), 8, helped)
         for code, status in codes:
             self.assertRegex(exit_status, r"(?m)^\s*%s\s+%s\s+\S" % (re.escape(code), status))
+        # and the README installed beside the samples
+        with open(os.path.join(PACKAGING, "..", "demo", "sample", "README")) as f:
+            readme = f.read()
+        for code, status in codes:
+            self.assertRegex(readme, r"(?m)^  %s\s" % status, "README lacks exit status " + status)
+
+    def test_publisher_page_gives_every_exit_code_its_own_meaning(self):
+        text = self.render("qor-publish.1")
+        exit_status = text[text.index("EXIT STATUS"):text.index("FILES")]
+        page = dict(re.findall(r"(?m)^ {7}(\d) +(.+)$", exit_status))
+        helped = run([os.path.join(BIN_DIR, "qor-publish"), "--help"], check=True).stdout
+        told = dict(re.findall(r"(\d) ([^,]+)", helped[helped.index("Exit codes:"):]))
+        self.assertEqual(sorted(told), sorted(page), exit_status)
+        self.assertIn("verify", page["6"])
+        self.assertNotIn("verify", page["3"])
 
 
 if __name__ == "__main__":

@@ -9,7 +9,9 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <optional>
 
@@ -20,7 +22,8 @@ using qortest::LogEvent;
 namespace
 {
 const char* const PROXY_VARIABLES[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                                       "ftp_proxy",  "FTP_PROXY",  "all_proxy",   "ALL_PROXY"};
+                                       "ftp_proxy",  "FTP_PROXY",  "all_proxy",   "ALL_PROXY",
+                                       "no_proxy",   "NO_PROXY"};
 
 // Clears every proxy variable for the test and puts the old values back.
 class CleanProxyEnvironment
@@ -126,6 +129,17 @@ LogEvent info(const std::wstring& text)
 {
     return LogEvent{"INFO", text};
 }
+
+// The update URL (KARVO/URL of UpdInter.ini in the working folder) while it lives.
+class UpdateUrl
+{
+public:
+    explicit UpdateUrl(const std::string& url) { set(url); }
+    ~UpdateUrl() { std::remove("UpdInter.ini"); }
+    UpdateUrl(const UpdateUrl&) = delete;
+    UpdateUrl& operator=(const UpdateUrl&) = delete;
+    void set(const std::string& url) { std::ofstream("UpdInter.ini") << "[KARVO]\nURL=" << url << "\n"; }
+};
 
 // GNOME's proxy schemas in the in-memory settings backend, reset afterwards.
 class DesktopProxy
@@ -439,6 +453,83 @@ TEST(ProxySettingsDesktop, ManualGnomeSettingsWhenTheEnvironmentHasNone)
     desktop.mode("auto");
     environment.set("ftp_proxy", "");
     EXPECT_EQ(serverList(), L"<no proxy>");
+}
+
+TEST(ProxyForTheUpdateUrl, TheServerShownIsTheOneTheLibraryUsesAndNoneMeansNoDialog)
+{
+    CleanProxyEnvironment environment;
+    environment.set("http_proxy", "http://web.example:3128");
+    UpdateUrl url("https://updates.example/orvane");
+    // the library sends an https download direct: nothing to ask for
+    Discovery discovery = discover(L"caller");
+    EXPECT_FALSE(discovery.result);
+    EXPECT_EQ(discovery.proxy, L"caller");
+    EXPECT_TRUE(discovery.events.empty()) << qortest::describe(discovery.events);
+
+    url.set("http://updates.example/orvane");
+    discovery = discover();
+    EXPECT_TRUE(discovery.result);
+    EXPECT_EQ(discovery.proxy, L"web.example:3128");
+    const std::vector<LogEvent> shared = {trace(L"l_wzProxy: web.example:3128"),
+                                          info(L"Shared proxy server: web.example:3128")};
+    EXPECT_EQ(discovery.events, shared) << qortest::describe(discovery.events);
+
+    // no_proxy covering the host: direct again
+    environment.set("no_proxy", "localhost, .EXAMPLE");
+    EXPECT_FALSE(discover().result);
+    environment.set("no_proxy", "other.test 10.0.0.0/8");
+    EXPECT_TRUE(discover().result);
+
+    // mirrors: the first one that goes through a proxy counts
+    environment.set("https_proxy", "secure.example:8443");
+    environment.set("no_proxy", "first.example");
+    url.set("https://first.example/r  http://second.example/r");
+    EXPECT_EQ(discover().proxy, L"web.example:3128");
+    // a list whose choice already is the library's stays as it is
+    url.set("https://second.example/r");
+    discovery = discover();
+    EXPECT_EQ(discovery.proxy, L"secure.example:8443");
+    EXPECT_EQ(discovery.events.front(), trace(L"l_wzProxy: http=web.example:3128;https=secure.example:8443"));
+}
+
+TEST(ProxyForTheUpdateUrl, NoProxyIsReadAsLibcurlReadsIt)
+{
+    using platform::noProxyCovers;
+    EXPECT_TRUE(noProxyCovers(" * ", "any.example"));
+    EXPECT_TRUE(noProxyCovers("example.com", "Example.COM"));
+    EXPECT_TRUE(noProxyCovers(".example.com", "a.b.example.com"));
+    EXPECT_TRUE(noProxyCovers("example.com.", "a.example.com"));
+    EXPECT_FALSE(noProxyCovers("example.com", "badexample.com"));
+    EXPECT_FALSE(noProxyCovers("a.example.com", "example.com"));
+    EXPECT_FALSE(noProxyCovers("*.example.com", "a.example.com")) << "no wildcards but the whole *";
+    EXPECT_TRUE(noProxyCovers("a,10.0.0.0/8", "10.1.2.3"));
+    EXPECT_FALSE(noProxyCovers("10.0.0.0/8", "11.0.0.1"));
+    EXPECT_TRUE(noProxyCovers("192.168.1.7", "192.168.1.7"));
+    EXPECT_FALSE(noProxyCovers("192.168.1.0/33", "192.168.1.7"));
+    EXPECT_TRUE(noProxyCovers("fe80::/10", "[fe80::1]"));
+    EXPECT_TRUE(noProxyCovers("[::1]", "::1"));
+    EXPECT_FALSE(noProxyCovers("localhost", "127.0.0.1")) << "a name never covers an address";
+    EXPECT_EQ(platform::proxyUrlForDestination("file:///srv/repo"), "");
+}
+
+TEST(ProxyForTheUpdateUrl, DesktopSettingsPerProtocol)
+{
+    if (!DesktopProxy::available())
+        GTEST_SKIP() << "GNOME's proxy schema is not installed";
+    CleanProxyEnvironment environment;
+    DesktopProxy desktop;
+    desktop.mode("manual");
+    desktop.useSameProxy(false);
+    desktop.server("http", "web.example", 8080);
+    desktop.server("https", "secure.example", 443);
+    UpdateUrl url("https://updates.example/");
+    EXPECT_EQ(discover().proxy, L"secure.example:443");
+    url.set("http://updates.example/");
+    const Discovery discovery = discover();
+    EXPECT_EQ(discovery.proxy, L"web.example:8080");
+    EXPECT_EQ(discovery.events.back(), info(L"Shared proxy server: web.example:8080"));
+    desktop.server("http", "", 0);
+    EXPECT_FALSE(discover().result) << "no desktop proxy for http";
 }
 
 int main(int argc, char** argv)

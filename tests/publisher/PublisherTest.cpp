@@ -128,6 +128,10 @@ TEST_F(PublisherTest, PublishesFilesWithSizesHashesNotesSerialExpiryAndASignatur
     EXPECT_GE(three->serial(), parsed->serial() + 2);
     EXPECT_EQ(publish("2.0", key1(), {"--expires-in", "0"}), 2);
     EXPECT_EQ(publish("2.0", key1(), {"--expires-in", "ten"}), 1);
+    // an unknown option is named as such, also as the last word
+    std::string refused;
+    EXPECT_EQ(qortest::runProgram({QOR_PUBLISH_PATH, "--bogus"}, &refused), 1);
+    EXPECT_EQ(firstLine(refused), "qor-publish: unknown option --bogus");
 }
 
 TEST_F(PublisherTest, AnExistingVersionNeedsReplaceAndAForeignKeyChangesNothing)

@@ -29,6 +29,7 @@ protected:
                 waitText = dlg->waitDialog()->m_waitText->GetLabel().utf8_string();
                 waitShown = dlg->waitDialog()->IsShown();
                 waitParent = dlg->waitDialog()->GetParent();
+                cancelEnabledBehindWait = dlg->m_cancelButton->IsEnabled();
                 const wxRect wait = dlg->waitDialog()->GetScreenRect();
                 const wxRect owner = dlg->GetScreenRect();
                 waitCentred =
@@ -43,6 +44,7 @@ protected:
     bool waitShown = false;
     wxWindow* waitParent = nullptr;
     bool waitCentred = false;
+    bool cancelEnabledBehindWait = true;
 };
 } // namespace
 
@@ -59,6 +61,7 @@ TEST_F(CancelTest, YesStopsTheLibraryShowsTheWaitDialogAndEndsWithMinusThree)
     EXPECT_TRUE(waitShown);
     EXPECT_EQ(dlg.get(), waitParent);
     EXPECT_TRUE(waitCentred) << "the wait dialog is centred over the download dialog";
+    EXPECT_FALSE(cancelEnabledBehindWait) << "no second cancel while the first one completes";
     EXPECT_EQ(nullptr, dlg->waitDialog()) << "the wait dialog is gone at the end";
     EXPECT_EQ("", missing({"INFO FindUpdate success", "INFO Stopping download...",
                            "TRACE M_TIMER_GETSTATUS_CANCELUPDATE", "INFO ...download stopped",

@@ -63,6 +63,15 @@ TEST_F(DialogRunTest, LibraryReceivesTheConfigurationAndFixedArguments)
     EXPECT_EQ("getVersionInfo|0|1023|4095", library.callLine("getVersionInfo"));
 }
 
+TEST_F(DialogRunTest, ConfirmationShowsWhatAFirstRunPreparedUnderItsOwnText)
+{
+    confirmationNote = L"Your working folder /home/ann was prepared.";
+    run();
+    EXPECT_EQ((std::vector<std::string>{CONFIRM_TEXT, COMPLETE_TEXT}), messages);
+    EXPECT_EQ((std::vector<std::wstring>{confirmationNote}), confirmationNotes);
+    EXPECT_EQ(CQorDownloaderApp::RC_SUCCESS, returnCode);
+}
+
 TEST_F(DialogRunTest, RefusedConfirmationEndsAtOnceWithMinusOne)
 {
     confirm = wxID_NO;
@@ -124,6 +133,31 @@ TEST_F(DialogRunTest, DownloadEndingWithAFailedResultEndsWithMinusEleven)
                      "INFO Download stopped", "WARN Download failure return code: -11"}));
     EXPECT_TRUE(folder.exists("target"));
     EXPECT_FALSE(folder.exists("dest"));
+}
+
+TEST_F(DialogRunTest, FailureBoxSaysWhyUnderItsTextAsTheLogDoes)
+{
+    const std::string url = "; URL https://updates.orvane.example/";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"count_result=0\nerrors=3 7 0\n",
+         "getVersionCount: network (APIErrorCode 3): curl 7, Couldn't connect to server" + url},
+        {"count_result=0\nerrors=7 0 0\n", "getVersionCount: signature (APIErrorCode 7)" + url},
+        {"errors=10 28 0\nstatus=1 1 1 100 40 1\nstatus=0 1 1 100 40 0\n",
+         "download: disk (APIErrorCode 10): errno 28, No space left on device; folders Extract " +
+             folder.file("extract") + ", Target " + folder.file("target")},
+    };
+    for (const auto& [text, reason] : cases)
+    {
+        SCOPED_TRACE(reason);
+        script = text;
+        log.clear();
+        run();
+        EXPECT_EQ(CQorDownloaderApp::RC_DOWNLOAD_FAILED, returnCode);
+        EXPECT_EQ((std::vector<std::string>{CONFIRM_TEXT, FAILED_TEXT}), messages);
+        const std::string line = "failed at " + reason + "; log file: none";
+        EXPECT_EQ(line, finalNote);
+        EXPECT_EQ("", missing({"ERROR Run " + line, "INFO Download stopped"}));
+    }
 }
 
 TEST_F(DialogRunTest, EmptyDestPathIsRefusedAndFailsWithTheBarFull)

@@ -5,7 +5,9 @@
 #include "WorkflowTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <wx/msgdlg.h>
 
+#include <algorithm>
 #include <map>
 
 namespace wftest
@@ -39,6 +41,9 @@ protected:
         if (message == CONFIRM_TEXT)
         {
             revealedAtConfirmation = dlg != nullptr && (dlg->isRevealed() || dlg->IsShown());
+            const auto* box = dynamic_cast<wxMessageDialogBase*>(dialog);
+            confirmationNotes.push_back(box != nullptr ? box->GetExtendedMessage().ToStdWstring()
+                                                       : std::wstring());
             return confirm;
         }
         if (message == CANCEL_TEXT)
@@ -48,6 +53,9 @@ protected:
         if (!message.empty())
         {
             barAtFinalMessage = dlg != nullptr ? dlg->m_progressCtrl->GetValue() : -1;
+            const auto* box = dynamic_cast<wxMessageDialogBase*>(dialog);
+            finalNote = box != nullptr ? box->GetExtendedMessage().ToStdString() : "";
+            std::replace(finalNote.begin(), finalNote.end(), '\n', ' '); // the box wraps it
             return wxID_OK;
         }
         return onOtherDialog ? onOtherDialog(dialog) : wxID_CANCEL;
@@ -59,6 +67,7 @@ protected:
         library.script(script);
         PromptAnswers answers([this](wxDialog* dialog) { return answer(dialog); });
         dlg = std::make_unique<CQorDownloaderDlg>(nullptr, unattended);
+        dlg->setConfirmationNote(confirmationNote);
         const RunResult result = runDialog(
             *dlg,
             [this]
@@ -103,7 +112,10 @@ protected:
     std::vector<std::string> messages;
     int dialogsSeen = 0; // prompts and boxes, besides the download dialog
     bool revealedAtConfirmation = true;
+    std::wstring confirmationNote;               // given to the dialog
+    std::vector<std::wstring> confirmationNotes; // what each confirmation showed under its text
     int barAtFinalMessage = -1;
+    std::string finalNote; // what the final box showed under its text, unwrapped
     int returnCode = 99;
 };
 } // namespace wftest

@@ -148,6 +148,10 @@ void writeIni(const TestFolder& folder, const RunConfig& config)
     {
         updInter += "KeepArchives=" + config.keepArchives + "\n";
     }
+    if (!config.url.empty())
+    {
+        updInter += "URL=" + config.url + "\n";
+    }
     folder.write("UpdInter.ini", updInter);
 }
 

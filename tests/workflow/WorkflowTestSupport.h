@@ -76,6 +76,7 @@ struct RunConfig
     std::string userProxy;
     std::string pswdProxy;
     std::string keepArchives;
+    std::string url; // empty: the built-in one
 };
 void writeIni(const TestFolder& folder, const RunConfig& config);
 
