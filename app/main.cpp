@@ -12,6 +12,7 @@
 #include "platform/MessageBox.h"
 #include "platform/TextCodec.h"
 #include "resources/Translation.h"
+#include "workflow/StopRequests.h"
 
 #include <wx/init.h>
 #include <wx/log.h>
@@ -28,6 +29,16 @@ wxIMPLEMENT_APP_NO_MAIN(CQorDownloaderApp);
 
 namespace
 {
+// A stop must find its handler from the first instruction of the process:
+// the loader runs this before any library's initialisation and before main.
+// main lets the signals go again unless the run is unattended.
+void catchStopsFromTheStart(int, char**, char**)
+{
+    StopRequests::catchSignals();
+}
+__attribute__((section(".preinit_array"), used)) void (*const s_catchStops)(int, char**, char**) =
+    &catchStopsFromTheStart;
+
 using PreparedFolder = std::optional<UserWorkingFolder::Preparation>;
 
 // InitInstance then ExitInstance on an application object that is already
@@ -136,6 +147,11 @@ int main(int argc, char** argv)
     std::setlocale(LC_ALL, "");
 
     const CommandLine commandLine(argc, argv);
+    if (commandLine.m_eAction != CommandLine::ACTION_RUN || !commandLine.m_bUnattended)
+    {
+        // a person's run, or no run at all: the signals act as they always do
+        StopRequests::releaseSignals();
+    }
     switch (commandLine.m_eAction)
     {
     case CommandLine::ACTION_HELP:
@@ -154,6 +170,8 @@ int main(int argc, char** argv)
 
     if (commandLine.m_bUnattended)
     {
+        // the signals stay caught to the last instruction: a stop after the
+        // outcome is known leaves it
         const PreparedFolder folder = prepareFolder(commandLine);
         if (folder && !folder->hasSettings)
         {

@@ -7,6 +7,7 @@
 #include "platform/ProfileFile.h"
 
 #include <atomic>
+#include <cwchar>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -38,6 +39,21 @@ bool unsavedValue(const InternalKey& key, std::wstring& value)
 }
 
 constexpr unsigned long VALUE_BUFFER_UNITS = 1024;
+
+// What the "Value: " events show of a password: that there is one, not which.
+const wchar_t* const PASSWORD_MASK = L"********";
+
+std::wstring loggedValue(const std::wstring& key, const std::wstring& value)
+{
+    return ConfigKeys::isPasswordKey(key) && !value.empty() ? PASSWORD_MASK : value;
+}
+
+std::wstring octal(unsigned int mode)
+{
+    wchar_t text[8];
+    std::swprintf(text, 8, L"%04o", mode & 07777u);
+    return text;
+}
 
 std::wstring fromUtf16(const std::uint16_t* units, std::size_t count)
 {
@@ -205,7 +221,7 @@ std::wstring C_IniFileTools::getWstring(const std::wstring& file, const std::wst
             QOR_LOG_WARN(L"File: " << file);
             QOR_LOG_WARN(L"Section: " << section);
             QOR_LOG_WARN(L"Key: " << key);
-            QOR_LOG_WARN(L"Value: " << found.internalValue);
+            QOR_LOG_WARN(L"Value: " << loggedValue(key, found.internalValue));
         }
     }
     else if (found.error != 0)
@@ -214,7 +230,7 @@ std::wstring C_IniFileTools::getWstring(const std::wstring& file, const std::wst
         QOR_LOG_WARN(L"File: " << file);
         QOR_LOG_WARN(L"Section: " << section);
         QOR_LOG_WARN(L"Key: " << key);
-        QOR_LOG_WARN(L"Value: " << found.value);
+        QOR_LOG_WARN(L"Value: " << loggedValue(key, found.value));
     }
     else
     {
@@ -238,7 +254,12 @@ bool C_IniFileTools::setWstring(const std::wstring& file, const std::wstring& se
     QOR_LOG_TRACE(L"File: " << file);
     QOR_LOG_TRACE(L"Section: " << section);
     QOR_LOG_TRACE(L"Key: " << key);
-    QOR_LOG_TRACE(L"Value: " << value);
+    QOR_LOG_TRACE(L"Value: " << loggedValue(key, value));
+    if (ConfigKeys::isPasswordKey(key) && !makeOwnerOnly(file))
+    {
+        // a secret is not written where others could read it
+        return writeFailed(file, section, key, value);
+    }
     if (platform::writePrivateProfileString(section, key, value, file))
     {
         // the file holds it now; an older unstored value no longer applies
@@ -246,13 +267,47 @@ bool C_IniFileTools::setWstring(const std::wstring& file, const std::wstring& se
         s_unsaved.erase(InternalKey(file, section, key));
         return true;
     }
+    return writeFailed(file, section, key, value);
+}
+
+bool C_IniFileTools::makeOwnerOnly(const std::wstring& file)
+{
+    unsigned int previousMode = 0;
+    if (!platform::restrictProfileToOwner(file, previousMode))
+    {
+        return false;
+    }
+    if (previousMode != 0)
+    {
+        QOR_LOG_WARN(L"Configuration file made readable by its owner only before a password "
+                     L"is stored in it (mode was "
+                     << octal(previousMode) << L"): " << file);
+    }
+    return true;
+}
+
+bool C_IniFileTools::writeFailed(const std::wstring& file, const std::wstring& section,
+                                 const std::wstring& key, const std::wstring& value)
+{
     const unsigned long error = platform::getLastError();
     QOR_LOG_WARN("Configuration file error during writing: " << error);
     QOR_LOG_WARN(L"File: " << file);
     QOR_LOG_WARN(L"Section: " << section);
     QOR_LOG_WARN(L"Key: " << key);
-    QOR_LOG_WARN(L"Value: " << value);
+    QOR_LOG_WARN(L"Value: " << loggedValue(key, value));
     return false;
+}
+
+std::wstring C_IniFileTools::builtInValue(const std::wstring& file, const std::wstring& section,
+                                          const std::wstring& key) const
+{
+    const InternalValues* table = s_internalValues.load(std::memory_order_acquire);
+    if (table == nullptr)
+    {
+        return {};
+    }
+    const auto found = table->find(InternalKey(file, section, key));
+    return found == table->end() ? std::wstring() : found->second;
 }
 
 void C_IniFileTools::keepForThisRun(const std::wstring& file, const std::wstring& section,

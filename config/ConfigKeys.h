@@ -3,6 +3,8 @@
 // are also the keys of the table of built-in values.
 #pragma once
 
+#include <string>
+
 namespace ConfigKeys
 {
 // files
@@ -39,6 +41,13 @@ inline constexpr const wchar_t* KEY_URL = L"URL";
 inline constexpr const wchar_t* KEY_NOTES_PSWD = L"NotesPswd";
 inline constexpr const wchar_t* KEY_APPLICATION = L"Application";
 inline constexpr const wchar_t* KEY_LANGUAGE = L"Language";
+
+// Keys whose values are secrets: never logged, never stored where others
+// may read them.
+inline bool isPasswordKey(const std::wstring& key)
+{
+    return key == KEY_NOTES_PSWD || key == KEY_PSWD_PROXY;
+}
 
 // defaults passed by the readers
 inline constexpr const wchar_t* DEFAULT_MODE = L"NETWORK";

@@ -57,7 +57,7 @@ int AtomicFile::replace(const std::string& path, const Filler& fill, const Optio
         // which changes nothing
         SystemCalls::changeOwner(fd, options.owner, options.group);
     }
-    ok = ok && check(fill(fd) == 0) && check(SystemCalls::sync(fd) == 0);
+    ok = ok && check(fill(fd) == 0) && (!options.durable || check(SystemCalls::sync(fd) == 0));
     // a full disk may show only when the file is closed
     ok = check(SystemCalls::close(fd) == 0) && ok;
     if (ok && options.crashPoint != nullptr)
@@ -74,7 +74,10 @@ int AtomicFile::replace(const std::string& path, const Filler& fill, const Optio
     }
     // the file is in place; a folder that cannot be flushed (some network
     // file systems) does not undo that
-    SystemCalls::syncDirectory(folder);
+    if (options.durable)
+    {
+        SystemCalls::syncDirectory(folder);
+    }
     step = Step::None;
     return 0;
 }

@@ -1,7 +1,8 @@
 // The one way the program and the library replace a file: the new contents
 // go to a temporary file beside it (".<name>.XXXXXX"), which is flushed to
 // the disk, renamed over the old file, and the folder is flushed so that the
-// rename itself survives a power cut. A failure at any step leaves the old
+// rename itself survives a power cut (unless the caller asks for the replace
+// only, for a file whose loss costs nothing). A failure at any step leaves the old
 // file as it was and removes the temporary file. All I/O goes through
 // SystemCalls, so tests reach every failure with its fault hook.
 #pragma once
@@ -26,6 +27,9 @@ public:
         // a named point between the flushed temporary file and its rename,
         // where the crash-consistency tests stop the process
         const char* crashPoint = nullptr;
+        // false: no flush of the file or the folder; a power cut may leave
+        // the old file, the new one, or an empty one
+        bool durable = true;
     };
     // Writes the temporary file through its descriptor; 0, or -1 with errno.
     using Filler = std::function<int(int fd)>;

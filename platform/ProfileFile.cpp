@@ -538,4 +538,24 @@ bool writePrivateProfileString(const std::wstring& section, const std::wstring& 
     setLastError(0);
     return true;
 }
+
+bool restrictProfileToOwner(const std::wstring& file, unsigned int& previousMode)
+{
+    previousMode = 0;
+    const std::string path = profilePath(file);
+    SystemCalls::Info info;
+    if (path.empty() || SystemCalls::pathStatus(path, info) != 0)
+    {
+        // nothing there yet: the write creates it owner-only
+        if (path.empty() || errno == ENOENT)
+            return true;
+        return failWithErrno();
+    }
+    if ((info.mode & 077u) == 0)
+        return true;
+    if (SystemCalls::changeModeAt(path, info.mode & 07700u) != 0)
+        return failWithErrno();
+    previousMode = info.mode;
+    return true;
+}
 } // namespace platform

@@ -93,6 +93,13 @@ unsigned long getPrivateProfileString(const std::wstring& section, const std::ws
 bool writePrivateProfileString(const std::wstring& section, const std::wstring& key,
                                const std::wstring& value, const std::wstring& file);
 
+// Before a secret is written into file: when the file exists (through a
+// link: its target) and its group or others may read or write it, takes
+// those permissions away, keeping its owner, its owner's permissions and its
+// contents. `previousMode` is the mode it had when it was changed, else 0.
+// False with the last error set when it could not be changed.
+bool restrictProfileToOwner(const std::wstring& file, unsigned int& previousMode);
+
 // The file-system path of an INI file name: "\" counts as a separator, the
 // text is encoded as UTF-8.
 std::string profilePath(const std::wstring& file);

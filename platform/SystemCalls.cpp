@@ -485,6 +485,20 @@ int SystemCalls::resolvedPath(const std::string& path, std::string& resolved)
     return 0;
 }
 
+int SystemCalls::syncFileSystem(const std::string& path)
+{
+    const int fd = open(path, OpenMode::Directory);
+    if (fd < 0)
+    {
+        return -1;
+    }
+    const int synced = retried(Call::Sync, path, [&] { return ::syncfs(fd); });
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return synced;
+}
+
 int SystemCalls::syncDirectory(const std::string& path)
 {
     const int fd = open(path, OpenMode::Directory);

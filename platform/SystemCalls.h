@@ -143,5 +143,8 @@ public:
     static int resolvedPath(const std::string& path, std::string& resolved);
     // Flushes a folder, so that a rename in it reaches the disk.
     static int syncDirectory(const std::string& path);
+    // Flushes everything written to the file system that holds `path`
+    // (syncfs): one flush for many files instead of one each.
+    static int syncFileSystem(const std::string& path);
 };
 } // namespace platform

@@ -1,7 +1,8 @@
 #include "workflow/ConsoleFrontEnd.h"
 
+#include "workflow/StopRequests.h"
+
 #include <algorithm>
-#include <csignal>
 #include <iostream>
 
 namespace
@@ -10,37 +11,6 @@ using namespace std::chrono_literals;
 
 // how long the loop sleeps at most, so that a signal is seen promptly
 constexpr auto SIGNAL_POLL = 50ms;
-
-// stop requests counted by the signal handler, and those already handed on
-volatile std::sig_atomic_t s_stopRequests = 0;
-
-extern "C" void onStopSignal(int)
-{
-    s_stopRequests = s_stopRequests + 1;
-}
-
-// SIGTERM (service managers, kill) and SIGINT (Ctrl-C) for the life of a run.
-class StopSignals
-{
-public:
-    StopSignals()
-        : m_previousTerm(std::signal(SIGTERM, onStopSignal)),
-          m_previousInt(std::signal(SIGINT, onStopSignal))
-    {
-    }
-    ~StopSignals()
-    {
-        std::signal(SIGTERM, m_previousTerm == SIG_ERR ? SIG_DFL : m_previousTerm);
-        std::signal(SIGINT, m_previousInt == SIG_ERR ? SIG_DFL : m_previousInt);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-    using Handler = void (*)(int);
-    Handler m_previousTerm;
-    Handler m_previousInt;
-};
 } // namespace
 
 ConsoleFrontEnd::ConsoleFrontEnd()
@@ -62,14 +32,15 @@ ConsoleFrontEnd::~ConsoleFrontEnd()
 
 void ConsoleFrontEnd::requestStop() noexcept
 {
-    s_stopRequests = s_stopRequests + 1;
+    StopRequests::request();
 }
 
 int ConsoleFrontEnd::runModal()
 {
-    s_stopRequests = 0;
-    const StopSignals signals;
-    int stopsHandled = 0;
+    // main catches the signals from its start; a caller that did not
+    // (a test) gets them caught for the run here. Requests that came before
+    // are taken by the first turn of the loop: the run ends before it starts.
+    StopRequests::catchSignals();
     m_loopThread = std::this_thread::get_id();
     m_owner = m_loopThread;
     {
@@ -84,9 +55,8 @@ int ConsoleFrontEnd::runModal()
         {
             break;
         }
-        if (stopsHandled != s_stopRequests)
+        if (StopRequests::take())
         {
-            stopsHandled = s_stopRequests;
             m_run->requestStop();
             continue;
         }
@@ -109,6 +79,8 @@ int ConsoleFrontEnd::runModal()
         m_bClosed = true;
     }
     m_run->joinWorkers();
+    // the outcome is known: a stop from now on leaves it as it is
+    StopRequests::forgetPending();
     return m_bAccepted ? MODAL_OK : MODAL_CANCEL;
 }
 

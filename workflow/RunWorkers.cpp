@@ -6,6 +6,7 @@
 
 #include "config/C_IniFileTools.h"
 #include "config/ConfigKeys.h"
+#include "config/ServerPasswordScope.h"
 #include "logging/AppLogger.h"
 #include "platform/FileSystem.h"
 #include "platform/LastError.h"
@@ -157,6 +158,34 @@ UpdInterResult afterLibraryCall(const UpdInterFct& updInter, WorkerDoor& door)
     return result;
 }
 
+// The built-in NotesPswd only for the built-in server's hosts: a URL of
+// other hosts that a file gave gets no built-in password (said once why).
+std::wstring scopedNotesPassword(const C_IniFileTools& ini, const std::wstring& url,
+                                 const std::wstring& notesPswd)
+{
+    using namespace ConfigKeys;
+    const std::wstring builtIn = ini.builtInValue(UPDINTER_INI_FILE, SECTION_KARVO, KEY_NOTES_PSWD);
+    if (notesPswd.empty() || notesPswd != builtIn)
+    {
+        return notesPswd; // configured with the URL it is meant for
+    }
+    const std::vector<std::wstring> foreign = ServerPasswordScope::foreignHosts(
+        url, ini.builtInValue(UPDINTER_INI_FILE, SECTION_KARVO, KEY_URL));
+    if (foreign.empty())
+    {
+        return notesPswd;
+    }
+    std::wstring hosts;
+    for (const std::wstring& host : foreign)
+    {
+        hosts += (hosts.empty() ? L"" : L" ") + host;
+    }
+    QOR_LOG_WARN(L"Built-in NotesPswd not sent: it belongs to the built-in update server, and URL "
+                 L"names other hosts ("
+                 << hosts << L"); set NotesPswd in UpdInter.ini for them");
+    return {};
+}
+
 unsigned long failWith(WorkerDoor& door, const RunFailure& failure)
 {
     door.setFailure(failure);
@@ -186,7 +215,8 @@ FindUpdateArguments FindUpdateArguments::read()
     }
     arguments.keepArchives = iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_KEEP_ARCHIVES);
     arguments.url = iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_URL);
-    arguments.notesPswd = iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_NOTES_PSWD);
+    arguments.notesPswd = scopedNotesPassword(
+        ini, arguments.url, iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_NOTES_PSWD));
     arguments.application = iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_APPLICATION);
     arguments.language = iniValue(ini, UPDINTER_INI_FILE, SECTION_KARVO, KEY_LANGUAGE);
     return arguments;

@@ -7,7 +7,13 @@
 //   qor_foundation_bench log                prints ns per disabled statement
 //   qor_foundation_bench seam               prints ns per write, bare and
 //                                           through the system-call seam
+//   qor_foundation_bench land SOURCE DEST durable|batched
+//                                           prints seconds taken to write
+//                                           every regular file of SOURCE
+//                                           under DEST by atomic replace,
+//                                           flushed per file or once at the end
 #include "logging/AppLogger.h"
+#include "platform/AtomicFile.h"
 #include "platform/SystemCalls.h"
 #include "tools/DirectoryTree.h"
 
@@ -20,7 +26,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace
 {
@@ -132,6 +141,40 @@ int seamCost()
                 seam, seam - bare);
     return failures == 0 ? 0 : 1;
 }
+// The files are read first, so that only the writing and its flushes count.
+int landFiles(const std::string& source, const std::string& destination, bool durable)
+{
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(source))
+    {
+        if (entry.is_regular_file() && !entry.is_symlink())
+        {
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::ostringstream content;
+            content << in.rdbuf();
+            files.emplace_back(std::filesystem::relative(entry.path(), source).string(),
+                               content.str());
+        }
+    }
+    const auto start = Clock::now();
+    platform::AtomicFile::Options options;
+    options.durable = durable;
+    for (const auto& [path, content] : files)
+    {
+        const std::filesystem::path placed = std::filesystem::path(destination) / path;
+        std::filesystem::create_directories(placed.parent_path());
+        if (platform::AtomicFile::replace(placed.string(), content, options) != 0)
+        {
+            return 1;
+        }
+    }
+    if (!durable && platform::SystemCalls::syncFileSystem(destination) != 0)
+    {
+        return 1;
+    }
+    std::printf("%.3f\n", secondsSince(start));
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -163,8 +206,13 @@ int main(int argc, char** argv)
     {
         return seamCost();
     }
+    if (mode == "land" && argc == 5)
+    {
+        return landFiles(argv[2], argv[3], std::string(argv[4]) == "durable");
+    }
     std::fprintf(stderr,
-                 "usage: %s maketree DIR FOLDERS FILES | erase DIR | move SRC DEST | log | seam\n",
+                 "usage: %s maketree DIR FOLDERS FILES | erase DIR | move SRC DEST | log | seam | "
+                 "land SRC DEST durable|batched\n",
                  argv[0]);
     return 2;
 }

@@ -4,6 +4,7 @@
 #include "platform/FileDescriptor.h"
 #include "platform/SystemCalls.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 #include <vector>
@@ -264,10 +265,12 @@ int removeTree(const std::string& path)
     return SystemCalls::removeDirectory(path) == 0 || errno == ENOENT ? 0 : errno;
 }
 
-int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode)
+int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode,
+                        bool durable)
 {
     platform::AtomicFile::Options options;
     options.permissions = mode;
+    options.durable = durable;
     return platform::AtomicFile::replace(path, content, options) == 0 ? 0 : errno;
 }
 
@@ -286,7 +289,7 @@ int regularFileSize(const std::string& path, std::uint64_t& size)
     return 0;
 }
 
-int makeFolderPath(const std::string& path)
+int makeFolderPath(const std::string& path, unsigned mode)
 {
     SystemCalls::Info info;
     if (path.empty() || SystemCalls::pathStatus(path, info) == 0)
@@ -305,26 +308,42 @@ int makeFolderPath(const std::string& path)
     const std::size_t slash = path.rfind('/', end - 1);
     if (slash != std::string::npos && slash > 0)
     {
-        if (const int error = makeFolderPath(path.substr(0, slash)))
+        if (const int error = makeFolderPath(path.substr(0, slash), mode))
         {
             return error;
         }
     }
-    return SystemCalls::makeDirectory(path, 0755) == 0 || errno == EEXIST ? 0 : errno;
+    return SystemCalls::makeDirectory(path, mode) == 0 || errno == EEXIST ? 0 : errno;
 }
 
 int readSmallFile(const std::string& path, std::string& content, std::size_t limit)
 {
-    Descriptor in(SystemCalls::open(path, SystemCalls::OpenMode::ReadNoFollow));
+    content.clear();
+    Descriptor in(SystemCalls::open(path, SystemCalls::OpenMode::ReadNonBlockingNoFollow));
     if (in.get() < 0)
     {
         return errno;
     }
-    content.clear();
+    SystemCalls::Info info;
+    if (SystemCalls::status(in.get(), info) != 0)
+    {
+        return errno;
+    }
+    if (info.type != Type::File)
+    {
+        return EINVAL;
+    }
+    if (info.size > limit)
+    {
+        return EFBIG;
+    }
+    // the file may still grow while it is read: never more than limit + 1 bytes
+    content.reserve(static_cast<std::size_t>(info.size));
     char chunk[4096];
     for (;;)
     {
-        const std::int64_t got = SystemCalls::read(in.get(), chunk, sizeof chunk);
+        const std::size_t room = std::min(sizeof chunk, limit + 1 - content.size());
+        const std::int64_t got = SystemCalls::read(in.get(), chunk, room);
         if (got < 0)
         {
             return errno;

@@ -42,15 +42,21 @@ int cloneTree(const std::string& source, const std::string& destination,
 int removeTree(const std::string& path);
 
 // Writes `content` to a temporary file beside `path` and renames it over;
-// the file gets `mode` (before the umask).
-int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0644);
+// the file gets `mode` (before the umask). Not `durable`: without the flushes,
+// for a file that is only a hint or that a later flush of the whole file
+// system covers (until then a power cut may lose or empty it).
+int writeFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0644,
+                        bool durable = true);
 
 // Creates the folder `path` and its missing parents, as `mkdir -p` does (links
-// above it are followed: the caller chose the path).
-int makeFolderPath(const std::string& path);
+// above it are followed: the caller chose the path); the folders it creates
+// get `mode` (before the umask).
+int makeFolderPath(const std::string& path, unsigned mode = 0755);
 
 // Reads a whole regular file (not through a final link) of at most `limit`
-// bytes (EFBIG beyond).
+// bytes. Its size is checked before any byte is read (EFBIG beyond the
+// limit), anything but a regular file is refused (EINVAL; a fifo does not
+// block), and no more than `limit` bytes are ever read.
 int readSmallFile(const std::string& path, std::string& content, std::size_t limit);
 
 // 0 with `size` set when `path` is a regular file (not a link).

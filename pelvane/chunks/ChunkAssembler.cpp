@@ -105,6 +105,7 @@ public:
         return FetchPlanner::merge(std::move(ranges));
     }
 
+    std::uint64_t usedBytes() const override { return m_networkBytes; }
     std::uint64_t networkBytes() const { return m_networkBytes; }
     bool mismatch() const { return m_mismatchAt != UINT64_MAX; }
     std::uint64_t mismatchAt() const { return m_mismatchAt; }

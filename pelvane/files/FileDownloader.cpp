@@ -138,7 +138,10 @@ public:
             (!etag.empty() || !lastModified.empty()))
         {
             meta = "etag=" + etag + "\nlast-modified=" + lastModified + "\nurl=" + m_url + "\n";
-            return safefiles::writeFileAtomically(m_metaPath, meta);
+            // only a hint for resuming, which the hash judges anyway: no
+            // flush of its own (one flush before Target is swapped covers
+            // the run)
+            return safefiles::writeFileAtomically(m_metaPath, meta, 0644, false);
         }
         return safefiles::removeTree(m_metaPath);
     }
@@ -256,8 +259,9 @@ FetchResult FileDownloader::fetchOnce(const std::string& fileUrl, const Paths& p
 {
     if (file.size == 0)
     {
-        // nothing to fetch; an empty file is its own verified copy
-        return Outcome::disk(safefiles::writeFileAtomically(paths.part, {}));
+        // nothing to fetch; an empty file is its own verified copy, flushed
+        // with the rest of the run before the swap
+        return Outcome::disk(safefiles::writeFileAtomically(paths.part, {}, 0644, false));
     }
     if (onDisk >= file.size)
     {

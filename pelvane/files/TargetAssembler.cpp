@@ -7,6 +7,7 @@
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/files/ExtractLayout.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/SystemCalls.h"
 
 #include <cerrno>
@@ -107,6 +108,13 @@ Outcome TargetAssembler::placeFiles(const std::vector<const ManifestVersion*>& v
 Outcome TargetAssembler::swapIn(bool targetExists)
 {
     const std::string previous = previousPath();
+    // The files of the run were written without a flush each: one flush of
+    // the file system makes every one of them, and the staging tree, reach
+    // the disk before the renames can show them as Target.
+    if (SystemCalls::syncFileSystem(stagingPath()) != 0)
+    {
+        return fail(API_DISK, errno, "Cannot flush the staging folder to the disk");
+    }
     // The old Target is set aside first and put back on failure.
     if (targetExists && SystemCalls::rename(m_target, previous) != 0)
     {
@@ -123,6 +131,8 @@ Outcome TargetAssembler::swapIn(bool targetExists)
         return fail(API_DISK, error, "Cannot move the staging folder to Target");
     }
     platform::crashPoint("swap-in");
+    // the renames themselves, before Extract or the old copy goes
+    SystemCalls::syncDirectory(platform::AtomicFile::folderOf(m_target));
     if (targetExists)
     {
         if (const int error = safefiles::removeTree(previous))

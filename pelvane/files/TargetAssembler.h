@@ -2,7 +2,8 @@
 // and swaps it into place with renames, so that a failure at any point
 // (disk full included) leaves Target exactly as it was. Files already in
 // Target stay unless the update brings a file of the same path; later
-// versions' files win over earlier ones.
+// versions' files win over earlier ones. The run's files reach the disk
+// in one flush of the file system just before the swap, not one by one.
 #pragma once
 
 #include "pelvane/base/CancelToken.h"

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 namespace pelvane
 {
@@ -24,35 +25,11 @@ constexpr long CURL_BUFFER_BYTES = 2L * 1024L * 1024L;
 constexpr std::size_t MAX_DISCARDED_BODY = 64U * 1024U;
 constexpr int POLL_INTERVAL_MS = 100;
 
-std::string trimmed(std::string_view text)
-{
-    return std::string(headertext::trimmed(text));
-}
-
 using headertext::startsWithNoCase;
 
-// Retry-After is either seconds or an HTTP date.
-std::int64_t parseRetryAfter(const std::string& value)
+std::int64_t retryAfterMs(const std::string& value)
 {
-    if (value.empty())
-    {
-        return -1;
-    }
-    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    {
-        if (value.size() > 6)
-        {
-            return 1000000000;
-        }
-        return std::strtoll(value.c_str(), nullptr, 10) * 1000;
-    }
-    const time_t when = curl_getdate(value.c_str(), nullptr);
-    if (when < 0)
-    {
-        return -1;
-    }
-    const time_t now = std::time(nullptr);
-    return when > now ? static_cast<std::int64_t>(when - now) * 1000 : 0;
+    return headertext::retryAfterMs(value, static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 // The proxy for url, from the same sources as the program's proxy
@@ -116,6 +93,11 @@ struct HttpFetcher::Response
     int sinkError = 0;
     bool badRange = false;
     std::chrono::steady_clock::time_point lastActivity;
+    // the minimum rate: bytes of headers and body since the window began,
+    // which is when the request went out (unset until then)
+    std::optional<std::chrono::steady_clock::time_point> windowStart;
+    std::uint64_t windowBytes = 0;
+    std::uint64_t slowWindowBytes = 0; // what the window that failed brought
 };
 
 HttpFetcher::HttpFetcher(const TransferSettings& settings, const CancelToken& cancel)
@@ -163,12 +145,11 @@ size_t HttpFetcher::onHeader(char* data, size_t size, size_t count, void* self)
     Response& response = *fetcher->m_response;
     const std::string_view line(data, size * count);
     response.lastActivity = std::chrono::steady_clock::now();
+    response.windowBytes += line.size();
     if (startsWithNoCase(line, "HTTP/"))
     {
         // a new answer (after a redirect, a 401 challenge or a 100 Continue)
-        const std::size_t space = line.find(' ');
-        response.status =
-            space == std::string_view::npos ? 0 : std::strtol(line.data() + space + 1, nullptr, 10);
+        response.status = headertext::statusCode(line);
         response.etag.clear();
         response.lastModified.clear();
         response.retryAfter.clear();
@@ -178,35 +159,34 @@ size_t HttpFetcher::onHeader(char* data, size_t size, size_t count, void* self)
         response.started = false;
         response.discarded = 0;
     }
-    else if (startsWithNoCase(line, "ETag:"))
+    else if (const auto etag = headertext::valueOf(line, "ETag:"))
     {
-        response.etag = trimmed(line.substr(5));
+        response.etag = std::string(*etag);
     }
-    else if (startsWithNoCase(line, "Last-Modified:"))
+    else if (const auto modified = headertext::valueOf(line, "Last-Modified:"))
     {
-        response.lastModified = trimmed(line.substr(14));
+        response.lastModified = std::string(*modified);
     }
-    else if (startsWithNoCase(line, "Retry-After:"))
+    else if (const auto retryAfter = headertext::valueOf(line, "Retry-After:"))
     {
-        response.retryAfter = trimmed(line.substr(12));
+        response.retryAfter = std::string(*retryAfter);
     }
-    else if (startsWithNoCase(line, "WWW-Authenticate:"))
+    else if (const auto challenge = headertext::valueOf(line, "WWW-Authenticate:"))
     {
         response.wwwAuthenticate = true;
-        response.wwwAuthenticateValue = trimmed(line.substr(17));
+        response.wwwAuthenticateValue = std::string(*challenge);
     }
-    else if (startsWithNoCase(line, "Proxy-Authenticate:"))
+    else if (const auto proxyChallenge = headertext::valueOf(line, "Proxy-Authenticate:"))
     {
-        response.proxyChallenge = trimmed(line.substr(19));
+        response.proxyChallenge = std::string(*proxyChallenge);
     }
-    else if (startsWithNoCase(line, "Content-Range:"))
+    else if (const auto range = headertext::valueOf(line, "Content-Range:"))
     {
-        const std::string value = trimmed(line.substr(14));
-        if (startsWithNoCase(value, "bytes ") && value.size() > 6 &&
-            std::isdigit(static_cast<unsigned char>(value[6])))
-        {
-            response.contentRangeStart = std::strtoll(value.c_str() + 6, nullptr, 10);
-        }
+        const std::optional<ByteRange> parsed = headertext::contentRange(*range);
+        response.contentRangeStart =
+            parsed && parsed->first <= static_cast<std::uint64_t>(INT64_MAX)
+                ? static_cast<std::int64_t>(parsed->first)
+                : -1;
     }
     if (response.sink != nullptr)
     {
@@ -221,6 +201,7 @@ size_t HttpFetcher::onWrite(char* data, size_t size, size_t count, void* self)
     Response& response = *fetcher->m_response;
     const std::size_t total = size * count;
     response.lastActivity = std::chrono::steady_clock::now();
+    response.windowBytes += total;
     if (response.sink == nullptr)
     {
         return total;
@@ -272,15 +253,16 @@ FetchResult HttpFetcher::fetchRanges(const std::string& url, const std::string& 
     return result;
 }
 
-FetchResult HttpFetcher::fetchText(const std::string& url, std::size_t maxBytes, std::string& text)
+FetchResult HttpFetcher::fetchText(const std::string& url, std::size_t maxBytes, std::string& text,
+                                   const Deadline& deadline)
 {
     Validators ignored;
-    return fetchTextIfChanged(url, maxBytes, Validators(), text, ignored);
+    return fetchTextIfChanged(url, maxBytes, Validators(), text, ignored, deadline);
 }
 
 FetchResult HttpFetcher::fetchTextIfChanged(const std::string& url, std::size_t maxBytes,
                                             const Validators& since, std::string& text,
-                                            Validators& received)
+                                            Validators& received, const Deadline& deadline)
 {
     class TextSink : public FetchSink
     {
@@ -313,7 +295,8 @@ FetchResult HttpFetcher::fetchTextIfChanged(const std::string& url, std::size_t 
     received = {};
     TextSink sink(text, maxBytes, received);
     m_since = since.empty() ? nullptr : &since;
-    const FetchResult result = perform(url, &sink, 0, {}, nullptr, std::chrono::milliseconds(0));
+    const FetchResult result =
+        perform(url, &sink, 0, {}, nullptr, std::chrono::milliseconds(0), deadline);
     m_since = nullptr;
     return result;
 }
@@ -338,11 +321,10 @@ std::string HttpFetcher::configure(const std::string& url, const Response& respo
     // The server password travels only inside TLS; libcurl itself keeps it
     // from another host after a redirect (CURLOPT_UNRESTRICTED_AUTH stays off).
     const bool sendPassword = secure && !m_settings.serverPassword.empty();
-    if (!secure && !m_settings.serverPassword.empty() && !m_warnedPlainPassword &&
-        !response.fileScheme)
+    if (!secure && !m_settings.serverPassword.empty() && !response.fileScheme &&
+        m_settings.plainPasswordWarning.first())
     {
         PELVANE_LOG_WARN("NotesPswd is not sent over plain http: " << url);
-        m_warnedPlainPassword = true;
     }
     curl_easy_setopt(easy, CURLOPT_USERNAME,
                      sendPassword ? m_settings.serverUser.c_str() : nullptr);
@@ -388,8 +370,42 @@ std::string HttpFetcher::configure(const std::string& url, const Response& respo
     return proxy;
 }
 
-HttpFetcher::Ended HttpFetcher::drive(const Response& response, std::chrono::milliseconds limit,
-                                      CURLcode& code)
+bool HttpFetcher::windowFastEnough(Response& response, std::chrono::steady_clock::time_point now)
+{
+    const TransferLimits& limits = m_settings.limits;
+    if (limits.minRateBytes == 0 || response.fileScheme)
+    {
+        return true;
+    }
+    if (!response.windowStart)
+    {
+        // the window opens when the request has gone out: the connect
+        // time-out bounds what comes before
+        curl_off_t sentAfter = 0;
+        if (curl_easy_getinfo(m_easy.get(), CURLINFO_PRETRANSFER_TIME_T, &sentAfter) == CURLE_OK &&
+            sentAfter > 0)
+        {
+            response.windowStart = now;
+            response.windowBytes = 0;
+        }
+        return true;
+    }
+    if (now - *response.windowStart < limits.minRateWindow)
+    {
+        return true;
+    }
+    if (response.windowBytes < limits.minRateBytes)
+    {
+        response.slowWindowBytes = response.windowBytes;
+        return false;
+    }
+    response.windowStart = now;
+    response.windowBytes = 0;
+    return true;
+}
+
+HttpFetcher::Ended HttpFetcher::drive(Response& response, std::chrono::milliseconds limit,
+                                      const Deadline& deadline, CURLcode& code)
 {
     CURLM* multi = m_multi.get();
     const auto begin = std::chrono::steady_clock::now();
@@ -423,6 +439,14 @@ HttpFetcher::Ended HttpFetcher::drive(const Response& response, std::chrono::mil
         {
             return Ended::Stalled;
         }
+        if (!windowFastEnough(response, now))
+        {
+            return Ended::TooSlow;
+        }
+        if (deadline.passed(now))
+        {
+            return Ended::DeadlinePassed;
+        }
         if (limit.count() > 0 && now - begin > limit)
         {
             code = CURLE_OPERATION_TIMEDOUT;
@@ -434,7 +458,8 @@ HttpFetcher::Ended HttpFetcher::drive(const Response& response, std::chrono::mil
 
 FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
                                  std::uint64_t resumeOffset, const std::string& ifRange,
-                                 const std::string* postBody, std::chrono::milliseconds limit)
+                                 const std::string* postBody, std::chrono::milliseconds limit,
+                                 const Deadline& deadline)
 {
     CURL* easy = m_easy.get();
     CURLM* multi = m_multi.get();
@@ -456,7 +481,7 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     }
     m_response = &response;
     CURLcode code = CURLE_OK;
-    const Ended ended = drive(response, limit, code);
+    const Ended ended = drive(response, limit, deadline, code);
     curl_multi_remove_handle(multi, easy);
     m_response = nullptr;
 
@@ -464,11 +489,26 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     {
         return Outcome::canceled();
     }
+    // each of these fails like a stall: the network code with curl's time-out
+    const Outcome timedOut =
+        Outcome::network(CURLE_OPERATION_TIMEDOUT, static_cast<std::int32_t>(response.status));
     if (ended == Ended::Stalled)
     {
         PELVANE_LOG_WARN("No data for " << m_settings.stallTimeoutMs << " ms from " << url);
-        return FetchResult::retryable(
-            Outcome::network(CURLE_OPERATION_TIMEDOUT, static_cast<std::int32_t>(response.status)));
+        return FetchResult::retryable(timedOut);
+    }
+    if (ended == Ended::TooSlow)
+    {
+        PELVANE_LOG_WARN("Too slow: " << response.slowWindowBytes << " bytes in "
+                                      << m_settings.limits.minRateWindow.count()
+                                      << " ms (at least " << m_settings.limits.minRateBytes
+                                      << ") from " << url);
+        return FetchResult::retryable(timedOut);
+    }
+    if (ended == Ended::DeadlinePassed)
+    {
+        PELVANE_LOG_WARN("Deadline of " << deadline.span().count() << " ms passed for " << url);
+        return timedOut;
     }
     return classify(code, response, !proxy.empty());
 }
@@ -501,7 +541,7 @@ FetchResult HttpFetcher::classify(CURLcode code, const Response& response, bool 
         FetchResult fetched(outcome);
         fetched.transient = transient;
         fetched.restartFromZero = restartFromZero;
-        fetched.retryAfterMs = parseRetryAfter(response.retryAfter);
+        fetched.retryAfterMs = retryAfterMs(response.retryAfter);
         return fetched;
     };
 

@@ -4,12 +4,17 @@
 // redirects (never from https to http), optionally
 // resuming with a range guarded by If-Range, and says what went wrong in the
 // library's own error codes. A transfer stops within about 100 ms of a
-// cancel, and when no byte arrives for the stall time-out.
+// cancel, when no byte arrives for the stall time-out, when a window of the
+// transfer brings fewer bytes than the minimum rate asks (TransferLimits),
+// and when the caller's deadline passes.
 #pragma once
 
 #include "pelvane/base/CancelToken.h"
+#include "pelvane/base/OnceFlag.h"
 #include "pelvane/base/Outcome.h"
 #include "pelvane/net/CurlEasy.h"
+#include "pelvane/net/Deadline.h"
+#include "pelvane/net/TransferLimits.h"
 
 #include <chrono>
 #include <cstdint>
@@ -26,6 +31,10 @@ struct TransferSettings
     std::string proxyPassword;
     std::string serverUser; // sent only when the server asks (401)
     std::string serverPassword;
+    TransferLimits limits;
+    // shared by every copy: the warning that the password stays home over
+    // plain http is given once per run
+    OnceFlag plainPasswordWarning;
 };
 
 // Receives the body of a usable answer.
@@ -85,15 +94,17 @@ public:
     // body of a 200 or 206 as it comes (start() with offset 0) and reads the
     // header lines to tell a whole answer, one range or a multipart one.
     FetchResult fetchRanges(const std::string& url, const std::string& ranges, FetchSink& sink);
-    // A small bounded body into memory.
-    FetchResult fetchText(const std::string& url, std::size_t maxBytes, std::string& text);
+    // A small bounded body into memory. Past `deadline` the transfer ends
+    // like a stall, not worth another try (the deadline covers the tries).
+    FetchResult fetchText(const std::string& url, std::size_t maxBytes, std::string& text,
+                          const Deadline& deadline = {});
     // The same, asked for only if it changed since the answer that gave
     // `since` (If-None-Match, If-Modified-Since): an unchanged resource comes
     // back as HTTP 304 (API_HTTP, secondary 304, no body). `received` gets
     // the validators of a 200.
     FetchResult fetchTextIfChanged(const std::string& url, std::size_t maxBytes,
                                    const Validators& since, std::string& text,
-                                   Validators& received);
+                                   Validators& received, const Deadline& deadline = {});
     // Best effort; ends within `limit` whatever the server does.
     FetchResult post(const std::string& url, const std::string& body,
                      std::chrono::milliseconds limit);
@@ -102,18 +113,23 @@ private:
     struct Response;
     FetchResult perform(const std::string& url, FetchSink* sink, std::uint64_t resumeOffset,
                         const std::string& ifRange, const std::string* postBody,
-                        std::chrono::milliseconds limit);
+                        std::chrono::milliseconds limit, const Deadline& deadline = {});
     enum class Ended
     {
         Done,
         Canceled,
-        Stalled
+        Stalled,
+        TooSlow,
+        DeadlinePassed
     };
     // Sets every option of one transfer; the proxy it goes through (empty: none).
     std::string configure(const std::string& url, const Response& response,
                           const std::string& ifRange, const std::string* postBody,
                           std::chrono::milliseconds limit, CurlHeaderList& headers);
-    Ended drive(const Response& response, std::chrono::milliseconds limit, CURLcode& code);
+    Ended drive(Response& response, std::chrono::milliseconds limit, const Deadline& deadline,
+                CURLcode& code);
+    // Whether the window that just ended brought enough bytes; starts the next.
+    bool windowFastEnough(Response& response, std::chrono::steady_clock::time_point now);
     FetchResult classify(CURLcode code, const Response& response, bool usedProxy) const;
     std::int32_t certificateVerdict(CURLcode code) const;
 
@@ -127,7 +143,6 @@ private:
     Response* m_response = nullptr; // the transfer in progress
     std::string m_ranges;           // set only during fetchRanges
     const Validators* m_since = nullptr; // set only during fetchTextIfChanged
-    bool m_warnedPlainPassword = false;
     char m_errorText[CURL_ERROR_SIZE] = {};
 };
 } // namespace pelvane

@@ -3,27 +3,20 @@
 // request once it has shown that it does not, and a clear "ranges refused"
 // when it answers with the whole resource or 416. A cut or a transient
 // failure is retried like a whole file (Retries), asking again only for
-// what has not arrived; the sink says what is still missing.
+// what has not arrived; the sink says what is still missing. An answer of
+// mostly other ranges than asked counts as a failed try; once the tries are
+// spent on such answers, the server counts as one that refuses ranges.
 #pragma once
 
 #include "pelvane/net/ByteRange.h"
 #include "pelvane/net/HttpFetcher.h"
+#include "pelvane/net/RangeAnswer.h"
 
 #include <string>
 #include <vector>
 
 namespace pelvane
 {
-class RangeSink
-{
-public:
-    virtual ~RangeSink() = default;
-    // Bytes of the resource starting at `offset`, in order within a range.
-    // Returns 0 or an errno; any error ends the request.
-    virtual int accept(std::uint64_t offset, const char* data, std::size_t size) = 0;
-    virtual std::vector<ByteRange> missing() const = 0;
-};
-
 class RangeFetcher
 {
 public:

@@ -4,8 +4,8 @@
 
 namespace pelvane
 {
-Retries::Retries(const CancelToken& cancel, std::optional<Names> names)
-    : m_cancel(cancel), m_names(std::move(names))
+Retries::Retries(const CancelToken& cancel, std::optional<Names> names, Deadline deadline)
+    : m_cancel(cancel), m_names(std::move(names)), m_deadline(deadline)
 {
 }
 
@@ -26,6 +26,13 @@ std::optional<std::chrono::milliseconds> Retries::delayBeforeNextTry(const Fetch
     }
     const std::chrono::milliseconds delay =
         m_policy.delayAfter(m_failedTries, failure.retryAfterMs);
+    if (m_deadline.endsBefore(delay))
+    {
+        PELVANE_LOG_WARN("No further try after " << m_failedTries << ": the deadline of "
+                                                 << m_deadline.span().count()
+                                                 << " ms would pass first");
+        return std::nullopt;
+    }
     if (m_names)
     {
         PELVANE_LOG_WARN(m_names->attempt << " " << m_failedTries << " of " << m_names->resource

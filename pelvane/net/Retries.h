@@ -2,10 +2,12 @@
 // RetryPolicy::MAX_TRIES, a jittered backoff or the server's Retry-After
 // between them, and a cancel that ends the wait at once. A caller asks it
 // after each failed try. Deciding and waiting are apart, so that a pool of
-// transfers can schedule the next try instead of sleeping on it.
+// transfers can schedule the next try instead of sleeping on it. With a
+// deadline, no try is started that would begin after it.
 #pragma once
 
 #include "pelvane/base/CancelToken.h"
+#include "pelvane/net/Deadline.h"
 #include "pelvane/net/HttpFetcher.h"
 #include "pelvane/net/RetryPolicy.h"
 
@@ -28,7 +30,8 @@ public:
         std::string givingUpOn;
     };
 
-    explicit Retries(const CancelToken& cancel, std::optional<Names> names = std::nullopt);
+    explicit Retries(const CancelToken& cancel, std::optional<Names> names = std::nullopt,
+                     Deadline deadline = {});
 
     // Counts the failed try; the wait before the next one, or nothing when
     // `failure` is final (not transient, or the last try).
@@ -42,6 +45,7 @@ public:
 private:
     const CancelToken& m_cancel;
     std::optional<Names> m_names;
+    Deadline m_deadline;
     RetryPolicy m_policy;
     int m_failedTries = 0;
 };

@@ -127,7 +127,8 @@ Outcome ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile
 {
     std::string bytes;
     const FetchResult fetched =
-        m_fetcher.fetchText(url, static_cast<std::size_t>(file.chunks->size), bytes);
+        m_fetcher.fetchText(url, static_cast<std::size_t>(file.chunks->size), bytes,
+                            Deadline::after(m_config.transfer.limits.metadataDeadline));
     if (fetched.is(API_CANCELED))
     {
         return fetched;

@@ -61,12 +61,15 @@ FetchResult ManifestLoader::fetchFrom(HttpFetcher& fetcher, const std::string& u
 {
     const Validators since =
         m_cached ? Validators{m_cached->etag, m_cached->lastModified} : Validators();
-    Retries retries(m_cancel);
+    // one deadline for the top level and its tries: a mirror that trickles
+    // cannot hold the run for longer than that
+    const Deadline deadline = Deadline::after(m_config.transfer.limits.metadataDeadline);
+    Retries retries(m_cancel, std::nullopt, deadline);
     FetchResult fetched;
     do
     {
         fetched = fetcher.fetchTextIfChanged(url, ChannelEnvelope::MAX_BYTES, since, bytes,
-                                             validators);
+                                             validators, deadline);
     } while (!fetched.ok() && retries.tryAgain(fetched));
     if (fetched.is(API_HASH))
     {

@@ -241,6 +241,7 @@ std::optional<UpdateConfig> makeUpdateConfig(const InitArguments& a, std::string
         texts.pswdProxy.empty() ? std::string() : unscramblePassword(texts.pswdProxy);
     config.transfer.serverUser = config.application;
     config.transfer.serverPassword = texts.notesPswd;
+    config.transfer.limits = TransferLimits::fromEnvironment();
     return config;
 }
 } // namespace pelvane

@@ -1,57 +1,12 @@
 #include "pelvane/trust/JsonFields.h"
 
+#include "pelvane/base/JsonDepth.h"
+
 #include <algorithm>
 
 namespace pelvane::jsonfields
 {
-namespace
-{
 using nlohmann::json;
-
-// The parser itself copes with deep nesting, but a cheap look first keeps a
-// megabyte of '[' from costing anything.
-bool nestingWithin(std::string_view text, std::size_t maxDepth)
-{
-    std::size_t depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text)
-    {
-        if (inString)
-        {
-            if (escaped)
-            {
-                escaped = false;
-            }
-            else if (c == '\\')
-            {
-                escaped = true;
-            }
-            else if (c == '"')
-            {
-                inString = false;
-            }
-            continue;
-        }
-        if (c == '"')
-        {
-            inString = true;
-        }
-        else if (c == '[' || c == '{')
-        {
-            if (++depth > maxDepth)
-            {
-                return false;
-            }
-        }
-        else if ((c == ']' || c == '}') && depth > 0)
-        {
-            --depth;
-        }
-    }
-    return true;
-}
-} // namespace
 
 json parseObject(std::string_view bytes, std::size_t maxBytes, std::size_t maxDepth,
                  const char* what, std::string& error)
@@ -61,7 +16,7 @@ json parseObject(std::string_view bytes, std::size_t maxBytes, std::size_t maxDe
         error = std::string(what) + " too large";
         return json(json::value_t::discarded);
     }
-    if (!nestingWithin(bytes, maxDepth))
+    if (!jsonNestingWithin(bytes, maxDepth))
     {
         error = std::string(what) + " nested too deeply";
         return json(json::value_t::discarded);

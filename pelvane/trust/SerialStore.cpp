@@ -1,73 +1,129 @@
 #include "pelvane/trust/SerialStore.h"
 
+#include "pelvane/base/JsonDepth.h"
 #include "pelvane/base/PelvaneLog.h"
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/XdgFolder.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <cstring>
 
 namespace pelvane
 {
 namespace
 {
 using nlohmann::json;
-constexpr std::size_t MAX_STATE_BYTES = 1024U * 1024U;
 
 std::string entryName(const std::string& product, const std::string& channel)
 {
     return product + " " + channel;
 }
 
-// The stored object, or an empty one (logged) when the file is missing or bad.
-json readState(const std::string& path)
+// A name that is written back as it is read: printable, nothing to escape.
+bool plainName(std::string_view name)
 {
-    std::error_code error;
-    if (path.empty() || !std::filesystem::exists(path, error))
-    {
-        return json::object();
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (in)
-    {
-        text << in.rdbuf();
-    }
-    if (!in || text.str().size() > MAX_STATE_BYTES)
-    {
-        PELVANE_LOG_WARN("Serial state unreadable, treated as empty: " << path);
-        return json::object();
-    }
-    json state = json::parse(text.str(), nullptr, false);
-    if (state.is_discarded() || !state.is_object())
-    {
-        PELVANE_LOG_WARN("Serial state corrupt, treated as empty: " << path);
-        return json::object();
-    }
-    return state;
+    return !name.empty() && name.size() <= SerialStore::MAX_NAME_BYTES &&
+           std::none_of(name.begin(), name.end(),
+                        [](char c)
+                        { return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\'; });
 }
 } // namespace
 
 std::string SerialStore::defaultPath()
 {
-    const std::string folder = xdgFolder("XDG_STATE_HOME", ".local/state");
-    return folder.empty() ? std::string() : folder + "/pelvane/serials.json";
+    const std::string folder = stateFolder();
+    return folder.empty() ? std::string() : folder + "/" + FILE_NAME;
+}
+
+std::optional<SerialStore::Entries> SerialStore::parse(std::string_view text, std::string& problem)
+{
+    if (text.size() > MAX_BYTES)
+    {
+        problem = "larger than " + std::to_string(MAX_BYTES) + " bytes";
+        return std::nullopt;
+    }
+    if (!jsonNestingWithin(text, MAX_DEPTH))
+    {
+        problem = "nested deeper than " + std::to_string(MAX_DEPTH);
+        return std::nullopt;
+    }
+    const json state = json::parse(text.begin(), text.end(), nullptr, false);
+    if (state.is_discarded() || !state.is_object())
+    {
+        problem = "not a JSON object";
+        return std::nullopt;
+    }
+    Entries entries;
+    for (const auto& [name, value] : state.items())
+    {
+        if (entries.size() >= MAX_ENTRIES)
+        {
+            break;
+        }
+        if (value.is_number_unsigned() && plainName(name))
+        {
+            entries.emplace(name, value.get<std::uint64_t>());
+        }
+    }
+    return entries;
+}
+
+std::string SerialStore::serialize(const Entries& entries)
+{
+    json state = json::object();
+    for (const auto& [name, serial] : entries)
+    {
+        state[name] = serial;
+    }
+    return state.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+SerialStore::Entries SerialStore::read() const
+{
+    if (m_path.empty())
+    {
+        return {};
+    }
+    std::string text;
+    const int error = safefiles::readSmallFile(m_path, text, MAX_BYTES);
+    if (error == ENOENT)
+    {
+        return {};
+    }
+    std::string problem;
+    std::optional<Entries> entries;
+    if (error == EFBIG)
+    {
+        problem = "larger than " + std::to_string(MAX_BYTES) + " bytes";
+    }
+    else if (error != 0)
+    {
+        problem = std::strerror(error);
+    }
+    else
+    {
+        entries = parse(text, problem);
+    }
+    if (!entries)
+    {
+        if (m_warning.first())
+        {
+            PELVANE_LOG_WARN("Serial state corrupt, treated as empty: " << m_path << " ("
+                                                                        << problem << ")");
+        }
+        return {};
+    }
+    return *std::move(entries);
 }
 
 std::uint64_t SerialStore::highest(const std::string& product, const std::string& channel) const
 {
-    const json state = readState(m_path);
-    const auto found = state.find(entryName(product, channel));
-    if (found == state.end() || !found->is_number_unsigned())
-    {
-        return 0;
-    }
-    return found->get<std::uint64_t>();
+    const Entries entries = read();
+    const auto found = entries.find(entryName(product, channel));
+    return found == entries.end() ? 0 : found->second;
 }
 
 int SerialStore::record(const std::string& product, const std::string& channel,
@@ -77,26 +133,26 @@ int SerialStore::record(const std::string& product, const std::string& channel,
     {
         return ENOENT;
     }
-    json state = readState(m_path);
+    Entries entries = read();
     const std::string name = entryName(product, channel);
-    const auto found = state.find(name);
-    if (found != state.end() && found->is_number_unsigned() &&
-        found->get<std::uint64_t>() >= serial)
+    const auto found = entries.find(name);
+    if (found != entries.end() && found->second >= serial)
     {
         return 0;
     }
-    state[name] = serial;
-    const std::filesystem::path folder = std::filesystem::path(m_path).parent_path();
-    std::error_code error;
-    if (std::filesystem::create_directories(folder, error))
+    if (found == entries.end() && entries.size() >= MAX_ENTRIES)
     {
-        std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::replace, error);
+        entries.erase(entries.begin()); // ours matters more than one of a thousand others
     }
-    if (error)
+    entries[name] = serial;
+    const std::size_t slash = m_path.rfind('/');
+    if (slash != std::string::npos && slash > 0)
     {
-        return error.value();
+        if (const int error = makeStateFolder(m_path.substr(0, slash)))
+        {
+            return error;
+        }
     }
-    return safefiles::writeFileAtomically(m_path, state.dump(1) + "\n", 0600);
+    return safefiles::writeFileAtomically(m_path, serialize(entries), 0600);
 }
 } // namespace pelvane

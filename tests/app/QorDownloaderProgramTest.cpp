@@ -168,8 +168,7 @@ const std::string MISSING_LIBRARY_INI = "[CONFIG]\nClientLibrary=/nonexistent/li
 // the program looked up in path as a launcher does.
 std::vector<std::string> desktopEntryCommand(const std::string& path)
 {
-    const fs::path entry = fs::path(__FILE__).parent_path().parent_path().parent_path() /
-                           "packaging" / "qordownloader.desktop";
+    const fs::path entry = DESKTOP_ENTRY_PATH;
     std::string exec;
     for (const std::string& line : splitLines(readWholeFile(entry.string())))
     {

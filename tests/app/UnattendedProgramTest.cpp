@@ -297,3 +297,85 @@ TEST_F(UnattendedProgram, SigtermStopsTheDownloadLikeAConfirmedCancelAndExitsWit
                                          "WARN Download failure return code: -3",
                                          "INFO Application return code: -3", "INFO End"}));
 }
+
+TEST_F(UnattendedProgram, SigtermAtEitherEdgeOfARunEndsItCleanly)
+{
+    // as soon as the process catches SIGTERM (its first own instruction): no
+    // death by the signal but -3, nothing touched (whether the stop lands
+    // before the run or in its find step is the machine's timing)
+    writeConfiguration(QUICK_SUCCESS);
+    {
+        ChildProcess program(PROGRAM, {"--unattended"}, m_folder.string(), environment());
+        const std::string status = "/proc/" + std::to_string(program.pid()) + "/status";
+        // polled without pause: the run would be under way within 50 ms
+        const auto giveUp = std::chrono::steady_clock::now() + 30s;
+        bool caught = false;
+        while (!caught && std::chrono::steady_clock::now() < giveUp)
+        {
+            for (const std::string& line : splitLines(readWholeFile(status)))
+            {
+                if (line.rfind("SigCgt:", 0) == 0)
+                {
+                    caught = ((std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1) != 0;
+                }
+            }
+        }
+        ASSERT_TRUE(caught);
+        ASSERT_EQ(::kill(program.pid(), SIGTERM), 0);
+        ASSERT_EQ(program.wait(30s), 253) << program.standardOutput() << program.standardError();
+        EXPECT_TRUE(fs::exists(m_folder / "target" / "sub" / "setup.bin"));
+        EXPECT_FALSE(fs::exists(m_folder / "dest"));
+    }
+
+    // once the outcome is known a stop leaves it: here while the library unloads
+    writeConfiguration(QUICK_SUCCESS + "unload_delay_ms=2000\n");
+    ChildProcess program(PROGRAM, {"--unattended"}, m_folder.string(), environment());
+    ASSERT_TRUE(waitUntil([&] { return journalCount("unload") == 1; }, 30s))
+        << program.standardOutput() << program.standardError();
+    ASSERT_EQ(::kill(program.pid(), SIGTERM), 0);
+    ASSERT_EQ(program.wait(30s), 1) << program.standardOutput() << program.standardError();
+    EXPECT_EQ(splitLines(program.standardOutput()).back(),
+              "Outcome: 1 (update downloaded and finalized)");
+}
+
+TEST_F(UnattendedProgram, TheBuiltInServerPasswordGoesOnlyToTheBuiltInServer)
+{
+    const std::string builtInPassword = "Orv-Net-2026-Hs9!vB3n";
+    writeConfiguration(QUICK_SUCCESS);
+    std::ofstream(m_folder / "UpdInter.ini")
+        << "[KARVO]\nLanguage=EN\nURL=https://updates.orvane.example/ https://mirror.corp.example/\n";
+    {
+        ChildProcess program(PROGRAM, {"--unattended"}, m_folder.string(), environment());
+        ASSERT_EQ(program.wait(60s), 1) << program.standardOutput() << program.standardError();
+    }
+    EXPECT_EQ(journal().front().find(builtInPassword), std::string::npos) << journal().front();
+    const auto lines = log();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line)
+                            {
+                                return line.rfind("WARN Built-in NotesPswd not sent", 0) == 0 &&
+                                       line.find("(mirror.corp.example)") != std::string::npos;
+                            }),
+              1);
+
+    // the built-in URL, or a password configured with the mirror, is sent
+    for (const std::string& updInter :
+         {std::string("[KARVO]\nLanguage=EN\n"),
+          std::string("[KARVO]\nLanguage=EN\nURL=https://mirror.corp.example/\nNotesPswd=corp\n")})
+    {
+        SCOPED_TRACE(updInter);
+        writeConfiguration(QUICK_SUCCESS);
+        fs::remove_all(m_folder / "dest");
+        fs::create_directories(m_folder / "target" / "sub");
+        std::ofstream(m_folder / "target" / "sub" / "setup.bin") << "payload";
+        std::ofstream(m_folder / "UpdInter.ini") << updInter;
+        std::error_code ignored;
+        fs::remove(m_folder / "script.txt.journal", ignored);
+        ChildProcess program(PROGRAM, {"--unattended"}, m_folder.string(), environment());
+        ASSERT_EQ(program.wait(60s), 1) << program.standardOutput() << program.standardError();
+        const std::string expected = updInter.find("corp\n") != std::string::npos
+                                         ? std::string("|corp|")
+                                         : "|" + builtInPassword + "|";
+        EXPECT_NE(journal().front().find(expected), std::string::npos) << journal().front();
+    }
+}

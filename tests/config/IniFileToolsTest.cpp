@@ -13,6 +13,7 @@
 #include <iostream>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace ConfigKeys;
 using qortest::LogCapture;
@@ -147,6 +148,20 @@ TEST(IniFileToolsRead, FileValueOverloadingAnInternalValueIsWarnedInOrder)
     EXPECT_EQ(logEvents(log), expected) << qortest::describe(logEvents(log));
 }
 
+TEST(IniFileToolsRead, AnOverriddenPasswordIsWarnedWithAMaskNotItsValue)
+{
+    const TempWorkDir dir;
+    writeBytes("UpdInter.ini", "[KARVO]\nNotesPswd=company-secret\n");
+    C_IniFileTools store;
+    const LogCapture log;
+    EXPECT_EQ(store.getWstring(UPDINTER_INI_FILE, SECTION_KARVO, KEY_NOTES_PSWD, L""),
+              L"company-secret");
+    const std::vector<LogEvent> warnings = eventsAt(logEvents(log), "WARN");
+    ASSERT_EQ(warnings.size(), 5U) << qortest::describe(logEvents(log));
+    EXPECT_EQ(warnings[3], warn(L"Key: NotesPswd"));
+    EXPECT_EQ(warnings[4], warn(L"Value: ********"));
+}
+
 TEST(IniFileToolsRead, SameValueAsTheInternalOneOrAMissingKeyLogsNothing)
 {
     const TempWorkDir dir;
@@ -269,6 +284,30 @@ TEST(IniFileToolsWrite, CredentialsGoIntoAnExistingFileWithoutDisturbingIt)
     ASSERT_TRUE(store.setWstring(OWN_INI_FILE, SECTION_PROXY, KEY_PSWD_PROXY, L"0a1b"));
     EXPECT_EQ(readBytes("QorDownloader.ini"),
               before + "[PROXY]\nUserProxy=alice\nPswdProxy=0a1b\n");
+}
+
+TEST(IniFileToolsWrite, AStoredPasswordFirstMakesAnExistingFileOwnerOnly)
+{
+    const TempWorkDir dir;
+    const std::string before = "[CONFIG]\nMode=NETWORK\n";
+    writeBytes("QorDownloader.ini", before);
+    ASSERT_EQ(::chmod("QorDownloader.ini", 0644), 0);
+    C_IniFileTools store;
+    const LogCapture log;
+    ASSERT_TRUE(store.setWstring(OWN_INI_FILE, SECTION_PROXY, KEY_PSWD_PROXY, L"0a1b"));
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::stat("QorDownloader.ini", &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(info.st_uid, ::getuid());
+    EXPECT_EQ(readBytes("QorDownloader.ini"), before + "[PROXY]\nPswdProxy=0a1b\n");
+    const std::vector<LogEvent> expected = {
+        trace(L"File: .\\QorDownloader.ini"), trace(L"Section: PROXY"), trace(L"Key: PswdProxy"),
+        trace(L"Value: ********"),
+        warn(L"Configuration file made readable by its owner only before a password is stored "
+             L"in it (mode was 0644): .\\QorDownloader.ini")};
+    EXPECT_EQ(logEvents(log), expected) << qortest::describe(logEvents(log));
 }
 
 TEST(IniFileToolsWrite, ReadOnlyFileFailsWithWarningsAndKeepsTheOldValue)

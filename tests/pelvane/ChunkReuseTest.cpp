@@ -401,3 +401,43 @@ TEST_F(ChunkReuseTest, RangesCutOnTheFirstMirrorAreFinishedByTheNext)
     EXPECT_EQ(last.nbBlock, static_cast<std::int32_t>((changed + BLOCK - 1) / BLOCK));
     EXPECT_EQ(last.currentBlock, last.nbBlock);
 }
+
+TEST_F(ChunkReuseTest, RangeAnswersThatTrickleOrBringOtherRangesCostAtMostThreeTries)
+{
+    const std::string first = patternData(1024 * 1024, 121);
+    const std::string second = edited(first, 122);
+    ::setenv("PELVANE_BASE_STORE", "0", 1);
+    installFirstVersion({{"app.bin", first}});
+    publish("2.0.0", {{"app.bin", second}});
+    const std::string path = fileUrlPath("2.0.0", "app.bin");
+
+    // a trickle of ranges fails like a stall, and the next mirror finishes
+    ::setenv("PELVANE_MIN_RATE_BYTES", "4096", 1);
+    ::setenv("PELVANE_MIN_RATE_WINDOW_MS", "500", 1);
+    const std::string slowLog = temp() / "slow.log";
+    qortest::ServerProcess slow({"faults", "--root", repo(), "--multirange", "--requests-log",
+                                 slowLog, "--rule",
+                                 R"({"path":")" + path + R"(","kind":"drip","interval":0.05})"});
+    qortest::ServerProcess good({"faults", "--root", repo(), "--multirange"});
+    ASSERT_TRUE(slow.started()) << slow.failure();
+    ASSERT_TRUE(good.started()) << good.failure();
+    Outcome end = updateFrom("1.0.0", slow.url() + " " + good.url());
+    ASSERT_EQ(end.result, 1) << "api " << end.api << " primary " << end.primary;
+    EXPECT_EQ(qortest::readTextFile(target() + "/app.bin"), second);
+    EXPECT_EQ(trafficOf(readRequests(slowLog), path).requests, 3U);
+
+    // bytes nobody asked for are no progress: three tries, then the whole file
+    fs::remove_all(extract());
+    qortest::writeTextFile(target() + "/app.bin", first);
+    const std::string otherLog = temp() / "other.log";
+    qortest::ServerProcess other({"faults", "--root", repo(), "--multirange", "--requests-log",
+                                  otherLog, "--rule",
+                                  R"({"path":")" + path + R"(","kind":"otherranges"})"});
+    ASSERT_TRUE(other.started()) << other.failure();
+    end = updateFrom("1.0.0", other.url());
+    ASSERT_EQ(end.result, 1) << "api " << end.api << " primary " << end.primary;
+    EXPECT_EQ(qortest::readTextFile(target() + "/app.bin"), second);
+    const Traffic traffic = trafficOf(readRequests(otherLog), path);
+    EXPECT_EQ(traffic.whole, 1U);
+    EXPECT_EQ(traffic.requests - traffic.whole, 3U);
+}

@@ -10,8 +10,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "LogCapture.h"
+
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 using namespace pelvanetest;
@@ -165,6 +168,45 @@ TEST_F(ManifestTrustTest, ACorruptStateFileIsLoggedTreatedAsEmptyAndRewritten)
         << state;
     writeSignedChannel(manifestText(6, now() + 86400));
     EXPECT_EQ(countWith().api, pelvane::API_ROLLBACK) << "the rewritten state holds";
+}
+
+TEST_F(ManifestTrustTest, StateFileBombsCostNothingWarnOnceAndAreRewrittenSmall)
+{
+    fs::create_directories(fs::path(statePath()).parent_path());
+    const std::string name = PRODUCT + " " + APPLICATION + "/" + LANGUAGE;
+    struct Case
+    {
+        const char* what;
+        std::function<void()> plant;
+    };
+    const Case cases[] = {
+        {"nested", [&] { qortest::writeTextFile(statePath(), std::string(100000, '[')); }},
+        {"a valid object nested", [&]
+         { qortest::writeTextFile(statePath(), "{\"" + name + "\": 1, \"x\": [[[[[[1]]]]]]}"); }},
+        {"huge", [&]
+         {
+             qortest::writeTextFile(statePath(), "{");
+             fs::resize_file(statePath(), 2ULL << 30); // sparse: 2 GiB that read as zeros
+         }},
+    };
+    std::uint64_t serial = 10;
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        c.plant();
+        writeSignedChannel(manifestText(++serial, now() + 86400));
+        qortest::LogCapture log;
+        ASSERT_EQ(countWith().result, 1);
+        std::size_t warnings = 0;
+        for (const std::string& line : log.lines())
+        {
+            warnings += line.rfind("WARN Serial state corrupt", 0) == 0 ? 1U : 0U;
+        }
+        EXPECT_EQ(warnings, 1U) << log.text();
+        EXPECT_LT(fs::file_size(statePath()), 200U) << "the rewrite keeps only the entries";
+        EXPECT_NE(qortest::readTextFile(statePath()).find(name + "\": " + std::to_string(serial)),
+                  std::string::npos);
+    }
 }
 
 TEST_F(ManifestTrustTest, APublishedRepositoryRunsEndToEndAndRemembersItsSerial)

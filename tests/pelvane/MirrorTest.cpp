@@ -6,6 +6,8 @@
 
 #include "pelvane/base/PelvaneErrors.h"
 
+#include "LogCapture.h"
+
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
@@ -141,4 +143,92 @@ TEST_F(MirrorTest, AllMirrorsDownIsTheNetworkCode)
     EXPECT_EQ(end.api, pelvane::API_NETWORK);
     EXPECT_EQ(end.primary, CURLE_COULDNT_CONNECT);
     EXPECT_FALSE(fs::exists(target()));
+}
+
+TEST_F(MirrorTest, ATrickleFailsLikeAStallIsRetriedAndTheNextMirrorServes)
+{
+    const std::string data = patternData(200000, 23);
+    publish("1.0.0", {{"setup.bin", data}});
+    const std::string file = channelPath() + "/1.0.0/files/setup.bin";
+    qortest::ServerProcess good({"nginx", "--root", repo()});
+    ASSERT_TRUE(good.started()) << good.failure();
+    // 20 bytes a second against a minimum of 4 KiB in every half second
+    const std::string drip = R"(","kind":"drip","bytes":1,"interval":0.05})";
+    ::setenv("PELVANE_MIN_RATE_BYTES", "4096", 1);
+    ::setenv("PELVANE_MIN_RATE_WINDOW_MS", "500", 1);
+    ::setenv("PELVANE_BASE_STORE", "0", 1); // every round fetches the file again
+    struct Case
+    {
+        std::string path;
+        const char* deadlineMs; // nullptr: the default
+        std::size_t tries;
+    };
+    const Case cases[] = {
+        {channelPath() + "/channel.qor", nullptr, 3},
+        {channelPath() + "/1.0.0/list.json.zst", nullptr, 3},
+        {file, nullptr, 3},
+        // no minimum rate: the deadline alone ends the top level, its tries included
+        {channelPath() + "/channel.qor", "1500", 1},
+    };
+    int round = 0;
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.path + (c.deadlineMs ? " with a deadline" : ""));
+        if (c.deadlineMs != nullptr)
+        {
+            ::setenv("PELVANE_MIN_RATE_BYTES", "0", 1);
+            ::setenv("PELVANE_METADATA_DEADLINE_MS", c.deadlineMs, 1);
+        }
+        const std::string log = temp() / ("drip-" + std::to_string(++round) + ".log");
+        qortest::ServerProcess slow({"faults", "--root", repo(), "--requests-log", log, "--rule",
+                                     R"({"path":")" + c.path + drip});
+        ASSERT_TRUE(slow.started()) << slow.failure();
+        fs::remove_all(extract());
+        fs::remove_all(target());
+        InitOptions options;
+        options.url = slow.url() + " " + good.url();
+        const Outcome end = runToEnd(options);
+        ASSERT_EQ(end.result, 1) << "api " << end.api << " primary " << end.primary;
+        EXPECT_EQ(qortest::readTextFile(target() + "/setup.bin"), data);
+        std::size_t tries = 0;
+        for (const SeenRequest& request : readRequests(log))
+        {
+            tries += request.path == c.path ? 1U : 0U;
+        }
+        EXPECT_EQ(tries, c.tries);
+    }
+
+    // with one mirror the trickle is the run's failure, reported as a stall
+    ::unsetenv("PELVANE_METADATA_DEADLINE_MS");
+    ::setenv("PELVANE_MIN_RATE_BYTES", "4096", 1);
+    qortest::ServerProcess slow({"faults", "--root", repo(), "--rule",
+                                 R"({"path":")" + file + drip});
+    ASSERT_TRUE(slow.started()) << slow.failure();
+    fs::remove_all(extract());
+    fs::remove_all(target());
+    InitOptions options;
+    options.url = slow.url();
+    const Outcome end = runToEnd(options);
+    EXPECT_EQ(end.result, 0);
+    EXPECT_EQ(end.api, pelvane::API_NETWORK);
+    EXPECT_EQ(end.primary, 28);
+}
+
+TEST_F(MirrorTest, APasswordKeptFromPlainHttpIsSaidOncePerRun)
+{
+    publish("1.0.0", {{"a.bin", "one"}, {"b.bin", "two"}, {"c.bin", "three"}});
+    const std::string dead = deadMirror(repo());
+    qortest::ServerProcess web({"nginx", "--root", repo()});
+    ASSERT_TRUE(web.started()) << web.failure();
+    InitOptions options;
+    options.url = dead + " " + web.url();
+    options.notesPswd = "notes-pw";
+    qortest::LogCapture log;
+    ASSERT_EQ(runToEnd(options).result, 1);
+    std::size_t warnings = 0;
+    for (const std::string& line : log.lines())
+    {
+        warnings += line.rfind("WARN NotesPswd is not sent over plain http", 0) == 0 ? 1U : 0U;
+    }
+    EXPECT_EQ(warnings, 1U) << log.text();
 }

@@ -3,7 +3,8 @@
 // Target, a refused open, a rename across file systems, and every call
 // interrupted once. Each failure is reported with its errno and leaves
 // Target as it was; a later run without the fault completes. A file built
-// from chunks goes through the same calls.
+// from chunks goes through the same calls. The files of a run are flushed
+// to the disk together, once, before the swap shows them as Target.
 #include "FaultInjection.h"
 #include "UpdateFixture.h"
 
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <map>
 
 using namespace pelvanetest;
 using qortest::FaultInjection;
@@ -22,6 +24,12 @@ namespace fs = std::filesystem;
 
 namespace
 {
+bool endsWith(const std::string& path, const std::string& name)
+{
+    return path.size() >= name.size() &&
+           path.compare(path.size() - name.size(), name.size(), name) == 0;
+}
+
 class SystemFaultTest : public UpdateFixture
 {
 protected:
@@ -133,12 +141,7 @@ TEST_F(SystemFaultTest, SwapAcrossFileSystemsFailsAndPutsTheOldTargetBack)
             // Target cannot be set aside
             FaultInjection faults(
                 [&renamed](Call call, const std::string& path)
-                {
-                    const bool endsWithName =
-                        path.size() >= renamed.size() &&
-                        path.compare(path.size() - renamed.size(), renamed.size(), renamed) == 0;
-                    return call == Call::Rename && endsWithName ? EXDEV : 0;
-                });
+                { return call == Call::Rename && endsWith(path, renamed) ? EXDEV : 0; });
             const Outcome end = runToEnd(m_options);
             EXPECT_EQ(end.result, 0);
             EXPECT_EQ(end.api, pelvane::API_DISK);
@@ -198,5 +201,51 @@ TEST_F(SystemFaultTest, AChunkAssemblyMeetsDiskFullAndInterruptionsThroughTheSam
     expectALaterRunCompletes();
     EXPECT_TRUE(assembled) << "the later run fetched big.bin whole";
     EXPECT_GT(faults.injected(), 50);
+}
+
+TEST_F(SystemFaultTest, ManySmallFilesAreFlushedOnceBeforeTheSwapAndAFailedFlushKeepsTarget)
+{
+    std::map<std::string, std::string> files{{"big.bin", m_big}, {"docs/a.txt", "new"}};
+    constexpr int SMALL_FILES = 40;
+    for (int i = 0; i < SMALL_FILES; ++i)
+    {
+        files["small/file" + std::to_string(i) + ".txt"] = "small file " + std::to_string(i);
+    }
+    publish("1.1.0", files);
+    {
+        FaultInjection faults(FaultInjection::fail(Call::Sync, EIO, ".pelvane-staging"));
+        const Outcome end = runToEnd(m_options);
+        EXPECT_EQ(end.result, 0);
+        EXPECT_EQ(end.api, pelvane::API_DISK);
+        EXPECT_EQ(end.primary, EIO);
+        EXPECT_EQ(faults.injected(), 1);
+    }
+    expectTargetAsBefore();
+
+    std::atomic<int> flushes{0};
+    std::atomic<bool> stagingFlushed{false};
+    std::atomic<bool> swappedUnflushed{false};
+    FaultInjection watch(
+        [&](Call call, const std::string& path)
+        {
+            const bool staging = path.find(".pelvane-staging") != std::string::npos;
+            if (call == Call::Sync)
+            {
+                ++flushes;
+                stagingFlushed = stagingFlushed || staging;
+            }
+            // the staging folder itself renamed to Target
+            if (call == Call::Rename && endsWith(path, ".pelvane-staging") && !stagingFlushed)
+            {
+                swappedUnflushed = true;
+            }
+            return 0;
+        });
+    expectALaterRunCompletes();
+    EXPECT_EQ(qortest::readTextFile(target() + "/small/file7.txt"), "small file 7");
+    EXPECT_TRUE(stagingFlushed);
+    EXPECT_FALSE(swappedUnflushed) << "Target was swapped in before its files were flushed";
+    // the state files of the run are flushed on their own, the files not
+    EXPECT_LT(flushes, SMALL_FILES / 4);
 }
 } // namespace

@@ -27,6 +27,11 @@ void UpdateFixture::SetUp()
     ::unsetenv("PELVANE_BASE_STORE");
     ::unsetenv("PELVANE_BASE_STORE_MAX_MIB");
     ::unsetenv("PELVANE_CHUNKS");
+    for (const char* limit :
+         {"PELVANE_MIN_RATE_BYTES", "PELVANE_MIN_RATE_WINDOW_MS", "PELVANE_METADATA_DEADLINE_MS"})
+    {
+        ::unsetenv(limit);
+    }
     // accepted serials are remembered here, never in the real home
     ::setenv("XDG_STATE_HOME", (m_temp / "state").c_str(), 1);
     ::unsetenv("CURL_CA_BUNDLE");

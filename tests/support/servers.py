@@ -32,6 +32,8 @@ Python API (context managers):
         recorder.url                # the address for the client
         recorder.requests()         # [RecordedRequest]: .line, .headers, .body,
                                     # .text(strip=("User-Agent",)) for whole-request checks
+    RequestRecorder(faults.port, tls=(cert, key))  # https for the client (recorder.url),
+                                    # plain to the server behind: records what TLS hides
 
 Command line (runs in the foreground until SIGTERM/SIGINT; prints one line
 "PORT <n>" on stdout once the server accepts connections, and writes the port
@@ -58,6 +60,12 @@ Fault server rules (JSON objects; the first matching rule with tries left wins):
               "auth"   require HTTP basic `user`/`password` (401 otherwise)
               "noranges"  answer 200 with the whole file whatever Range says
               "badranges" answer 206 without Content-Range or multipart body
+              "otherranges"  answer a request with Range by a 206 of bytes it did
+                       not ask for (a stretch of the file outside every asked
+                       range, as long as the first one); without Range as usual
+              "drip"   send the headers of the normal answer (ranges included),
+                       then `bytes` body bytes (default 1) every `interval`
+                       seconds (default 0.1) until the body is done
     times     how many requests the rule applies to (absent: all of them)
 
 Without a matching rule the fault server serves files of --root like a static
@@ -463,8 +471,13 @@ class RequestRecorder:
             recorder.requests()     # [RecordedRequest]
     """
 
-    def __init__(self, upstream_port, upstream_host="127.0.0.1"):
+    def __init__(self, upstream_port, upstream_host="127.0.0.1", tls=None):
         self.upstream = (upstream_host, upstream_port)
+        self._tls = None
+        if tls is not None:
+            import ssl
+            self._tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self._tls.load_cert_chain(tls[0], tls[1])
         self.port = None
         self._listener = None
         self._thread = None
@@ -474,7 +487,7 @@ class RequestRecorder:
 
     @property
     def url(self):
-        return "http://127.0.0.1:%d" % self.port
+        return "%s://127.0.0.1:%d" % ("https" if self._tls else "http", self.port)
 
     def requests(self):
         with self._lock:
@@ -518,7 +531,18 @@ class RequestRecorder:
                 continue
             except OSError:
                 return
-            threading.Thread(target=self._serve, args=(client,), daemon=True).start()
+            threading.Thread(target=self._serve_client, args=(client,), daemon=True).start()
+
+    def _serve_client(self, client):
+        if self._tls is not None:
+            try:
+                client.settimeout(START_TIMEOUT_S)
+                client = self._tls.wrap_socket(client, server_side=True)
+                client.settimeout(None)
+            except OSError:
+                client.close()
+                return
+        self._serve(client)
 
     @staticmethod
     def _pump(source, sink):
@@ -736,13 +760,51 @@ class _FaultHandler(http.server.BaseHTTPRequestHandler):
                 return 206, headers, data[start:end + 1]
         return 200, headers, data
 
-    def _send_answer(self, status, headers, body, after=None, stall=0.0):
+    def _other_range_answer(self, path):
+        """A 206 of bytes outside every range asked for (None: serve as usual)."""
+        wanted = (self.headers.get("Range") or "")
+        status, headers, data = self._file_answer(path, ignore_ranges=True)
+        if not wanted.startswith("bytes=") or status != 200:
+            return None
+        asked = []
+        for part in wanted[len("bytes="):].split(","):
+            first, _, last = part.strip().partition("-")
+            if first.isdigit():
+                asked.append((int(first), int(last) if last.isdigit() else len(data) - 1))
+        if not asked:
+            return None
+        length = asked[0][1] - asked[0][0] + 1
+        gaps, at = [], 0  # the stretches no asked range covers; the widest one serves
+        for first, last in sorted(asked):
+            if at < first:
+                gaps.append((at, first - 1))
+            at = max(at, last + 1)
+        if at < len(data):
+            gaps.append((at, len(data) - 1))
+        if not gaps:
+            return None
+        start, last = max(gaps, key=lambda gap: gap[1] - gap[0])
+        end = min(start + length - 1, last)
+        headers["Content-Range"] = "bytes %d-%d/%d" % (start, end, len(data))
+        return 206, headers, data[start:end + 1]
+
+    def _send_answer(self, status, headers, body, after=None, stall=0.0, drip=None):
         self.send_response(status)
         for key, value in headers.items():
             self.send_header(key, value)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         if self.command == "HEAD":
+            return
+        if drip is not None:
+            size, interval = drip
+            try:
+                for at in range(0, len(body), size):
+                    self.wfile.write(body[at:at + size])
+                    self.wfile.flush()
+                    time.sleep(interval)
+            except OSError:
+                self.close_connection = True
             return
         if after is None:
             self.wfile.write(body)
@@ -787,11 +849,18 @@ class _FaultHandler(http.server.BaseHTTPRequestHandler):
             content = rule.get("content", "").encode("utf-8")
             return self._send_answer(200, {"ETag": '"%s"' % hashlib.sha256(content).hexdigest()[:16]},
                                      content)
+        if kind == "otherranges":
+            answer = self._other_range_answer(path)
+            if answer is not None:
+                return self._send_answer(*answer)
         status, headers, data = self._file_answer(path, ignore_ranges=kind == "noranges")
         if status not in (200, 206):
             return self._send_answer(status, headers, data if status != 416 else b"")
         if kind == "drop":
             return self._send_answer(status, headers, data, after=int(rule.get("after", 0)))
+        if kind == "drip":
+            return self._send_answer(status, headers, data, drip=(
+                max(1, int(rule.get("bytes", 1))), float(rule.get("interval", 0.1))))
         if kind == "stall":
             return self._send_answer(status, headers, data, after=int(rule["after"]),
                                      stall=float(rule.get("seconds", 5)))

@@ -34,7 +34,7 @@ namespace
 constexpr int TOLERANCE_PX = 4;
 const char* const LANGUAGE_VARIABLE = "QOR_DIALOG_LAYOUT_LANGUAGE";
 const char* const UPDATE_VARIABLE = "QOR_DIALOG_REFERENCE_UPDATE";
-const fs::path REFERENCE = fs::path(__FILE__).parent_path() / "reference";
+const fs::path REFERENCE = DIALOG_REFERENCE_DIR;
 
 // One dialog as shown: "name WxH id:x,y,w,h ..." in the reference files.
 struct Layout

@@ -17,6 +17,8 @@
 //   hold=1 1 1 100 30 1    "hold" line instead of going on with the script
 //   stop_after=2           polls after closeDownload that still report 1
 //   stopped=0 1 1 100 40 0 the poll once it has stopped
+//   unload_delay_ms=0      time the library takes to unload (after "unload"
+//                          is journaled), a moment after the run's outcome
 //
 // Every call is appended to <script>.journal, so tests can check what the
 // program passed and how often it called.
@@ -56,6 +58,7 @@ struct Script
     bool hasHold = false;
     int stopAfter = 0;
     Poll stopped;
+    int unloadDelayMs = 0;
 };
 
 std::mutex s_mutex;
@@ -141,8 +144,23 @@ void loadScript()
             s_script.stopAfter = std::stoi(value);
         else if (key == "stopped")
             s_script.stopped = parsePoll(value);
+        else if (key == "unload_delay_ms")
+            s_script.unloadDelayMs = std::stoi(value);
     }
 }
+
+// Destroyed first of the library's objects, when the program unloads it.
+struct Unloading
+{
+    ~Unloading()
+    {
+        if (s_script.unloadDelayMs > 0)
+        {
+            journal("unload");
+            std::this_thread::sleep_for(std::chrono::milliseconds(s_script.unloadDelayMs));
+        }
+    }
+} s_unloading;
 
 bool fileExists(const std::string& path)
 {
