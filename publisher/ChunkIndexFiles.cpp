@@ -2,6 +2,7 @@
 
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
+#include "pelvane/trust/RepositoryLayout.h"
 
 #include <cerrno>
 #include <cstring>
@@ -33,22 +34,17 @@ bool ChunkIndexFiles::Builder::write(const std::filesystem::path& indexPath,
     return true;
 }
 
-std::filesystem::path ChunkIndexFiles::indexPath(const std::filesystem::path& versionFolder,
-                                                 const std::string& path)
-{
-    return versionFolder / (path + pelvane::ChunkIndex::SUFFIX);
-}
-
 std::string ChunkIndexFiles::check(const std::filesystem::path& versionFolder,
                                    const pelvane::ManifestFile& file)
 {
     if (!file.chunks)
     {
-        return file.path + ": no chunk index in the manifest";
+        return file.path + ": no chunk index in the file list";
     }
-    const std::filesystem::path index = indexPath(versionFolder, file.path);
+    const std::filesystem::path index =
+        pelvane::RepositoryLayout::chunkIndexIn(versionFolder.string(), file.path);
     std::string bytes;
-    // one byte over the manifest's size is enough to tell that it differs
+    // one byte over the listed size is enough to tell that it differs
     const int error = pelvane::safefiles::readSmallFile(
         index.string(), bytes, static_cast<std::size_t>(file.chunks->size));
     if (error == ENOENT)
@@ -62,7 +58,7 @@ std::string ChunkIndexFiles::check(const std::filesystem::path& versionFolder,
     if (error == EFBIG || bytes.size() != file.chunks->size ||
         pelvane::sha256Hex(bytes) != file.chunks->sha256)
     {
-        return file.path + ": the chunk index does not match its manifest entry";
+        return file.path + ": the chunk index does not match its file list entry";
     }
     std::string problem;
     const auto parsed = pelvane::ChunkIndex::parse(bytes, problem);
@@ -70,7 +66,8 @@ std::string ChunkIndexFiles::check(const std::filesystem::path& versionFolder,
     {
         return file.path + ": " + problem;
     }
-    problem = pelvane::ChunkIndex::checkAgainstFile(*parsed, (versionFolder / file.path).string());
+    problem = pelvane::ChunkIndex::checkAgainstFile(
+        *parsed, pelvane::RepositoryLayout::fileIn(versionFolder.string(), file.path));
     return problem.empty() ? std::string() : file.path + ": " + problem;
 }
 } // namespace publisher

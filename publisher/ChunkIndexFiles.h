@@ -1,6 +1,6 @@
-// The chunk index files of a published version: <path>.cidx beside each
-// file. Writes them while a file is copied in, and checks one against its
-// file and its manifest entry (for a verify command).
+// The chunk index files of a published version: <version>/cidx/<path> for
+// each file. Writes them while a file is copied in, and checks one against
+// its file and its file list entry (for a verify command).
 #pragma once
 
 #include "pelvane/chunks/ChunkIndex.h"
@@ -17,7 +17,7 @@ class ChunkIndexFiles
 {
 public:
     // Chunks the bytes it is fed; write() then stores the index and fills
-    // the manifest entry's reference.
+    // the file list entry's reference.
     class Builder
     {
     public:
@@ -30,10 +30,8 @@ public:
         std::unique_ptr<pelvane::ContentChunker> m_chunker;
     };
 
-    static std::filesystem::path indexPath(const std::filesystem::path& versionFolder,
-                                           const std::string& path);
-    // Empty when the index of `file` in `versionFolder` matches its manifest
-    // reference and the file itself; otherwise what is wrong.
+    // Empty when the index of `file` in `versionFolder` matches its file
+    // list reference and the file itself; otherwise what is wrong.
     static std::string check(const std::filesystem::path& versionFolder,
                              const pelvane::ManifestFile& file);
 };

@@ -4,8 +4,14 @@
 
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
-#include "pelvane/trust/Manifest.h"
+#include "pelvane/trust/ChannelEnvelope.h"
+#include "pelvane/trust/FileList.h"
 #include "pelvane/trust/ManifestSignature.h"
+#include "pelvane/trust/ManifestTrust.h"
+#include "pelvane/trust/RepositoryLayout.h"
+#include "pelvane/trust/UtcTime.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -24,22 +30,6 @@ namespace
 bool isSafeComponent(const std::string& text)
 {
     return text.find('/') == std::string::npos && pelvane::safefiles::isSafeRelativePath(text);
-}
-
-bool readWhole(const fs::path& path, std::string& bytes)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-    {
-        return false;
-    }
-    bytes.clear();
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-    {
-        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-    }
-    return !in.bad();
 }
 
 // Copies one file, hashes and chunks it in the same pass.
@@ -77,9 +67,9 @@ struct ChannelPaths
 {
     std::string application;
     std::string language;
-    fs::path folder;
-    fs::path manifest;
-    fs::path signature;
+    pelvane::RepositoryLayout layout{{}, {}, {}};
+    std::string channel;        // channel.qor
+    std::string formerManifest; // what a format 2 repository holds instead
 };
 
 ChannelPaths channelPaths(const ChannelAddress& where)
@@ -91,10 +81,9 @@ ChannelPaths channelPaths(const ChannelAddress& where)
         paths.application = where.channel.substr(0, slash);
         paths.language = where.channel.substr(slash + 1);
     }
-    paths.folder = fs::path(where.repository) / where.product / paths.application / paths.language;
-    paths.manifest = paths.folder / pelvane::Manifest::FILE_NAME;
-    paths.signature = paths.folder / (std::string(pelvane::Manifest::FILE_NAME) +
-                                      pelvane::Manifest::SIGNATURE_SUFFIX);
+    paths.layout = pelvane::RepositoryLayout(where.product, paths.application, paths.language);
+    paths.channel = paths.layout.channel().path(where.repository);
+    paths.formerManifest = paths.layout.formerManifest().path(where.repository);
     return paths;
 }
 
@@ -103,6 +92,50 @@ std::int64_t secondsNow()
     return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
+}
+
+// The size and SHA-256 of a published object, against what the file list says.
+std::string checkObject(const std::string& path, const pelvane::ObjectRef& expected)
+{
+    std::uint64_t size = 0;
+    pelvane::Sha256 digest;
+    int errorNumber = 0;
+    if (pelvane::safefiles::regularFileSize(path, size) != 0)
+    {
+        return "missing";
+    }
+    if (size != expected.size)
+    {
+        return "wrong size";
+    }
+    if (!pelvane::hashFilePrefix(path, size, digest, nullptr, errorNumber) ||
+        !pelvane::digestsEqual(expected.sha256, digest.finishHex()))
+    {
+        return "wrong SHA-256";
+    }
+    return {};
+}
+
+// What an old repository's manifest.json says about it.
+std::string formerFormat(const std::string& manifestPath)
+{
+    std::string bytes;
+    pelvane::safefiles::readSmallFile(manifestPath, bytes, 1024U * 1024U);
+    const auto root = nlohmann::json::parse(bytes, nullptr, false);
+    const bool sharedKey = root.is_object() && root.value("format", 0) == 1;
+    return "the repository is in the old " +
+           std::string(sharedKey ? "shared-key form (format 1)" : "format 2") + " (" +
+           manifestPath + ")";
+}
+
+// A piece of a file at `offset`, against its size and SHA-256.
+bool pieceMatches(const std::string& bytes, std::uint64_t offset, const pelvane::ObjectRef& piece)
+{
+    return offset <= bytes.size() && piece.size <= bytes.size() - offset &&
+           pelvane::digestsEqual(piece.sha256,
+                                 pelvane::sha256Hex(std::string_view(bytes).substr(
+                                     static_cast<std::size_t>(offset),
+                                     static_cast<std::size_t>(piece.size))));
 }
 } // namespace
 
@@ -124,50 +157,75 @@ ExitCode Publisher::checkAddress(const ChannelAddress& where)
     return EXIT_OK;
 }
 
-ExitCode Publisher::readSigned(const ChannelAddress& where, const std::vector<SigningKey>& keys,
-                               std::optional<pelvane::Manifest>& manifest)
+ExitCode Publisher::checkSigning(const std::vector<SigningKey>& keys, int expiresInDays)
 {
-    const ChannelPaths paths = channelPaths(where);
-    std::error_code error;
-    manifest.reset();
-    if (!fs::exists(paths.manifest, error))
+    if (keys.empty())
     {
-        return EXIT_OK;
+        return refuse(EXIT_BAD_INPUT, "at least one --key-file is needed");
     }
-    std::string bytes;
-    std::string signature;
-    if (!readWhole(paths.manifest, bytes))
+    if (expiresInDays < 1 || expiresInDays > MAX_EXPIRY_DAYS)
     {
-        return refuse(EXIT_IO_ERROR, "cannot read " + paths.manifest.string());
-    }
-    readWhole(paths.signature, signature);
-    std::string problem = "no signature file";
-    bool signedByUs = false;
-    for (const SigningKey& key : keys)
-    {
-        if (pelvane::ManifestSignature::check(key.pin(), bytes, signature, problem) ==
-            pelvane::ManifestSignature::Check::Verified)
-        {
-            signedByUs = true;
-            break;
-        }
-    }
-    if (!signedByUs)
-    {
-        return refuse(EXIT_KEY_MISMATCH, "the repository's manifest is not signed by any given "
-                                         "key (" +
-                                             problem + "); nothing changed");
-    }
-    manifest = pelvane::Manifest::parse(bytes, problem);
-    if (!manifest)
-    {
-        return refuse(EXIT_BAD_INPUT, "the repository's manifest is unreadable: " + problem);
+        return refuse(EXIT_BAD_INPUT, "--expires-in must be 1 to 3650 days");
     }
     return EXIT_OK;
 }
 
-ExitCode Publisher::writeSigned(const ChannelAddress& where, pelvane::Manifest& manifest,
-                                const std::vector<SigningKey>& keys, int expiresInDays)
+ExitCode Publisher::readSigned(const ChannelAddress& where, const std::vector<SigningKey>& keys,
+                               std::optional<pelvane::ChannelManifest>& manifest)
+{
+    const ChannelPaths paths = channelPaths(where);
+    manifest.reset();
+    if (!pelvane::safefiles::pathExists(paths.channel))
+    {
+        if (pelvane::safefiles::pathExists(paths.formerManifest))
+        {
+            return refuse(EXIT_KEY_MISMATCH, formerFormat(paths.formerManifest) +
+                                                 ", which clients no longer read; publish its "
+                                                 "releases again into an empty repository "
+                                                 "folder; nothing changed");
+        }
+        return EXIT_OK;
+    }
+    std::string bytes;
+    if (pelvane::safefiles::readSmallFile(paths.channel, bytes, pelvane::ChannelEnvelope::MAX_BYTES) !=
+        0)
+    {
+        return refuse(EXIT_IO_ERROR, "cannot read " + paths.channel);
+    }
+    std::string_view signatures;
+    std::string_view payload;
+    std::string problem;
+    bool signedByUs = false;
+    if (pelvane::ChannelEnvelope::split(bytes, signatures, payload, problem) ==
+        pelvane::ChannelEnvelope::Split::Done)
+    {
+        for (const SigningKey& key : keys)
+        {
+            if (pelvane::ManifestSignature::check(key.pin(), payload, signatures, problem) ==
+                pelvane::ManifestSignature::Check::Verified)
+            {
+                signedByUs = true;
+                break;
+            }
+        }
+    }
+    if (!signedByUs)
+    {
+        return refuse(EXIT_KEY_MISMATCH, "the repository's channel.qor is not signed by any given "
+                                         "key (" +
+                                             problem + "); nothing changed");
+    }
+    manifest = pelvane::ChannelManifest::parse(payload, problem);
+    if (!manifest)
+    {
+        return refuse(EXIT_BAD_INPUT, "the repository's channel.qor is unreadable: " + problem);
+    }
+    return EXIT_OK;
+}
+
+ExitCode Publisher::writeSigned(const ChannelAddress& where, pelvane::ChannelManifest& manifest,
+                                const std::vector<SigningKey>& keys, int expiresInDays,
+                                const std::vector<pelvane::ChannelVersion>& dropped)
 {
     // a serial from the clock keeps growing even when a repository is rebuilt
     // from scratch; +1 covers several publications within one second
@@ -175,16 +233,16 @@ ExitCode Publisher::writeSigned(const ChannelAddress& where, pelvane::Manifest& 
     manifest.setSerial(
         std::max<std::uint64_t>(manifest.serial() + 1, static_cast<std::uint64_t>(now)));
     manifest.setExpires(now + static_cast<std::int64_t>(expiresInDays) * 86400);
-    const std::string bytes = manifest.serialize();
+    const std::string payload = manifest.serialize();
     std::string problem;
-    if (!pelvane::Manifest::parse(bytes, problem))
+    if (!pelvane::ChannelManifest::parse(payload, problem))
     {
-        return refuse(EXIT_BAD_INPUT, "the new manifest would be refused: " + problem);
+        return refuse(EXIT_BAD_INPUT, "the new channel.qor would be refused: " + problem);
     }
     std::string signatures;
     for (const SigningKey& key : keys)
     {
-        const pelvane::SignatureLine line = key.sign(bytes);
+        const pelvane::SignatureLine line = key.sign(payload);
         if (line.signature.empty())
         {
             return refuse(EXIT_IO_ERROR, "signing failed");
@@ -192,22 +250,24 @@ ExitCode Publisher::writeSigned(const ChannelAddress& where, pelvane::Manifest& 
         signatures += pelvane::ManifestSignature::formatLine(line);
     }
     const ChannelPaths paths = channelPaths(where);
-    // the signature first: a client that reads between the two renames sees
-    // a mismatch and tries again, never a manifest signed for other bytes
-    if (pelvane::safefiles::writeFileAtomically(paths.signature.string() + ".next", signatures) !=
-            0 ||
-        pelvane::safefiles::writeFileAtomically(paths.manifest.string(), bytes) != 0)
+    // one object, one rename: a client sees the old top level or the new one
+    if (pelvane::safefiles::writeFileAtomically(
+            paths.channel, pelvane::ChannelEnvelope::compose(signatures, payload)) != 0)
     {
-        return refuse(EXIT_IO_ERROR, "cannot write the manifest or its signature");
-    }
-    std::error_code error;
-    fs::rename(paths.signature.string() + ".next", paths.signature, error);
-    if (error)
-    {
-        return refuse(EXIT_IO_ERROR, "cannot write the signature: " + error.message());
+        return refuse(EXIT_IO_ERROR, "cannot write " + paths.channel);
     }
     m_output << "Serial " << manifest.serial() << ", expires "
-             << pelvane::Manifest::formatUtc(manifest.expires()) << "\n";
+             << pelvane::formatUtc(manifest.expires()) << "\n";
+    // only now that no signed top level names them
+    for (const pelvane::ChannelVersion& version : dropped)
+    {
+        const std::string folder = paths.layout.versionFolder(version.number.text()).path(where.repository);
+        if (pelvane::safefiles::removeTree(folder) != 0)
+        {
+            return refuse(EXIT_IO_ERROR, "cannot delete " + folder);
+        }
+        m_output << "Pruned " << version.number.text() << "\n";
+    }
     return EXIT_OK;
 }
 
@@ -223,13 +283,9 @@ ExitCode Publisher::publish(const PublishRequest& request)
         return refuse(EXIT_BAD_INPUT,
                       "version must be a dotted number such as 1.2.0: " + request.version);
     }
-    if (request.keys.empty())
+    if (const ExitCode bad = checkSigning(request.keys, request.expiresInDays); bad != EXIT_OK)
     {
-        return refuse(EXIT_BAD_INPUT, "at least one --key-file is needed");
-    }
-    if (request.expiresInDays < 1 || request.expiresInDays > MAX_EXPIRY_DAYS)
-    {
-        return refuse(EXIT_BAD_INPUT, "--expires-in must be 1 to 3650 days");
+        return bad;
     }
     std::error_code error;
     if (!fs::is_directory(fs::symlink_status(request.releaseFolder, error)))
@@ -261,30 +317,24 @@ ExitCode Publisher::publish(const PublishRequest& request)
         paths.push_back(relative);
     }
     std::sort(paths.begin(), paths.end());
-    for (const std::string& path : paths)
-    {
-        // the chunk index of `path` is published as <path>.cidx beside it
-        if (std::binary_search(paths.begin(), paths.end(), path + pelvane::ChunkIndex::SUFFIX) ||
-            !pelvane::safefiles::isSafeRelativePath(path + pelvane::ChunkIndex::SUFFIX))
-        {
-            return refuse(EXIT_BAD_INPUT, "file name taken by the chunk index of another file, "
-                                          "or too long for one: " +
-                                              path);
-        }
-    }
     if (error)
     {
         return refuse(EXIT_IO_ERROR, "cannot read the release folder: " + error.message());
     }
+    if (paths.size() > pelvane::FileList::MAX_FILES)
+    {
+        return refuse(EXIT_BAD_INPUT, "more files than a version may hold (" +
+                                          std::to_string(pelvane::FileList::MAX_FILES) + ")");
+    }
 
     const ChannelPaths channel = channelPaths(request.where);
-    std::optional<pelvane::Manifest> existing;
+    std::optional<pelvane::ChannelManifest> existing;
     if (const ExitCode refused = readSigned(request.where, request.keys, existing);
         refused != EXIT_OK)
     {
         return refused;
     }
-    pelvane::Manifest manifest;
+    pelvane::ChannelManifest manifest;
     manifest.setProduct(request.where.product);
     manifest.setChannel(channel.application + "/" + channel.language);
     if (existing)
@@ -297,72 +347,224 @@ ExitCode Publisher::publish(const PublishRequest& request)
         manifest = std::move(*existing);
     }
 
-    // Copy into a fresh folder first; the version's folder is replaced only
-    // once every file is in.
-    const fs::path versionFolder = channel.folder / number->text();
-    const fs::path incoming = channel.folder / (number->text() + ".incoming");
+    {
+        // refuse a pruning that would strand old clients before anything is written
+        pelvane::ChannelManifest after = manifest;
+        after.put({*number, {}, request.complete, 0, 0, {}});
+        std::vector<pelvane::ChannelVersion> ignored;
+        if (const ExitCode refused = dropOld(after, request.keepVersions, ignored);
+            refused != EXIT_OK)
+        {
+            return refused;
+        }
+    }
+    // Build the version in a fresh folder first; the version's folder is
+    // replaced only once every object is in.
+    const std::string versionFolder =
+        channel.layout.versionFolder(number->text()).path(request.where.repository);
+    const std::string incoming =
+        channel.layout.incomingFolder(number->text()).path(request.where.repository);
     fs::remove_all(incoming, error);
     fs::create_directories(incoming, error);
     if (error)
     {
-        return refuse(EXIT_IO_ERROR, "cannot create " + incoming.string() + ": " + error.message());
+        return refuse(EXIT_IO_ERROR, "cannot create " + incoming + ": " + error.message());
     }
-    pelvane::ManifestVersion version;
-    version.number = *number;
-    version.notes = request.notes;
+    pelvane::FileList list;
+    list.product = manifest.product();
+    list.channel = manifest.channel();
+    list.version.number = *number;
     for (const std::string& path : paths)
     {
         pelvane::ManifestFile file;
         file.path = path;
-        const fs::path destination = incoming / path;
+        const fs::path destination = pelvane::RepositoryLayout::fileIn(incoming, path);
+        const fs::path index = pelvane::RepositoryLayout::chunkIndexIn(incoming, path);
         fs::create_directories(destination.parent_path(), error);
+        if (!error)
+        {
+            fs::create_directories(index.parent_path(), error);
+        }
         ChunkIndexFiles::Builder chunks;
         if (error ||
             !copyAndHash(fs::path(request.releaseFolder) / path, destination, file, chunks) ||
-            !chunks.write(ChunkIndexFiles::indexPath(incoming, path), file))
+            !chunks.write(index, file))
         {
             fs::remove_all(incoming, error);
             return refuse(EXIT_IO_ERROR, "cannot copy " + path);
         }
-        version.files.push_back(std::move(file));
+        list.version.files.push_back(std::move(file));
+    }
+    const std::string listBytes = list.encode();
+    if (listBytes.empty() ||
+        pelvane::safefiles::writeFileAtomically(pelvane::RepositoryLayout::listIn(incoming),
+                                                listBytes) != 0)
+    {
+        fs::remove_all(incoming, error);
+        return refuse(EXIT_IO_ERROR, "cannot write the file list of " + number->text());
     }
     fs::remove_all(versionFolder, error);
     fs::rename(incoming, versionFolder, error);
     if (error)
     {
-        return refuse(EXIT_IO_ERROR, "cannot move the files into " + versionFolder.string());
+        return refuse(EXIT_IO_ERROR, "cannot move the files into " + versionFolder);
     }
-    manifest.put(std::move(version));
-    // payload first, manifest last: a client never sees a version whose files are missing
-    return writeSigned(request.where, manifest, request.keys, request.expiresInDays);
+    pelvane::ChannelVersion entry;
+    entry.number = *number;
+    entry.notes = request.notes;
+    entry.complete = request.complete;
+    entry.fileCount = list.version.files.size();
+    entry.totalSize = list.version.totalSize();
+    entry.list = {listBytes.size(), pelvane::sha256Hex(listBytes)};
+    manifest.put(std::move(entry));
+    std::vector<pelvane::ChannelVersion> dropped;
+    if (const ExitCode refused = dropOld(manifest, request.keepVersions, dropped);
+        refused != EXIT_OK)
+    {
+        return refused;
+    }
+    // version folder first, channel.qor last: a client never sees a version
+    // whose objects are missing
+    return writeSigned(request.where, manifest, request.keys, request.expiresInDays, dropped);
 }
 
 ExitCode Publisher::resign(const ChannelAddress& where, const std::vector<SigningKey>& keys,
                            int expiresInDays)
 {
+    return prune(where, keys, 0, expiresInDays);
+}
+
+ExitCode Publisher::prune(const ChannelAddress& where, const std::vector<SigningKey>& keys,
+                          std::size_t keep, int expiresInDays)
+{
     if (const ExitCode bad = checkAddress(where); bad != EXIT_OK)
     {
         return bad;
     }
-    if (keys.empty())
+    if (const ExitCode bad = checkSigning(keys, expiresInDays); bad != EXIT_OK)
     {
-        return refuse(EXIT_BAD_INPUT, "at least one --key-file is needed");
+        return bad;
     }
-    if (expiresInDays < 1 || expiresInDays > MAX_EXPIRY_DAYS)
-    {
-        return refuse(EXIT_BAD_INPUT, "--expires-in must be 1 to 3650 days");
-    }
-    std::optional<pelvane::Manifest> manifest;
+    std::optional<pelvane::ChannelManifest> manifest;
     if (const ExitCode refused = readSigned(where, keys, manifest); refused != EXIT_OK)
     {
         return refused;
     }
     if (!manifest)
     {
-        return refuse(EXIT_BAD_INPUT,
-                      "no manifest to re-sign in " + channelPaths(where).folder.string());
+        return refuse(EXIT_BAD_INPUT, "no channel.qor in " +
+                                          channelPaths(where).layout.channelFolder().path(
+                                              where.repository));
     }
-    return writeSigned(where, *manifest, keys, expiresInDays);
+    std::vector<pelvane::ChannelVersion> dropped;
+    if (const ExitCode refused = dropOld(*manifest, keep, dropped); refused != EXIT_OK)
+    {
+        return refused;
+    }
+    return writeSigned(where, *manifest, keys, expiresInDays, dropped);
+}
+
+ExitCode Publisher::dropOld(pelvane::ChannelManifest& manifest, std::size_t keep,
+                            std::vector<pelvane::ChannelVersion>& dropped)
+{
+    if (keep == 0 || manifest.versions().size() <= keep)
+    {
+        return EXIT_OK;
+    }
+    const pelvane::ChannelVersion& oldestKept =
+        manifest.versions()[manifest.versions().size() - keep];
+    if (!oldestKept.complete)
+    {
+        // a client older than every kept version starts from the oldest kept
+        // one: overlays alone would leave it without the files they never changed
+        return refuse(EXIT_BAD_INPUT, "the oldest version kept, " + oldestKept.number.text() +
+                                          ", is not published --complete; clients older than "
+                                          "it could not be brought up to date; nothing changed");
+    }
+    dropped = manifest.keepNewest(keep);
+    return EXIT_OK;
+}
+
+std::size_t Publisher::verifyVersion(const ChannelAddress& where,
+                                     const pelvane::ChannelVersion& entry)
+{
+    const ChannelPaths paths = channelPaths(where);
+    const std::string version = entry.number.text();
+    const std::string folder = paths.layout.versionFolder(version).path(where.repository);
+    std::size_t faults = 0;
+    // "<what>: <version>/<path>", as a user looks for the path
+    const auto report = [&](const std::string& what, const std::string& path)
+    {
+        m_errors << "qor-publish: " << what << ": " << version << "/" << path << "\n";
+        ++faults;
+    };
+    std::string compressed;
+    const int readError = pelvane::safefiles::readSmallFile(
+        pelvane::RepositoryLayout::listIn(folder), compressed,
+        static_cast<std::size_t>(entry.list.size));
+    pelvane::ManifestVersion listed;
+    std::string problem = readError == EFBIG ? "it is longer than channel.qor says"
+                                             : "cannot read it: " + std::string(std::strerror(readError));
+    const pelvane::ManifestTrust trust({}, where.product, paths.application + "/" + paths.language,
+                                       pelvane::SerialStore(std::string()));
+    if (readError != 0 || !trust.acceptList(entry, compressed, listed, problem))
+    {
+        report("file list refused (" + problem + ")", pelvane::RepositoryLayout::LIST_FILE);
+        return faults;
+    }
+    std::string bundle;
+    if (listed.bundleSize)
+    {
+        const std::string bundlePath = pelvane::RepositoryLayout::bundleIn(folder);
+        if (pelvane::safefiles::readSmallFile(bundlePath, bundle,
+                                              static_cast<std::size_t>(*listed.bundleSize)) != 0 ||
+            bundle.size() != *listed.bundleSize)
+        {
+            report("missing or of the wrong size", "bundle");
+        }
+        for (const pelvane::DeltaRef& delta : listed.deltas)
+        {
+            if (!pieceMatches(bundle, delta.offset, delta.index))
+            {
+                report("the delta index from " + delta.from.text() +
+                           " does not match its file list entry",
+                       "bundle");
+            }
+        }
+    }
+    for (const pelvane::ManifestFile& file : listed.files)
+    {
+        if (const std::string wrong = checkObject(pelvane::RepositoryLayout::fileIn(folder, file.path),
+                                                  {file.size, file.sha256});
+            !wrong.empty())
+        {
+            report(wrong, file.path);
+            continue;
+        }
+        if (file.chunks)
+        {
+            // a client trusts the index through this entry: it must describe the file
+            if (const std::string wrong = ChunkIndexFiles::check(folder, file); !wrong.empty())
+            {
+                report("chunk index", wrong);
+            }
+        }
+        if (file.compressed)
+        {
+            if (const std::string wrong = checkObject(
+                    pelvane::RepositoryLayout::compressedIn(folder, file.path), *file.compressed);
+                !wrong.empty())
+            {
+                report("compressed object " + wrong, file.path);
+            }
+        }
+        if (file.bundled &&
+            !pieceMatches(bundle, file.bundled->offset, {file.bundled->size, file.bundled->sha256}))
+        {
+            report("its piece of the bundle does not match its file list entry", file.path);
+        }
+    }
+    return faults;
 }
 
 ExitCode Publisher::verify(const ChannelAddress& where, const std::string& pin)
@@ -377,29 +579,34 @@ ExitCode Publisher::verify(const ChannelAddress& where, const std::string& pin)
     }
     const ChannelPaths paths = channelPaths(where);
     std::string bytes;
-    std::string signature;
-    if (!readWhole(paths.manifest, bytes))
+    if (pelvane::safefiles::readSmallFile(paths.channel, bytes,
+                                          pelvane::ChannelEnvelope::MAX_BYTES) != 0)
     {
-        return refuse(EXIT_VERIFY_FAILED, "no manifest: " + paths.manifest.string());
-    }
-    if (!readWhole(paths.signature, signature))
-    {
-        return refuse(EXIT_VERIFY_FAILED, "no signature: " + paths.signature.string());
+        if (pelvane::safefiles::pathExists(paths.formerManifest))
+        {
+            return refuse(EXIT_VERIFY_FAILED,
+                          formerFormat(paths.formerManifest) + "; publish its releases again");
+        }
+        return refuse(EXIT_VERIFY_FAILED, "no channel.qor: " + paths.channel);
     }
     std::string lowerPin = pin;
     std::transform(lowerPin.begin(), lowerPin.end(), lowerPin.begin(),
                    [](char c)
                    { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    std::string_view signatures;
+    std::string_view payload;
     std::string problem;
-    if (pelvane::ManifestSignature::check(lowerPin, bytes, signature, problem) !=
-        pelvane::ManifestSignature::Check::Verified)
+    if (pelvane::ChannelEnvelope::split(bytes, signatures, payload, problem) !=
+            pelvane::ChannelEnvelope::Split::Done ||
+        pelvane::ManifestSignature::check(lowerPin, payload, signatures, problem) !=
+            pelvane::ManifestSignature::Check::Verified)
     {
         return refuse(EXIT_VERIFY_FAILED, "signature: " + problem);
     }
-    const auto manifest = pelvane::Manifest::parse(bytes, problem);
+    const auto manifest = pelvane::ChannelManifest::parse(payload, problem);
     if (!manifest)
     {
-        return refuse(EXIT_VERIFY_FAILED, "manifest: " + problem);
+        return refuse(EXIT_VERIFY_FAILED, "channel.qor: " + problem);
     }
     std::size_t faults = 0;
     const auto report = [&](const std::string& text)
@@ -410,53 +617,24 @@ ExitCode Publisher::verify(const ChannelAddress& where, const std::string& pin)
     if (manifest->product() != where.product ||
         manifest->channel() != paths.application + "/" + paths.language)
     {
-        report("manifest is for " + manifest->product() + " " + manifest->channel());
+        report("channel.qor is for " + manifest->product() + " " + manifest->channel());
     }
     if (manifest->expires() < secondsNow())
     {
-        report("manifest expired at " + pelvane::Manifest::formatUtc(manifest->expires()) +
+        report("channel.qor expired at " + pelvane::formatUtc(manifest->expires()) +
                " (run qor-publish resign)");
     }
-    for (const pelvane::ManifestVersion& version : manifest->versions())
+    for (const pelvane::ChannelVersion& version : manifest->versions())
     {
-        for (const pelvane::ManifestFile& file : version.files)
-        {
-            const fs::path path = paths.folder / version.number.text() / file.path;
-            std::uint64_t size = 0;
-            pelvane::Sha256 digest;
-            int errorNumber = 0;
-            if (pelvane::safefiles::regularFileSize(path.string(), size) != 0)
-            {
-                report("missing: " + version.number.text() + "/" + file.path);
-            }
-            else if (size != file.size)
-            {
-                report("wrong size: " + version.number.text() + "/" + file.path);
-            }
-            else if (!pelvane::hashFilePrefix(path.string(), size, digest, nullptr, errorNumber) ||
-                     !pelvane::digestsEqual(file.sha256, digest.finishHex()))
-            {
-                report("wrong SHA-256: " + version.number.text() + "/" + file.path);
-            }
-            else if (file.chunks)
-            {
-                // a client trusts the index through this entry: it must describe the file
-                const std::string wrong =
-                    ChunkIndexFiles::check(paths.folder / version.number.text(), file);
-                if (!wrong.empty())
-                {
-                    report("chunk index: " + version.number.text() + "/" + wrong);
-                }
-            }
-        }
+        faults += verifyVersion(where, version);
     }
     if (faults > 0)
     {
         return EXIT_VERIFY_FAILED;
     }
     m_output << "OK: serial " << manifest->serial() << ", expires "
-             << pelvane::Manifest::formatUtc(manifest->expires()) << ", "
-             << manifest->versions().size() << " versions\n";
+             << pelvane::formatUtc(manifest->expires()) << ", " << manifest->versions().size()
+             << " versions\n";
     return EXIT_OK;
 }
 

@@ -1,14 +1,15 @@
-// Maintains an update repository folder: adds a release folder as a new
-// version (copies its files under <repo>/<product>/<application>/<language>/
-// <version>/, records sizes and SHA-256 in manifest.json, raises its serial,
-// sets its expiry and signs it with every given key), refreshes expiry,
-// serial and signatures without touching any payload, and checks a
-// repository the way a client would. It refuses to touch a repository whose
-// current manifest is not signed by one of the given keys, so a wrong key
-// cannot silently re-sign someone else's releases.
+// Maintains an update repository folder in format 3 (see RepositoryLayout):
+// adds a release folder as a new version (copies its files and their chunk
+// indexes into the version's folder, writes its file list, then lists the
+// version in channel.qor, raises its serial, sets its expiry and signs it
+// with every given key), drops old versions, refreshes expiry, serial and
+// signatures without touching any payload, and checks a repository the way
+// a client would. It refuses to touch a repository whose current channel.qor
+// is not signed by one of the given keys, so a wrong key cannot silently
+// re-sign someone else's releases.
 #pragma once
 
-#include "pelvane/trust/Manifest.h"
+#include "pelvane/trust/ChannelManifest.h"
 #include "publisher/SigningKey.h"
 
 #include <optional>
@@ -45,6 +46,8 @@ struct PublishRequest
     std::string notes;
     std::string releaseFolder;
     bool replace = false;
+    bool complete = false;      // the release folder is the whole tree
+    std::size_t keepVersions = 0; // 0: keep every version
 };
 
 class Publisher
@@ -56,18 +59,31 @@ public:
     ExitCode publish(const PublishRequest& request);
     ExitCode resign(const ChannelAddress& where, const std::vector<SigningKey>& keys,
                     int expiresInDays);
+    // Keeps the newest `keep` versions in channel.qor, re-signed, then deletes
+    // the folders of the others.
+    ExitCode prune(const ChannelAddress& where, const std::vector<SigningKey>& keys,
+                   std::size_t keep, int expiresInDays);
     ExitCode verify(const ChannelAddress& where, const std::string& pin);
     ExitCode keygen(const std::string& keyFile);
 
 private:
     ExitCode refuse(ExitCode code, const std::string& message);
     ExitCode checkAddress(const ChannelAddress& where);
-    // Reads the current manifest when there is one; refuses it unless one of
-    // `keys` signed it.
+    ExitCode checkSigning(const std::vector<SigningKey>& keys, int expiresInDays);
+    // Reads the current channel.qor when there is one; refuses it unless one
+    // of `keys` signed it, and refuses a repository of an older format.
     ExitCode readSigned(const ChannelAddress& where, const std::vector<SigningKey>& keys,
-                        std::optional<pelvane::Manifest>& manifest);
-    ExitCode writeSigned(const ChannelAddress& where, pelvane::Manifest& manifest,
-                         const std::vector<SigningKey>& keys, int expiresInDays);
+                        std::optional<pelvane::ChannelManifest>& manifest);
+    // Signs and writes channel.qor, then deletes the folders of `dropped`.
+    ExitCode writeSigned(const ChannelAddress& where, pelvane::ChannelManifest& manifest,
+                         const std::vector<SigningKey>& keys, int expiresInDays,
+                         const std::vector<pelvane::ChannelVersion>& dropped = {});
+    // Keeps the newest `keep` versions (0: all) when the oldest kept one is
+    // complete; `dropped` gets the others.
+    ExitCode dropOld(pelvane::ChannelManifest& manifest, std::size_t keep,
+                     std::vector<pelvane::ChannelVersion>& dropped);
+    // Every object of one version against its file list; returns the faults.
+    std::size_t verifyVersion(const ChannelAddress& where, const pelvane::ChannelVersion& entry);
 
     std::ostream& m_output;
     std::ostream& m_errors;

@@ -14,31 +14,45 @@ const char* const USAGE =
     "       qor-publish [publish] --repo DIR --product CODE --channel APPLICATION/LANGUAGE\n"
     "                   --version X.Y.Z --key-file KEY_FILE [--key-file KEY_FILE]...\n"
     "                   [--expires-in DAYS] [--notes TEXT | --notes-file FILE] [--replace]\n"
-    "                   RELEASE_DIR\n"
+    "                   [--complete] [--keep-versions N] RELEASE_DIR\n"
     "       qor-publish resign --repo DIR --product CODE --channel APPLICATION/LANGUAGE\n"
     "                   --key-file KEY_FILE [--key-file KEY_FILE]... [--expires-in DAYS]\n"
+    "       qor-publish prune --repo DIR --product CODE --channel APPLICATION/LANGUAGE\n"
+    "                   --key-file KEY_FILE [--key-file KEY_FILE]... --keep-versions N\n"
+    "                   [--expires-in DAYS]\n"
     "       qor-publish verify --repo DIR --product CODE --channel APPLICATION/LANGUAGE\n"
     "                   --pin PIN\n"
     "\n"
     "keygen   writes a new Ed25519 private key (mode 0600, never over an existing file)\n"
     "         and prints its pin: the value of Key in the clients' UpdInter.ini.\n"
-    "publish  adds the files of RELEASE_DIR as version X.Y.Z:\n"
-    "           DIR/CODE/APPLICATION/LANGUAGE/X.Y.Z/<files>\n"
-    "           DIR/CODE/APPLICATION/LANGUAGE/manifest.json      sizes, SHA-256, notes,\n"
-    "                                                            serial, expiry\n"
-    "           DIR/CODE/APPLICATION/LANGUAGE/manifest.json.sig  one signature per key\n"
-    "         An existing manifest is only changed when one of the keys signed it.\n"
+    "publish  adds the files of RELEASE_DIR as version X.Y.Z (repository format 3):\n"
+    "           DIR/CODE/APPLICATION/LANGUAGE/X.Y.Z/files/<files>\n"
+    "           DIR/CODE/APPLICATION/LANGUAGE/X.Y.Z/cidx/<files>     chunk indexes\n"
+    "           DIR/CODE/APPLICATION/LANGUAGE/X.Y.Z/list.json.zst    sizes, SHA-256\n"
+    "           DIR/CODE/APPLICATION/LANGUAGE/channel.qor            versions, notes,\n"
+    "                                       serial, expiry, one signature per key\n"
+    "         --complete: RELEASE_DIR is the whole tree, so clients skip older versions.\n"
+    "         --keep-versions N: list only the newest N versions and delete the others.\n"
+    "         An existing channel.qor is only changed when one of the keys signed it.\n"
     "         Sign with the old and the new key while rotating keys.\n"
     "resign   raises the serial, sets a new expiry and signs again; no payload changes.\n"
+    "prune    keeps the newest N versions, signs again, then deletes the others' folders.\n"
     "verify   checks the repository as a client pinned to PIN would: signature,\n"
-    "         expiry, every file's size and SHA-256; prints what is wrong.\n"
+    "         expiry, every file list, file, chunk index and compressed object.\n"
     "--expires-in takes 1 to 3650 days (default 365). Key files readable by group or\n"
     "others are refused.\n"
     "\n"
     "Exit codes: 0 done, 1 usage, 2 bad input (missing folder, bad name or version,\n"
     "symbolic link in the release, unsafe key file), 3 the repository is not signed by\n"
-    "any given key, 4 version already published (use --replace), 5 read or write\n"
-    "failure, 6 verify found problems.\n";
+    "any given key or is in an old format, 4 version already published (use --replace),\n"
+    "5 read or write failure, 6 verify found problems.\n";
+
+// A whole positive number in `text`.
+bool readCount(const std::string& text, int& out)
+{
+    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return problem == std::errc() && end == text.data() + text.size();
+}
 
 bool readFile(const char* path, std::string& text)
 {
@@ -70,7 +84,8 @@ int main(int argc, char** argv)
     if (argc > 1 && std::strncmp(argv[1], "--", 2) != 0 && std::strcmp(argv[1], "-h") != 0)
     {
         const std::string word = argv[1];
-        if (word == "keygen" || word == "publish" || word == "resign" || word == "verify")
+        if (word == "keygen" || word == "publish" || word == "resign" || word == "prune" ||
+            word == "verify")
         {
             command = word;
             first = 2;
@@ -80,6 +95,7 @@ int main(int argc, char** argv)
     std::vector<std::string> keyFiles;
     std::string releaseFolder;
     bool replace = false;
+    bool complete = false;
     for (int i = first; i < argc; ++i)
     {
         const std::string option = argv[i];
@@ -88,9 +104,9 @@ int main(int argc, char** argv)
             std::cout << USAGE;
             return publisher::EXIT_OK;
         }
-        if (option == "--replace")
+        if (option == "--replace" || option == "--complete")
         {
-            replace = true;
+            (option == "--replace" ? replace : complete) = true;
             continue;
         }
         if (option.rfind("--", 0) != 0)
@@ -111,7 +127,8 @@ int main(int argc, char** argv)
                                 option == "--product" || option == "--channel" ||
                                 option == "--version" || option == "--notes" ||
                                 option == "--notes-file" || option == "--expires-in" ||
-                                option == "--pin" || option == "--out";
+                                option == "--pin" || option == "--out" ||
+                                option == "--keep-versions";
         if (!takesValue)
         {
             return usage("unknown option " + option);
@@ -155,13 +172,20 @@ int main(int argc, char** argv)
     int expiresInDays = 365;
     if (values.count("--expires-in") != 0)
     {
-        const std::string& text = values["--expires-in"];
-        const auto [end, problem] =
-            std::from_chars(text.data(), text.data() + text.size(), expiresInDays);
-        if (problem != std::errc() || end != text.data() + text.size())
+        if (!readCount(values["--expires-in"], expiresInDays))
         {
             return usage("--expires-in takes a number of days");
         }
+    }
+    int keepVersions = 0;
+    if (values.count("--keep-versions") != 0 &&
+        (!readCount(values["--keep-versions"], keepVersions) || keepVersions < 1))
+    {
+        return usage("--keep-versions takes a number of versions (1 or more)");
+    }
+    if (command == "prune" && keepVersions == 0)
+    {
+        return usage("prune needs --keep-versions N");
     }
     if (keyFiles.empty())
     {
@@ -183,6 +207,10 @@ int main(int argc, char** argv)
     {
         return publisher.resign(where, keys, expiresInDays);
     }
+    if (command == "prune")
+    {
+        return publisher.prune(where, keys, static_cast<std::size_t>(keepVersions), expiresInDays);
+    }
     publisher::PublishRequest request;
     request.where = where;
     request.version = values["--version"];
@@ -191,6 +219,8 @@ int main(int argc, char** argv)
     request.notes = values["--notes"];
     request.releaseFolder = releaseFolder;
     request.replace = replace;
+    request.complete = complete;
+    request.keepVersions = static_cast<std::size_t>(keepVersions);
     if (values.count("--notes-file") != 0 &&
         !readFile(values["--notes-file"].c_str(), request.notes))
     {

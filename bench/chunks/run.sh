@@ -31,7 +31,7 @@ cleanup() {
 trap cleanup EXIT
 unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
 export XDG_CACHE_HOME="$work/cache"
-# accepted manifest serials are remembered under the bench's own folder
+# accepted serials and the last channel.qor are kept under the bench's own folder
 export XDG_STATE_HOME="$work/state"
 unset PELVANE_BASE_STORE PELVANE_BASE_STORE_MAX_MIB PELVANE_CHUNKS
 
@@ -59,7 +59,7 @@ echo "== the client installs 1.0.0 (its base store keeps it), then loses Target"
 "$bench" "$lib" "$url" "$work/extract" "$work/target" "" > /dev/null
 rm -rf "$work/extract" "$work/target"
 for v in "${versions[@]:1}"; do publish_version "$v"; done
-index_bytes=$(stat -c %s "$work/repo/BENCH/APP/EN/1.3.0/payload.bin.cidx")
+index_bytes=$(stat -c %s "$work/repo/BENCH/APP/EN/1.3.0/cidx/payload.bin")
 
 served_since() { # first line of the access log to count
   tail -n +"$1" "$access_log" | sed -nE 's/.*sent=([0-9]+).*/\1/p' | awk '{s+=$1} END {print s+0}'
@@ -89,7 +89,7 @@ for round in 1 2; do
   s=$(echo "$line" | sed -E 's/.*: ([0-9.]+) s,.*/\1/')
   if python3 -c "import sys; sys.exit(0 if $s < $best_full else 1)"; then best_full=$s; full_line=$line; fi
   rm -f "$work/curl.out"
-  t=$(curl -s -o "$work/curl.out" -w '%{time_total}' "$url/BENCH/APP/EN/1.3.0/payload.bin")
+  t=$(curl -s -o "$work/curl.out" -w '%{time_total}' "$url/BENCH/APP/EN/1.3.0/files/payload.bin")
   best_curl=$(python3 -c "print(min($best_curl, $t))")
 done
 rm -rf "$work/extract3" "$work/target3" "$work/curl.out"

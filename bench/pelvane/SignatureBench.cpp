@@ -1,7 +1,10 @@
-// Prints what it costs a client to authenticate a manifest: the Ed25519
-// check against the pin, and that check plus parsing, for manifests of a
-// typical and of a large repository. The last line is the typical figure.
-#include "pelvane/trust/Manifest.h"
+// Prints what it costs a client to authenticate a channel: the Ed25519
+// check of channel.qor against the pin, that check plus parsing, and the
+// hash check plus decompression and parsing of one version's file list, for
+// a typical and a large repository. The last line is the typical figure.
+#include "pelvane/base/Sha256.h"
+#include "pelvane/trust/ChannelManifest.h"
+#include "pelvane/trust/FileList.h"
 #include "pelvane/trust/ManifestSignature.h"
 #include "publisher/SigningKey.h"
 
@@ -12,27 +15,40 @@
 
 namespace
 {
-std::string manifestOf(int versions, int filesPerVersion)
+std::string channelOf(int versions)
 {
-    pelvane::Manifest manifest;
+    pelvane::ChannelManifest manifest;
     manifest.setProduct("BENCH");
     manifest.setChannel("APP/EN");
     manifest.setSerial(1796770000);
     manifest.setExpires(1830000000);
     for (int v = 1; v <= versions; ++v)
     {
-        pelvane::ManifestVersion version;
+        pelvane::ChannelVersion version;
         version.number = *pelvane::VersionNumber::parse("1." + std::to_string(v) + ".0");
         version.notes = "Release notes of version " + std::to_string(v);
-        for (int f = 0; f < filesPerVersion; ++f)
-        {
-            version.files.push_back({"bin/component-" + std::to_string(f) + ".dll",
-                                     static_cast<std::uint64_t>(100000 + f),
-                                     std::string(64, static_cast<char>('a' + f % 6))});
-        }
+        version.fileCount = 2000;
+        version.totalSize = 300000000;
+        version.list = {80000, std::string(64, 'a')};
         manifest.put(std::move(version));
     }
     return manifest.serialize();
+}
+
+std::string listOf(int files)
+{
+    pelvane::FileList list;
+    list.product = "BENCH";
+    list.channel = "APP/EN";
+    list.version.number = *pelvane::VersionNumber::parse("1.0.0");
+    for (int f = 0; f < files; ++f)
+    {
+        const std::string path = "bin/component-" + std::to_string(f) + ".dll";
+        list.version.files.push_back({path, static_cast<std::uint64_t>(100000 + f),
+                                      pelvane::sha256Hex(path),
+                                      pelvane::ObjectRef{500, pelvane::sha256Hex(path + ".cidx")}});
+    }
+    return list.encode();
 }
 
 struct Cost
@@ -82,10 +98,10 @@ int main()
     };
     Cost typical;
     std::size_t typicalBytes = 0;
-    for (const Shape& shape : {Shape{"large (20 versions x 2000 files)", 20, 2000},
-                               Shape{"typical (10 versions x 20 files)", 10, 20}})
+    for (const Shape& shape : {Shape{"large (1000 versions, 2000 files per list)", 1000, 2000},
+                               Shape{"typical (10 versions, 20 files per list)", 10, 20}})
     {
-        const std::string bytes = manifestOf(shape.versions, shape.files);
+        const std::string bytes = channelOf(shape.versions);
         const std::string signature = pelvane::ManifestSignature::formatLine(key->sign(bytes));
         const std::string pin = key->pin();
         const Cost check = costPer(
@@ -101,12 +117,23 @@ int main()
                 std::string problem;
                 return pelvane::ManifestSignature::check(pin, bytes, signature, problem) ==
                            pelvane::ManifestSignature::Check::Verified &&
-                       pelvane::Manifest::parse(bytes, problem).has_value();
+                       pelvane::ChannelManifest::parse(bytes, problem).has_value();
             });
-        std::printf("%s, %zu bytes: signature %.1f us CPU (%.1f us wall), signature + parse "
-                    "%.1f us CPU (%.1f us wall)\n",
+        const std::string list = listOf(shape.files);
+        const std::string listHash = pelvane::sha256Hex(list);
+        const Cost listCheck = costPer(
+            [&]
+            {
+                std::string problem;
+                return pelvane::digestsEqual(listHash, pelvane::sha256Hex(list)) &&
+                       pelvane::FileList::decode(list, problem).has_value();
+            });
+        std::printf("%s, channel.qor %zu bytes: signature %.1f us CPU (%.1f us wall), signature "
+                    "+ parse %.1f us CPU (%.1f us wall); file list %zu bytes: hash + decode "
+                    "%.1f us CPU\n",
                     shape.name, bytes.size(), check.cpuMicroseconds, check.wallMicroseconds,
-                    checkAndParse.cpuMicroseconds, checkAndParse.wallMicroseconds);
+                    checkAndParse.cpuMicroseconds, checkAndParse.wallMicroseconds, list.size(),
+                    listCheck.cpuMicroseconds);
         typical = check;
         typicalBytes = bytes.size();
     }

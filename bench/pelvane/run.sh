@@ -72,7 +72,7 @@ echo "== 10 MiB update through the library"
 small_line=$(run_library small)
 echo "$small_line"
 
-file="$work/repo-large/BENCH/APP/EN/1.0.0/payload.bin"
+file="$work/repo-large/BENCH/APP/EN/1.0.0/files/payload.bin"
 bytes=$(stat -c %s "$file")
 rounds=${QOR_BENCH_ROUNDS:-3}
 # wall, user and system seconds of one command (its children included)
@@ -90,7 +90,7 @@ curl_runs=(); lib_runs=()
 for ((round = 1; round <= rounds; ++round)); do
   rm -f "$work/curl.out"
   c=$(measure curl -s -o "$work/curl.out" \
-      "http://127.0.0.1:$port/repo-large/BENCH/APP/EN/1.0.0/payload.bin")
+      "http://127.0.0.1:$port/repo-large/BENCH/APP/EN/1.0.0/files/payload.bin")
   rm -rf "$work/curl.out" "$work/extract" "$work/target"
   l=$(measure "$bench" download "$lib" "http://127.0.0.1:$port/repo-large" "$work/extract" \
       "$work/target")

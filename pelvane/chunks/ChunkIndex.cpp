@@ -57,7 +57,7 @@ std::optional<ChunkIndex> ChunkIndex::parse(std::string_view bytes, std::string&
     }
     const std::uint64_t fileSize = getLittleEndian(bytes, 20, 8);
     const std::uint64_t count = getLittleEndian(bytes, 28, 4);
-    if (fileSize > Manifest::MAX_FILE_SIZE || bytes.size() != HEADER_BYTES + count * ENTRY_BYTES)
+    if (fileSize > ManifestFile::MAX_SIZE || bytes.size() != HEADER_BYTES + count * ENTRY_BYTES)
     {
         error = "chunk index of the wrong length";
         return std::nullopt;

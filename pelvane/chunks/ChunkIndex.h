@@ -1,7 +1,7 @@
 // The chunk index of one published file: where ContentChunker cuts it, and
-// each chunk's length and SHA-256. qor-publish writes it beside the file as
-// <path>.cidx; the manifest names its size and SHA-256, so the manifest's
-// signature covers it. Binary, little-endian:
+// each chunk's length and SHA-256. qor-publish writes it as
+// <version>/cidx/<path>; the version's file list names its size and
+// SHA-256, so the publisher's signature covers it. Binary, little-endian:
 //
 //   offset  size  field
 //   0       8     magic "QORCIDX1"
@@ -34,7 +34,6 @@ struct Chunk
 class ChunkIndex
 {
 public:
-    static constexpr const char* SUFFIX = ".cidx";
     static constexpr std::size_t HEADER_BYTES = 32;
     static constexpr std::size_t ENTRY_BYTES = 36;
 

@@ -35,18 +35,4 @@ bool CurlHeaderList::add(const std::string& header)
     m_list = extended;
     return true;
 }
-
-std::string escapeUrlComponent(const std::string& text)
-{
-    initialiseCurlOnce();
-    // libcurl ignores the handle here, so no handle is made per path part
-    char* escaped = curl_easy_escape(nullptr, text.c_str(), static_cast<int>(text.size()));
-    if (escaped == nullptr)
-    {
-        return {};
-    }
-    std::string result = escaped;
-    curl_free(escaped);
-    return result;
-}
 } // namespace pelvane

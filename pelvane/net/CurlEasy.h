@@ -53,7 +53,4 @@ public:
 private:
     curl_slist* m_list = nullptr;
 };
-
-// The escaped form of one URL path component ("a b" -> "a%20b").
-std::string escapeUrlComponent(const std::string& text);
 } // namespace pelvane

@@ -256,13 +256,25 @@ FetchResult HttpFetcher::fetchRanges(const std::string& url, const std::string& 
 FetchResult HttpFetcher::fetchText(const std::string& url, std::size_t maxBytes, std::string& text,
                                    const Deadline& deadline)
 {
+    Validators ignored;
+    return fetchTextIfChanged(url, maxBytes, Validators(), text, ignored, deadline);
+}
+
+FetchResult HttpFetcher::fetchTextIfChanged(const std::string& url, std::size_t maxBytes,
+                                            const Validators& since, std::string& text,
+                                            Validators& received, const Deadline& deadline)
+{
     class TextSink : public FetchSink
     {
     public:
-        TextSink(std::string& out, std::size_t limit) : m_out(out), m_limit(limit) {}
-        int start(std::uint64_t, const std::string&, const std::string&) override
+        TextSink(std::string& out, std::size_t limit, Validators& validators)
+            : m_out(out), m_limit(limit), m_validators(validators)
+        {
+        }
+        int start(std::uint64_t, const std::string& etag, const std::string& lastModified) override
         {
             m_out.clear();
+            m_validators = {etag, lastModified};
             return 0;
         }
         int write(const char* data, std::size_t size) override
@@ -278,9 +290,15 @@ FetchResult HttpFetcher::fetchText(const std::string& url, std::size_t maxBytes,
     private:
         std::string& m_out;
         std::size_t m_limit;
+        Validators& m_validators;
     };
-    TextSink sink(text, maxBytes);
-    return perform(url, &sink, 0, {}, nullptr, std::chrono::milliseconds(0), deadline);
+    received = {};
+    TextSink sink(text, maxBytes, received);
+    m_since = since.empty() ? nullptr : &since;
+    const FetchResult result =
+        perform(url, &sink, 0, {}, nullptr, std::chrono::milliseconds(0), deadline);
+    m_since = nullptr;
+    return result;
 }
 
 FetchResult HttpFetcher::post(const std::string& url, const std::string& body,
@@ -326,6 +344,14 @@ std::string HttpFetcher::configure(const std::string& url, const Response& respo
     if (resumeOffset > 0 && !ifRange.empty())
     {
         headers.add("If-Range: " + ifRange);
+    }
+    if (m_since != nullptr && !m_since->etag.empty())
+    {
+        headers.add("If-None-Match: " + m_since->etag);
+    }
+    if (m_since != nullptr && !m_since->lastModified.empty())
+    {
+        headers.add("If-Modified-Since: " + m_since->lastModified);
     }
     if (postBody != nullptr)
     {

@@ -54,6 +54,14 @@ public:
     virtual void header(std::string_view line) { (void)line; }
 };
 
+// What a server said identifies the version of a resource it sent.
+struct Validators
+{
+    std::string etag;
+    std::string lastModified;
+    bool empty() const { return etag.empty() && lastModified.empty(); }
+};
+
 // The Outcome of one transfer, with what the retry helper needs to know.
 struct FetchResult : Outcome
 {
@@ -90,6 +98,13 @@ public:
     // like a stall, not worth another try (the deadline covers the tries).
     FetchResult fetchText(const std::string& url, std::size_t maxBytes, std::string& text,
                           const Deadline& deadline = {});
+    // The same, asked for only if it changed since the answer that gave
+    // `since` (If-None-Match, If-Modified-Since): an unchanged resource comes
+    // back as HTTP 304 (API_HTTP, secondary 304, no body). `received` gets
+    // the validators of a 200.
+    FetchResult fetchTextIfChanged(const std::string& url, std::size_t maxBytes,
+                                   const Validators& since, std::string& text,
+                                   Validators& received, const Deadline& deadline = {});
     // Best effort; ends within `limit` whatever the server does.
     FetchResult post(const std::string& url, const std::string& body,
                      std::chrono::milliseconds limit);
@@ -127,6 +142,7 @@ private:
     CurlMulti m_multi;
     Response* m_response = nullptr; // the transfer in progress
     std::string m_ranges;           // set only during fetchRanges
+    const Validators* m_since = nullptr; // set only during fetchTextIfChanged
     char m_errorText[CURL_ERROR_SIZE] = {};
 };
 } // namespace pelvane

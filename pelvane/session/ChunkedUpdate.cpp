@@ -115,9 +115,10 @@ Outcome ChunkedUpdate::fetchIndex(const VersionNumber& version, const ManifestFi
     return walk.run(
         [&](std::size_t mirror)
         {
-            return fetchIndexFrom(m_config.fileUrl(m_config.mirrors[mirror], version, file.path) +
-                                      ChunkIndex::SUFFIX,
-                                  file, index);
+            return fetchIndexFrom(
+                m_config.repository().chunkIndex(version.text(), file.path).url(
+                    m_config.mirrors[mirror]),
+                file, index);
         });
 }
 
@@ -141,7 +142,7 @@ Outcome ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile
     else if (bytes.size() != file.chunks->size ||
              !digestsEqual(file.chunks->sha256, sha256Hex(bytes)))
     {
-        problem = "it does not match the manifest";
+        problem = "it does not match the file list";
     }
     else if (auto parsed = ChunkIndex::parse(bytes, problem))
     {
@@ -357,7 +358,7 @@ Outcome ChunkedUpdate::download(std::size_t update, std::size_t file, const Whol
     std::vector<std::string> urls;
     for (const std::string& mirror : m_config.mirrors)
     {
-        urls.push_back(m_config.fileUrl(mirror, version.number, entry.path));
+        urls.push_back(m_config.repository().file(version.number.text(), entry.path).url(mirror));
     }
     const std::string folder = m_config.versionFolder(version.number);
     // bytes already on disk before the run travel no more

@@ -2,6 +2,7 @@
 
 #include "pelvane/files/BaseStore.h"
 #include "pelvane/session/ChunkedUpdate.h"
+#include "pelvane/session/FileListLoader.h"
 #include "platform/CrashPoint.h"
 
 #include "pelvane/base/PelvaneErrors.h"
@@ -19,9 +20,9 @@
 
 namespace pelvane
 {
-DownloadJob::DownloadJob(UpdateConfig config, std::vector<ManifestVersion> updates,
+DownloadJob::DownloadJob(UpdateConfig config, std::vector<ChannelVersion> run,
                          ProgressState& progress, OutcomeState& outcome, CancelToken& cancel)
-    : m_config(std::move(config)), m_updates(std::move(updates)), m_progress(progress),
+    : m_config(std::move(config)), m_run(std::move(run)), m_progress(progress),
       m_outcome(outcome), m_cancel(cancel)
 {
 }
@@ -30,6 +31,11 @@ Outcome DownloadJob::downloadUpdates()
 {
     safefiles::makeFolderPath(m_config.extract);
     HttpFetcher fetcher(m_config.transfer, m_cancel);
+    if (const Outcome listed = FileListLoader(m_config, fetcher, m_cancel).load(m_run, m_updates);
+        !listed.ok())
+    {
+        return listed;
+    }
     FileDownloader downloader(fetcher, m_cancel);
     ChunkedUpdate plan(m_config, m_updates, fetcher, m_cancel);
     if (const Outcome prepared = plan.prepare(); !prepared.ok())
@@ -97,9 +103,9 @@ Outcome DownloadJob::downloadFile(FileDownloader& downloader, const ManifestVers
         [&](std::size_t mirror)
         {
             // a partial file left by the previous mirror is resumed from this one
-            const Outcome result =
-                downloader.download(m_config.fileUrl(mirrors[mirror], update.number, file.path),
-                                    folder, file, progress);
+            const Outcome result = downloader.download(
+                m_config.repository().file(update.number.text(), file.path).url(mirrors[mirror]),
+                folder, file, progress);
             if (result.ok() && mirrors.size() > 1)
             {
                 PELVANE_LOG_INFO("Served by " << mirrors[mirror] << ": " << file.path);
@@ -127,7 +133,7 @@ void DownloadJob::writeFlagFile()
         safefiles::makeFolderPath(flag.parent_path().string());
     }
     const std::string text =
-        "product=" + m_config.productCode + "\nversion=" + m_updates.back().number.text() + "\n";
+        "product=" + m_config.productCode + "\nversion=" + m_run.back().number.text() + "\n";
     if (const int error = safefiles::writeFileAtomically(m_config.flagFile, text))
     {
         // Target is complete; the next run only misses the hint to clean Extract
@@ -174,7 +180,7 @@ Outcome DownloadJob::finish()
         }
     }
     BaseStore(m_config.productCode, m_config.channelName())
-        .keep(m_config.target, paths, m_updates.back().number.text(), m_cancel);
+        .keep(m_config.target, paths, m_run.back().number.text(), m_cancel);
     return {};
 }
 
@@ -200,7 +206,7 @@ void DownloadJob::run() noexcept
     }
     if (result.ok())
     {
-        PELVANE_LOG_INFO("Update complete in Target: " << m_updates.back().number.text());
+        PELVANE_LOG_INFO("Update complete in Target: " << m_run.back().number.text());
         m_outcome.success();
     }
     else
@@ -217,7 +223,7 @@ void DownloadJob::run() noexcept
     {
         StatsReport report;
         report.product = m_config.productCode;
-        report.version = m_updates.back().number.text();
+        report.version = m_run.back().number.text();
         report.result = result.ok() ? RESULT_SUCCESS : RESULT_FAILURE;
         report.apiError = result.apiError;
         report.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -1,5 +1,5 @@
-// The work behind downloadUntil, run on the library's own thread: every
-// update in order into Extract, each file verified, then Target assembled,
+// The work behind downloadUntil, run on the library's own thread: the file
+// lists of the run's versions, then every update in order into Extract, each file verified, then Target assembled,
 // the FlagFile written and the outcome published; the statistics note goes
 // last.
 #pragma once
@@ -9,7 +9,7 @@
 #include "pelvane/session/OutcomeState.h"
 #include "pelvane/session/ProgressState.h"
 #include "pelvane/session/UpdateConfig.h"
-#include "pelvane/trust/Manifest.h"
+#include "pelvane/trust/ChannelManifest.h"
 
 #include <vector>
 
@@ -18,7 +18,8 @@ namespace pelvane
 class DownloadJob
 {
 public:
-    DownloadJob(UpdateConfig config, std::vector<ManifestVersion> updates, ProgressState& progress,
+    // `run`: the versions to bring, oldest first, as channel.qor lists them.
+    DownloadJob(UpdateConfig config, std::vector<ChannelVersion> run, ProgressState& progress,
                 OutcomeState& outcome, CancelToken& cancel);
 
     void run() noexcept;
@@ -32,7 +33,8 @@ private:
     void writeFlagFile();
 
     UpdateConfig m_config;
-    std::vector<ManifestVersion> m_updates; // ascending
+    std::vector<ChannelVersion> m_run;
+    std::vector<ManifestVersion> m_updates; // m_run with their file lists
     std::vector<ManifestVersion> m_placed;  // the updates less the files later ones replace
     ProgressState& m_progress;
     OutcomeState& m_outcome;

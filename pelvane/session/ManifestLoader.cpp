@@ -4,52 +4,76 @@
 #include "pelvane/base/PelvaneLog.h"
 #include "pelvane/net/MirrorWalk.h"
 #include "pelvane/net/Retries.h"
-#include "pelvane/trust/ManifestSignature.h"
+#include "pelvane/trust/ChannelEnvelope.h"
+#include "pelvane/trust/UtcTime.h"
 
+#include <cerrno>
 #include <chrono>
 
 namespace pelvane
 {
+namespace
+{
+constexpr std::int32_t HTTP_NOT_MODIFIED = 304;
+constexpr std::int32_t HTTP_NOT_FOUND = 404;
+
+bool isHttp(const std::string& url)
+{
+    return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0 ||
+           url.rfind("HTTP://", 0) == 0 || url.rfind("HTTPS://", 0) == 0;
+}
+
+std::int64_t secondsNow()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+} // namespace
+
 ManifestLoader::ManifestLoader(const UpdateConfig& config, const CancelToken& cancel,
-                               SerialStore serials)
+                               SerialStore serials, ChannelCache cache)
     : m_config(config), m_cancel(cancel),
-      m_trust(config.pin, config.productCode, config.channelName(), std::move(serials))
+      m_trust(config.pin, config.productCode, config.channelName(), std::move(serials)),
+      m_cache(std::move(cache))
 {
 }
 
-FetchResult ManifestLoader::fetchFrom(HttpFetcher& fetcher, const std::string& url,
-                                      std::string& bytes, std::string& signature)
+void ManifestLoader::judgeCache(std::int64_t now)
 {
-    // one deadline for both files and their tries: a mirror that trickles
+    m_cached = m_cache.read();
+    if (!m_cached)
+    {
+        return;
+    }
+    const ManifestTrust::Verdict verdict = m_trust.judge(m_cached->bytes, m_cachedManifest, now);
+    if (verdict.apiError != API_OK)
+    {
+        PELVANE_LOG_WARN("Cached channel.qor dropped (" << verdict.reason
+                                                        << "); asking for it unconditionally");
+        m_cache.drop();
+        m_cached.reset();
+    }
+}
+
+FetchResult ManifestLoader::fetchFrom(HttpFetcher& fetcher, const std::string& url,
+                                      std::string& bytes, Validators& validators)
+{
+    const Validators since =
+        m_cached ? Validators{m_cached->etag, m_cached->lastModified} : Validators();
+    // one deadline for the top level and its tries: a mirror that trickles
     // cannot hold the run for longer than that
     const Deadline deadline = Deadline::after(m_config.transfer.limits.metadataDeadline);
     Retries retries(m_cancel, std::nullopt, deadline);
     FetchResult fetched;
     do
     {
-        fetched = fetcher.fetchText(url, Manifest::MAX_BYTES, bytes, deadline);
-        if (!fetched.ok())
-        {
-            continue;
-        }
-        fetched = fetcher.fetchText(url + Manifest::SIGNATURE_SUFFIX, ManifestSignature::MAX_BYTES,
-                                    signature, deadline);
-        if (!fetched.ok() && !fetched.transient && fetched.is(API_HTTP))
-        {
-            PELVANE_LOG_ERROR("Manifest signature missing: HTTP " << fetched.secondary);
-            fetched.apiError = API_SIGNATURE;
-            return fetched;
-        }
-        if (fetched.is(API_HASH))
-        {
-            PELVANE_LOG_ERROR("Manifest signature file too large");
-            fetched.apiError = API_SIGNATURE;
-            return fetched;
-        }
+        fetched = fetcher.fetchTextIfChanged(url, ChannelEnvelope::MAX_BYTES, since, bytes,
+                                             validators, deadline);
     } while (!fetched.ok() && retries.tryAgain(fetched));
     if (fetched.is(API_HASH))
     {
-        fetched.apiError = API_BAD_MANIFEST; // larger than any manifest may be
+        fetched.apiError = API_BAD_MANIFEST; // larger than any top level may be
     }
     if (!fetched.ok() && m_cancel.canceled())
     {
@@ -58,42 +82,92 @@ FetchResult ManifestLoader::fetchFrom(HttpFetcher& fetcher, const std::string& u
     return fetched;
 }
 
+Outcome ManifestLoader::missingChannel(HttpFetcher& fetcher, std::size_t mirror,
+                                       const FetchResult& fetched)
+{
+    const std::string former =
+        m_config.repository().formerManifest().url(m_config.mirrors[mirror]);
+    std::string ignored;
+    // no byte of it is wanted: its presence is the answer
+    const FetchResult probe = fetcher.fetchText(former, 0, ignored);
+    if (probe.ok() || (probe.is(API_HASH) && probe.primary == EFBIG))
+    {
+        PELVANE_LOG_ERROR("Manifest refused: " << m_config.mirrors[mirror]
+                                               << " serves the channel in format 2 ("
+                                               << RepositoryLayout::FORMER_MANIFEST_FILE
+                                               << "); republish the repository with the current "
+                                                  "qor-publish");
+        return Outcome::failure(API_BAD_MANIFEST);
+    }
+    return fetched;
+}
+
+void ManifestLoader::keepInCache(std::size_t mirror, const std::string& bytes,
+                                 const Validators& validators)
+{
+    if (validators.empty() || !isHttp(m_config.mirrors[mirror]))
+    {
+        m_cache.drop(); // nothing to ask "changed since?" with
+        return;
+    }
+    const ChannelCache::Entry entry{bytes, m_config.mirrors[mirror], validators.etag,
+                                    validators.lastModified};
+    if (const int error = m_cache.write(entry))
+    {
+        PELVANE_LOG_WARN("Cannot keep channel.qor in " << m_cache.path() << ": errno " << error);
+    }
+}
+
 Outcome ManifestLoader::loadFrom(HttpFetcher& fetcher, std::size_t mirror, Loaded& loaded)
 {
-    const std::string url = m_config.manifestUrl(m_config.mirrors[mirror]);
+    const std::string url = m_config.repository().channel().url(m_config.mirrors[mirror]);
     std::string bytes;
-    std::string signature;
-    const FetchResult fetched = fetchFrom(fetcher, url, bytes, signature);
+    Validators validators;
+    const FetchResult fetched = fetchFrom(fetcher, url, bytes, validators);
     if (fetched.is(API_CANCELED))
     {
         return fetched;
     }
-    if (!fetched.ok())
+    const bool unchanged =
+        m_cached && fetched.is(API_HTTP) && fetched.secondary == HTTP_NOT_MODIFIED;
+    if (!fetched.ok() && !unchanged)
     {
         PELVANE_LOG_ERROR("Manifest not fetched from "
                           << url << ": " << apiErrorName(fetched.apiError) << ", curl "
                           << fetched.primary << ", HTTP " << fetched.secondary);
+        if (fetched.is(API_HTTP) && fetched.secondary == HTTP_NOT_FOUND)
+        {
+            return missingChannel(fetcher, mirror, fetched);
+        }
         return fetched;
     }
-    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
-    if (const std::int32_t verdict = m_trust.accept(bytes, signature, loaded.manifest, now);
-        verdict != API_OK)
+    if (unchanged)
+    {
+        // judged when the run began; the 304 only says it is still current
+        loaded.manifest = m_cachedManifest;
+    }
+    else if (const std::int32_t verdict = m_trust.accept(bytes, loaded.manifest, secondsNow());
+             verdict != API_OK)
     {
         return Outcome::failure(verdict);
     }
     loaded.mirror = mirror;
     PELVANE_LOG_INFO("Manifest from " << m_config.mirrors[mirror] << ": serial "
                                       << loaded.manifest->serial() << ", expires "
-                                      << Manifest::formatUtc(loaded.manifest->expires()));
+                                      << formatUtc(loaded.manifest->expires())
+                                      << (unchanged ? " (not modified since the last run)" : ""));
     m_trust.remember(*loaded.manifest);
+    if (!unchanged)
+    {
+        keepInCache(mirror, bytes, validators);
+    }
     return {};
 }
 
 ManifestLoader::Loaded ManifestLoader::load()
 {
     Loaded loaded;
+    judgeCache(secondsNow());
     HttpFetcher fetcher(m_config.transfer, m_cancel);
     MirrorWalk walk(m_config.mirrors.size(), MirrorWalk::MoveOn::AnyFailure);
     loaded.outcome = walk.run([&](std::size_t mirror) { return loadFrom(fetcher, mirror, loaded); },

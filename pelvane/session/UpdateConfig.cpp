@@ -1,7 +1,6 @@
 #include "pelvane/session/UpdateConfig.h"
 
 #include "pelvane/files/ExtractLayout.h"
-#include "pelvane/net/CurlEasy.h"
 #include "pelvane/trust/ManifestSignature.h"
 
 #include "updclient/PasswordScrambling.h"
@@ -82,35 +81,6 @@ bool within(const std::filesystem::path& inner, const std::filesystem::path& out
     return true;
 }
 } // namespace
-
-std::string UpdateConfig::channelUrl(const std::string& mirror) const
-{
-    return mirror + "/" + escapeUrlComponent(productCode) + "/" + escapeUrlComponent(application) +
-           "/" + escapeUrlComponent(language);
-}
-
-std::string UpdateConfig::manifestUrl(const std::string& mirror) const
-{
-    return channelUrl(mirror) + "/manifest.json";
-}
-
-std::string UpdateConfig::fileUrl(const std::string& mirror, const VersionNumber& version,
-                                  const std::string& path) const
-{
-    std::string result = channelUrl(mirror) + "/" + escapeUrlComponent(version.text());
-    std::size_t start = 0;
-    while (start <= path.size())
-    {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos)
-        {
-            end = path.size();
-        }
-        result += "/" + escapeUrlComponent(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return result;
-}
 
 std::string UpdateConfig::versionFolder(const VersionNumber& version) const
 {

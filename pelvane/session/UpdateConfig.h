@@ -1,11 +1,10 @@
-// The arguments of initUpdInterEx once checked, and the repository layout
-// derived from them, below each mirror (URL lists one or more base URLs,
-// separated by spaces, tried in order):
-//   <mirror>/<ProductCode>/<Application>/<Language>/manifest.json (+ .sig)
-//   <mirror>/<ProductCode>/<Application>/<Language>/<version>/<path>
+// The arguments of initUpdInterEx once checked. URL lists one or more base
+// URLs (mirrors, separated by spaces, tried in order); below each the
+// channel's objects lie where RepositoryLayout says.
 #pragma once
 
 #include "pelvane/net/HttpFetcher.h"
+#include "pelvane/trust/RepositoryLayout.h"
 #include "pelvane/trust/VersionNumber.h"
 
 #include <optional>
@@ -31,10 +30,8 @@ struct UpdateConfig
     std::optional<VersionNumber> installed; // empty: nothing installed yet
     TransferSettings transfer;
 
-    std::string channelUrl(const std::string& mirror) const;
-    std::string manifestUrl(const std::string& mirror) const;
-    std::string fileUrl(const std::string& mirror, const VersionNumber& version,
-                        const std::string& path) const;
+    RepositoryLayout repository() const { return {productCode, application, language}; }
+    // Extract/<version>
     std::string versionFolder(const VersionNumber& version) const;
     std::string channelName() const { return application + "/" + language; }
 };

@@ -4,6 +4,7 @@
 #include "pelvane/base/PelvaneLog.h"
 #include "pelvane/session/DownloadJob.h"
 #include "pelvane/session/ManifestLoader.h"
+#include "pelvane/trust/ChannelCache.h"
 #include "pelvane/trust/SerialStore.h"
 
 #include <algorithm>
@@ -116,7 +117,9 @@ std::int32_t UpdateSession::loadManifest()
         return API_OK;
     }
     m_cancel.reset();
-    ManifestLoader loader(*m_config, m_cancel, SerialStore(SerialStore::defaultPath()));
+    ManifestLoader loader(
+        *m_config, m_cancel, SerialStore(SerialStore::defaultPath()),
+        ChannelCache(ChannelCache::defaultFolder(), m_config->productCode, m_config->channelName()));
     ManifestLoader::Loaded loaded = loader.load();
     if (!loaded.manifest)
     {
@@ -128,10 +131,10 @@ std::int32_t UpdateSession::loadManifest()
     return API_OK;
 }
 
-std::vector<const ManifestVersion*> UpdateSession::newerVersions() const
+std::vector<const ChannelVersion*> UpdateSession::newerVersions() const
 {
-    std::vector<const ManifestVersion*> newer;
-    for (const ManifestVersion& version : m_manifest->versions())
+    std::vector<const ChannelVersion*> newer;
+    for (const ChannelVersion& version : m_manifest->versions())
     {
         if (!m_config->installed || *m_config->installed < version.number)
         {
@@ -139,6 +142,23 @@ std::vector<const ManifestVersion*> UpdateSession::newerVersions() const
         }
     }
     return newer;
+}
+
+std::vector<const ChannelVersion*>
+UpdateSession::runTo(const std::vector<const ChannelVersion*>& newer, std::size_t last)
+{
+    std::size_t first = 0;
+    for (std::size_t i = last + 1; i-- > 0;)
+    {
+        if (newer[i]->complete)
+        {
+            // the whole tree: nothing older is needed, not even its file list
+            first = i;
+            break;
+        }
+    }
+    return {newer.begin() + static_cast<std::ptrdiff_t>(first),
+            newer.begin() + static_cast<std::ptrdiff_t>(last) + 1};
 }
 
 std::int32_t UpdateSession::versionCount(std::int32_t* count)
@@ -180,31 +200,32 @@ std::int32_t UpdateSession::versionInfo(std::int32_t index, char* version,
     {
         return loaded;
     }
-    const std::vector<const ManifestVersion*> newer = newerVersions();
+    const std::vector<const ChannelVersion*> newer = newerVersions();
     if (static_cast<std::size_t>(index) >= newer.size())
     {
         return fail(API_UNKNOWN_VERSION);
     }
-    // index 0 is the newest; everything older than it but newer than Version comes along
+    // index 0 is the newest; what a run to it needs from Version on comes along
     const std::size_t position = newer.size() - 1 - static_cast<std::size_t>(index);
-    const ManifestVersion& chosen = *newer[position];
+    const ChannelVersion& chosen = *newer[position];
     if (chosen.number.text().size() >= static_cast<std::size_t>(versionCapacity))
     {
         // a cut identifier would name another version
         return fail(API_BAD_ARGUMENT);
     }
+    const std::vector<const ChannelVersion*> run = runTo(newer, position);
     std::uint64_t files = 0;
     std::uint64_t bytes = 0;
-    for (std::size_t i = 0; i <= position; ++i)
+    for (const ChannelVersion* update : run)
     {
-        files += newer[i]->files.size();
-        bytes += newer[i]->totalSize();
+        files += update->fileCount;
+        bytes += update->totalSize;
     }
     copyTruncated(chosen.number.text(), version, versionCapacity);
     copyTruncated(chosen.notes, notes, notesCapacity);
     *fileCount = clampToInt32(files);
     *sizeKiB = clampToInt32((bytes + 1023) / 1024);
-    *updateCount = clampToInt32(position + 1);
+    *updateCount = clampToInt32(run.size());
     m_outcome.success();
     return API_OK;
 }
@@ -233,25 +254,30 @@ std::int32_t UpdateSession::downloadUntil(const char* versionText)
     {
         return loaded;
     }
-    std::vector<ManifestVersion> updates;
-    bool found = false;
-    for (const ManifestVersion* version : newerVersions())
-    {
-        if (until->compare(version->number) >= 0)
-        {
-            updates.push_back(*version);
-            found = found || version->number == *until;
-        }
-    }
-    if (!found)
+    const std::vector<const ChannelVersion*> newer = newerVersions();
+    const auto wanted = std::find_if(newer.begin(), newer.end(),
+                                     [&](const ChannelVersion* version)
+                                     { return version->number == *until; });
+    if (wanted == newer.end())
     {
         PELVANE_LOG_ERROR("downloadUntil: no newer version " << versionText);
         return fail(API_UNKNOWN_VERSION);
     }
+    std::vector<ChannelVersion> updates;
+    for (const ChannelVersion* version :
+         runTo(newer, static_cast<std::size_t>(wanted - newer.begin())))
+    {
+        updates.push_back(*version);
+    }
+    if (const auto skipped = static_cast<std::size_t>(wanted - newer.begin()) + 1 - updates.size())
+    {
+        PELVANE_LOG_INFO("Version " << updates.front().number.text() << " is complete: "
+                                    << skipped << " older versions not needed");
+    }
     stopWorker(); // a finished earlier run
     m_cancel.reset();
     m_progress.begin(clampToInt32(updates.size()),
-                     ProgressState::blocksFor(updates.front().totalSize()));
+                     ProgressState::blocksFor(updates.front().totalSize));
     // Nothing has failed while the download runs; the job writes the final
     // outcome before its status leaves 1, so a caller that judges the result
     // once the status is no longer 1 never sees this one.

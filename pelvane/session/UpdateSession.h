@@ -8,7 +8,7 @@
 #include "pelvane/session/OutcomeState.h"
 #include "pelvane/session/ProgressState.h"
 #include "pelvane/session/UpdateConfig.h"
-#include "pelvane/trust/Manifest.h"
+#include "pelvane/trust/ChannelManifest.h"
 
 #include <mutex>
 #include <optional>
@@ -45,12 +45,16 @@ private:
     UpdateSession();
     // With m_mutex held.
     std::int32_t loadManifest();
-    std::vector<const ManifestVersion*> newerVersions() const;
+    std::vector<const ChannelVersion*> newerVersions() const;
+    // The versions a run to newer[last] goes through, oldest first: from the
+    // newest complete one at or below it on, else all of newer[0..last].
+    static std::vector<const ChannelVersion*>
+    runTo(const std::vector<const ChannelVersion*>& newer, std::size_t last);
     void stopWorker();
 
     mutable std::mutex m_mutex;
     std::optional<UpdateConfig> m_config;
-    std::optional<Manifest> m_manifest;
+    std::optional<ChannelManifest> m_manifest;
     std::size_t m_servingMirror = 0;
     ProgressState m_progress;
     OutcomeState m_outcome;

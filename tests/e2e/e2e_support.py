@@ -145,10 +145,11 @@ class Repository:
             shutil.rmtree(release, ignore_errors=True)
 
     def files_of(self, version):
-        """Paths of every published file of `version` inside the repository."""
+        """Paths of every published file of `version` inside the repository
+        (its files/ folder, not the objects generated from them)."""
         found = []
         for dirpath, _, filenames in os.walk(self.root):
-            if ("/%s/" % version) in (dirpath + "/"):
+            if ("/%s/files/" % version) in (dirpath + "/"):
                 found += [os.path.join(dirpath, n) for n in filenames]
         return found
 

@@ -34,11 +34,6 @@ protected:
         return data;
     }
 
-    std::string urlPath(const std::string& version, const std::string& path) const
-    {
-        return "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/" + version + "/" + path;
-    }
-
     std::string baseStore() const
     {
         return temp() /
@@ -144,7 +139,7 @@ TEST_F(ChunkReuseTest, ChunksComeFromTargetAndTheBlocksCountOnlyWhatTravels)
     EXPECT_EQ(qortest::readTextFile(target() + "/app.bin"), second);
 
     const std::uint64_t changed = changedBytes(first, second, temp() / "scratch");
-    const Traffic traffic = trafficOf(readRequests(log), urlPath("2.0.0", "app.bin"));
+    const Traffic traffic = trafficOf(readRequests(log), fileUrlPath("2.0.0", "app.bin"));
     EXPECT_EQ(traffic.whole, 0U);
     EXPECT_EQ(traffic.rangeBytes, changed);
     EXPECT_LT(changed, second.size() / 2);
@@ -171,7 +166,7 @@ TEST_F(ChunkReuseTest, ChunksComeFromTheBaseStoreWhenTargetIsGone)
     ASSERT_TRUE(faults.started()) << faults.failure();
     ASSERT_EQ(updateFrom("1.0.0", faults.url()).result, 1);
     EXPECT_EQ(qortest::readTextFile(target() + "/bin/app.bin"), second);
-    const Traffic traffic = trafficOf(readRequests(log), urlPath("2.0.0", "bin/app.bin"));
+    const Traffic traffic = trafficOf(readRequests(log), fileUrlPath("2.0.0", "bin/app.bin"));
     EXPECT_EQ(traffic.whole, 0U);
     EXPECT_EQ(traffic.rangeBytes, changedBytes(first, second, temp() / "scratch"));
     // the store now holds the new version
@@ -193,8 +188,8 @@ TEST_F(ChunkReuseTest, ChunksFetchedEarlierInTheRunServeLaterFiles)
     EXPECT_EQ(qortest::readTextFile(target() + "/a.bin"), a);
     EXPECT_EQ(qortest::readTextFile(target() + "/b.bin"), b);
     const auto requests = readRequests(log);
-    EXPECT_EQ(trafficOf(requests, urlPath("1.0.0", "a.bin")).whole, 1U);
-    const Traffic traffic = trafficOf(requests, urlPath("1.1.0", "b.bin"));
+    EXPECT_EQ(trafficOf(requests, fileUrlPath("1.0.0", "a.bin")).whole, 1U);
+    const Traffic traffic = trafficOf(requests, fileUrlPath("1.1.0", "b.bin"));
     EXPECT_EQ(traffic.whole, 0U);
     EXPECT_EQ(traffic.rangeBytes, changedBytes(a, b, temp() / "scratch"));
 }
@@ -212,9 +207,9 @@ TEST_F(ChunkReuseTest, APathThatALaterUpdateReplacesIsNotFetched)
     options.url = faults.url();
     ASSERT_EQ(runToEnd(options).result, 1);
     const auto requests = readRequests(log);
-    EXPECT_EQ(trafficOf(requests, urlPath("1.0.0", "x.bin")).requests, 0U);
-    EXPECT_EQ(trafficOf(requests, urlPath("1.1.0", "x.bin")).requests, 0U);
-    EXPECT_EQ(trafficOf(requests, urlPath("1.2.0", "x.bin")).whole, 1U);
+    EXPECT_EQ(trafficOf(requests, fileUrlPath("1.0.0", "x.bin")).requests, 0U);
+    EXPECT_EQ(trafficOf(requests, fileUrlPath("1.1.0", "x.bin")).requests, 0U);
+    EXPECT_EQ(trafficOf(requests, fileUrlPath("1.2.0", "x.bin")).whole, 1U);
     EXPECT_EQ(qortest::readTextFile(target() + "/x.bin"), last);
     EXPECT_EQ(qortest::readTextFile(target() + "/keep.txt"), "kept");
     EXPECT_EQ(qortest::readTextFile(target() + "/y.txt"), "y");
@@ -252,7 +247,7 @@ TEST_F(ChunkReuseTest, TheBaseStoreHonoursItsCapAndItsOptOut)
         {"faults", "--root", repo(), "--multirange", "--requests-log", log});
     ASSERT_TRUE(faults.started());
     ASSERT_EQ(updateFrom("1.0.0", faults.url()).result, 1);
-    EXPECT_EQ(trafficOf(readRequests(log), urlPath("2.0.0", "app.bin")).whole, 1U);
+    EXPECT_EQ(trafficOf(readRequests(log), fileUrlPath("2.0.0", "app.bin")).whole, 1U);
     EXPECT_EQ(qortest::readTextFile(baseStore() + "/version.txt"), "1.0.0\n")
         << "an opted-out run leaves the store alone";
 }
@@ -264,7 +259,7 @@ TEST_F(ChunkReuseTest, AServerThatIgnoresRangesGetsTheWholeFileAndTheBlocksFollo
     installFirstVersion({{"app.bin", first}});
     publish("2.0.0", {{"app.bin", second}});
     const std::string log = temp() / "requests.log";
-    const std::string path = urlPath("2.0.0", "app.bin");
+    const std::string path = fileUrlPath("2.0.0", "app.bin");
     qortest::ServerProcess faults({"faults", "--root", repo(), "--requests-log", log, "--rule",
                                    R"({"path":")" + path + R"(","kind":"noranges"})"});
     ASSERT_TRUE(faults.started());
@@ -286,7 +281,7 @@ TEST_F(ChunkReuseTest, ARunCutShortLeavesChunksThatTheNextRunDoesNotFetchAgain)
     const std::string second = edited(first, 82);
     installFirstVersion({{"app.bin", first}});
     publish("2.0.0", {{"app.bin", second}});
-    const std::string path = urlPath("2.0.0", "app.bin");
+    const std::string path = fileUrlPath("2.0.0", "app.bin");
     {
         qortest::ServerProcess faults(
             {"faults", "--root", repo(), "--multirange", "--rule",
@@ -318,9 +313,9 @@ TEST_F(ChunkReuseTest, AnIndexThatDoesNotMatchTheManifestOrChunksTurnedOffMeanWh
     ::setenv("PELVANE_BASE_STORE", "0", 1);
     installFirstVersion({{"app.bin", first}});
     publish("2.0.0", {{"app.bin", second}});
-    const std::string path = urlPath("2.0.0", "app.bin");
+    const std::string path = fileUrlPath("2.0.0", "app.bin");
     // an index changed on the server: the manifest's hash no longer covers it
-    const std::string indexFile = channelFolder() + "/2.0.0/app.bin.cidx";
+    const std::string indexFile = channelFolder() + "/2.0.0/cidx/app.bin";
     std::string index = qortest::readTextFile(indexFile);
     index[40] = static_cast<char>(index[40] ^ 1);
     qortest::writeTextFile(indexFile, index);
@@ -342,7 +337,7 @@ TEST_F(ChunkReuseTest, AnIndexThatDoesNotMatchTheManifestOrChunksTurnedOffMeanWh
         const auto requests = readRequests(log);
         EXPECT_EQ(trafficOf(requests, path).whole, 1U);
         EXPECT_EQ(trafficOf(requests, path).rangeBytes, 0U);
-        EXPECT_EQ(trafficOf(requests, path + ".cidx").requests, chunksOff ? 0U : 1U);
+        EXPECT_EQ(trafficOf(requests, indexUrlPath("2.0.0", "app.bin")).requests, chunksOff ? 0U : 1U);
         // put 1.0.0 back for the next round
         fs::remove_all(target());
         fs::create_directories(target());
@@ -365,7 +360,7 @@ TEST_F(ChunkReuseTest, AChunkThatANewFileRepeatsTravelsOnce)
     ASSERT_EQ(updateFrom("1.0.0", faults.url()).result, 1);
     EXPECT_EQ(qortest::readTextFile(target() + "/app.bin"), second);
     const std::uint64_t changed = changedBytes(first, second, temp() / "scratch");
-    const Traffic traffic = trafficOf(readRequests(log), urlPath("2.0.0", "app.bin"));
+    const Traffic traffic = trafficOf(readRequests(log), fileUrlPath("2.0.0", "app.bin"));
     EXPECT_EQ(traffic.whole, 0U);
     EXPECT_EQ(traffic.rangeBytes, changed);
     EXPECT_LT(changed, 1024U * 1024U) << "the padding came more than once";
@@ -378,7 +373,7 @@ TEST_F(ChunkReuseTest, RangesCutOnTheFirstMirrorAreFinishedByTheNext)
     ::setenv("PELVANE_BASE_STORE", "0", 1);
     installFirstVersion({{"app.bin", first}});
     publish("2.0.0", {{"app.bin", second}});
-    const std::string path = urlPath("2.0.0", "app.bin");
+    const std::string path = fileUrlPath("2.0.0", "app.bin");
     const std::string firstLog = temp() / "first.log";
     const std::string secondLog = temp() / "second.log";
     // every try on the first mirror is cut after a part of the chunks arrived
@@ -414,7 +409,7 @@ TEST_F(ChunkReuseTest, RangeAnswersThatTrickleOrBringOtherRangesCostAtMostThreeT
     ::setenv("PELVANE_BASE_STORE", "0", 1);
     installFirstVersion({{"app.bin", first}});
     publish("2.0.0", {{"app.bin", second}});
-    const std::string path = urlPath("2.0.0", "app.bin");
+    const std::string path = fileUrlPath("2.0.0", "app.bin");
 
     // a trickle of ranges fails like a stall, and the next mirror finishes
     ::setenv("PELVANE_MIN_RATE_BYTES", "4096", 1);

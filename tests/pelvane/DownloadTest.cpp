@@ -159,7 +159,7 @@ TEST_F(DownloadTest, ProgressIsExactWhileTheServerHoldsBack)
     publish("1.0.0", {{"big.bin", data}});
     const std::string log = temp() / "requests.log";
     const std::string filePath =
-        "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/1.0.0/big.bin";
+        fileUrlPath("1.0.0", "big.bin");
     // 10 blocks and a bit arrive, then nothing for 3 s, then the connection drops
     qortest::ServerProcess faults(
         {"faults", "--root", repo(), "--requests-log", log, "--rule",
@@ -208,7 +208,7 @@ TEST_F(DownloadTest, DropsAtSeveralPointsAreResumedWithIfRange)
     publish("1.0.0", {{"payload.bin", data}});
     const std::string log = temp() / "requests.log";
     const std::string filePath =
-        "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/1.0.0/payload.bin";
+        fileUrlPath("1.0.0", "payload.bin");
     qortest::ServerProcess faults(
         {"faults", "--root", repo(), "--requests-log", log, "--rule",
          R"({"path":")" + filePath + R"(","kind":"drop","after":1000,"times":1})", "--rule",
@@ -242,7 +242,7 @@ TEST_F(DownloadTest, ANextRunResumesWhatAnEarlierRunLeft)
     publish("1.0.0", {{"f.bin", data}});
     const std::string log = temp() / "requests.log";
     const std::string filePath =
-        "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/1.0.0/f.bin";
+        fileUrlPath("1.0.0", "f.bin");
     {
         // three drops: the first run gives up and leaves the partial file behind
         qortest::ServerProcess faults(
@@ -276,7 +276,7 @@ TEST_F(DownloadTest, AResumedFileThatDoesNotVerifyIsFetchedOnceMoreFromTheStart)
     const std::string data = patternData(3 * BLOCK, 7);
     publish("1.0.0", {{"f.bin", data}});
     const std::string filePath =
-        "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/1.0.0/f.bin";
+        fileUrlPath("1.0.0", "f.bin");
     const std::string log = temp() / "requests.log";
     {
         qortest::ServerProcess faults(
@@ -310,7 +310,7 @@ TEST_F(DownloadTest, APartialFileOfAnOlderBuildIsReplacedWholeWhenTheValidatorNo
 {
     publish("1.0.0", {{"f.bin", patternData(3 * BLOCK, 8)}});
     const std::string filePath =
-        "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/1.0.0/f.bin";
+        fileUrlPath("1.0.0", "f.bin");
     {
         qortest::ServerProcess faults(
             {"faults", "--root", repo(), "--rule",
@@ -335,4 +335,43 @@ TEST_F(DownloadTest, APartialFileOfAnOlderBuildIsReplacedWholeWhenTheValidatorNo
     EXPECT_EQ(requests.back().range, "bytes=120000-");
     EXPECT_FALSE(requests.back().ifRange.empty());
     EXPECT_EQ(countFileRequests(requests, filePath), 1U) << "the 200 answer was taken whole";
+}
+
+TEST_F(DownloadTest, AClientOlderThanEveryKeptVersionStartsAtTheNewestCompleteOne)
+{
+    publish("1.0.0", {{"a.txt", "a1"}, {"gone.txt", "only in 1.0.0"}}, "", false, {"--complete"});
+    publish("1.1.0", {{"a.txt", "a2"}});
+    publish("1.2.0", {{"a.txt", "a3"}, {"b.txt", "b3"}}, "", false, {"--complete"});
+    publish("1.3.0", {{"b.txt", "b4"}}, "", false, {"--keep-versions", "2"});
+    ASSERT_FALSE(fs::exists(channelFolder() + "/1.1.0")) << "pruned";
+    const std::string accessLog = temp() / "access.log";
+    qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
+    ASSERT_TRUE(web.started()) << web.failure();
+    fs::create_directories(target());
+    qortest::writeTextFile(target() + "/a.txt", "a1");
+    qortest::writeTextFile(target() + "/gone.txt", "only in 1.0.0");
+    // three versions behind, and older than everything the channel still lists
+    InitOptions options;
+    options.url = web.url();
+    options.version = "1.0.0";
+    ASSERT_EQ(init(options).result, 1);
+    std::int32_t count = -1;
+    lib().getVersionCount(&count);
+    EXPECT_EQ(count, 2);
+    char version[16] = {};
+    char notes[16] = {};
+    std::int32_t files = 0, kib = 0, updates = 0;
+    lib().getVersionInfo(0, version, sizeof version, notes, sizeof notes, &files, &kib, &updates);
+    EXPECT_EQ(std::string(version), "1.3.0");
+    EXPECT_EQ(files, 3) << "1.2.0's two files and 1.3.0's one";
+    EXPECT_EQ(updates, 2);
+    lib().downloadUntil("1.3.0");
+    ASSERT_TRUE(waitForEnd());
+    ASSERT_EQ(outcome().result, 1) << outcome().api;
+    EXPECT_EQ(qortest::readTextFile(target() + "/a.txt"), "a3");
+    EXPECT_EQ(qortest::readTextFile(target() + "/b.txt"), "b4");
+    const std::string log = qortest::readTextFile(accessLog);
+    EXPECT_NE(log.find("/1.2.0/list.json.zst 200"), std::string::npos) << log;
+    EXPECT_NE(log.find("/1.3.0/list.json.zst 200"), std::string::npos) << log;
+    EXPECT_EQ(log.find("/1.0.0/"), std::string::npos) << "nothing of a pruned version is asked for";
 }

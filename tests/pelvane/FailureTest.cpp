@@ -5,12 +5,12 @@
 
 #include "pelvane/base/PelvaneErrors.h"
 #include "pelvane/base/Sha256.h"
-#include "pelvane/trust/Manifest.h"
 #include "updclient/PasswordScrambling.h"
 
 #include <cstring>
 #include <filesystem>
 #include <sys/mount.h>
+#include <zstd.h>
 
 using namespace pelvanetest;
 namespace fs = std::filesystem;
@@ -20,10 +20,6 @@ namespace
 class FailureTest : public UpdateFixture
 {
 protected:
-    std::string fileUrlPath(const std::string& version, const std::string& path) const
-    {
-        return "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/" + version + "/" + path;
-    }
     std::string rule(const std::string& path, const std::string& body) const
     {
         return R"({"path":")" + path + "\"," + body + "}";
@@ -114,7 +110,7 @@ TEST_F(FailureTest, AFileThatDoesNotHashRightFailsWithoutTouchingTarget)
 {
     publish("1.0.0", {{"a.bin", "genuine content"}});
     // same size, other bytes
-    qortest::writeTextFile(channelFolder() + "/1.0.0/a.bin", "tampered conten");
+    qortest::writeTextFile(channelFolder() + "/1.0.0/files/a.bin", "tampered conten");
     qortest::ServerProcess web({"nginx", "--root", repo()});
     ASSERT_TRUE(web.started()) << web.failure();
     InitOptions options;
@@ -126,7 +122,7 @@ TEST_F(FailureTest, AFileThatDoesNotHashRightFailsWithoutTouchingTarget)
     EXPECT_FALSE(fs::exists(extract() + "/1.0.0/files/a.bin"));
 
     // a longer body than the manifest says is cut off, not written on and on
-    qortest::writeTextFile(channelFolder() + "/1.0.0/a.bin", patternData(1 << 20, 1));
+    qortest::writeTextFile(channelFolder() + "/1.0.0/files/a.bin", patternData(1 << 20, 1));
     EXPECT_EQ(runToEnd(options).api, pelvane::API_HASH);
     expectTargetUntouched();
 }
@@ -138,8 +134,8 @@ TEST_F(FailureTest, ManifestsThatAreNotAuthenticRefuseTheRun)
     ASSERT_TRUE(web.started()) << web.failure();
     InitOptions options;
     options.url = web.url();
-    const std::string manifest = channelFolder() + "/manifest.json";
-    const std::string genuine = qortest::readTextFile(manifest);
+    const std::string genuine = channelPayload();
+    const std::string signature = signatureFor(genuine, {keyFile()});
 
     {
         SCOPED_TRACE("wrong key");
@@ -153,16 +149,14 @@ TEST_F(FailureTest, ManifestsThatAreNotAuthenticRefuseTheRun)
         SCOPED_TRACE("tampered manifest");
         std::string tampered = genuine;
         tampered.replace(tampered.find("1.0.0"), 5, "1.0.1");
-        qortest::writeTextFile(manifest, tampered);
+        writeChannel(tampered, signature);
         EXPECT_EQ(runToEnd(options).api, pelvane::API_SIGNATURE);
     }
     {
         SCOPED_TRACE("missing signature");
-        qortest::writeTextFile(manifest, genuine);
-        fs::remove(manifest + ".sig");
+        writeChannel(genuine, "");
         const Outcome end = runToEnd(options);
         EXPECT_EQ(end.api, pelvane::API_SIGNATURE);
-        EXPECT_EQ(end.secondary, 404);
     }
     expectTargetUntouched();
     EXPECT_FALSE(fs::exists(extract() + "/1.0.0"));
@@ -172,22 +166,37 @@ TEST_F(FailureTest, SignedButHostileManifestsAreRefused)
 {
     qortest::ServerProcess web({"nginx", "--root", repo()});
     ASSERT_TRUE(web.started()) << web.failure();
-    fs::create_directories(channelFolder());
+    const std::string channel = APPLICATION + "/" + LANGUAGE;
     const std::string hash = pelvane::sha256Hex("x");
-    const std::string head =
-        R"({"format":2,"serial":1,"expires":"2100-01-01T00:00:00Z","product":")" + PRODUCT +
-        R"(","channel":")" + APPLICATION + "/" + LANGUAGE + R"(","versions":[{"version":"1.0.0",)";
+    const std::string top = R"({"format":3,"serial":1,"expires":"2100-01-01T00:00:00Z","product":")";
+    // a file list, signed through its hash in channel.qor
+    const auto signedList = [&](const std::string& json)
+    {
+        std::string list(ZSTD_compressBound(json.size()), '\0');
+        list.resize(ZSTD_compress(list.data(), list.size(), json.data(), json.size(), 3));
+        fs::create_directories(channelFolder() + "/1.0.0");
+        qortest::writeTextFile(channelFolder() + "/1.0.0/list.json.zst", list);
+        return top + PRODUCT + R"(","channel":")" + channel +
+               R"(","versions":[{"version":"1.0.0","fileCount":1,"totalSize":1,"list":{"size":)" +
+               std::to_string(list.size()) + R"(,"sha256":")" + pelvane::sha256Hex(list) +
+               R"("}}]})";
+    };
+    const std::string head = R"({"format":3,"product":")" + PRODUCT + R"(","channel":")" +
+                             channel + R"(","version":"1.0.0",)";
     const std::vector<std::string> hostile = {
-        head + R"("files":[{"path":"../escape.txt","size":1,"sha256":")" + hash + R"("}]}]})",
-        head + R"("files":[{"path":"/etc/passwd","size":1,"sha256":")" + hash + R"("}]}]})",
-        head + R"("files":[{"path":"a\\..\\b","size":1,"sha256":")" + hash + R"("}]}]})",
-        head + R"("files":[{"path":"","size":1,"sha256":")" + hash + R"("}]}]})",
-        head + R"("files":[{"path":"a","size":-1,"sha256":")" + hash + R"("}]}]})",
-        head + R"("files":[{"path":"a","size":1,"sha256":"zz"}]}]})",
-        R"({"format":2,"serial":1,"expires":"2100-01-01T00:00:00Z","product":"OTHER","channel":")" +
-            APPLICATION + "/" + LANGUAGE + R"(","versions":[]})",
+        signedList(head + R"("files":[{"path":"../escape.txt","size":1,"sha256":")" + hash + R"("}]})"),
+        signedList(head + R"("files":[{"path":"/etc/passwd","size":1,"sha256":")" + hash + R"("}]})"),
+        signedList(head + R"("files":[{"path":"a\\..\\b","size":1,"sha256":")" + hash + R"("}]})"),
+        signedList(head + R"("files":[{"path":"","size":1,"sha256":")" + hash + R"("}]})"),
+        signedList(head + R"("files":[{"path":"a","size":-1,"sha256":")" + hash + R"("}]})"),
+        signedList(head + R"("files":[{"path":"a","size":1,"sha256":"zz"}]})"),
+        // the list of another product, or counts that do not add up
+        signedList(R"({"format":3,"product":"OTHER","channel":")" + channel +
+                   R"(","version":"1.0.0","files":[{"path":"a","size":1,"sha256":")" + hash + R"("}]})"),
+        signedList(head + R"("files":[{"path":"a","size":2,"sha256":")" + hash + R"("}]})"),
+        top + R"(OTHER","channel":")" + channel + R"(","versions":[]})",
         // a repository of the old shared-key scheme, even if someone signed it anew
-        R"({"format":1,"product":")" + PRODUCT + R"(","channel":")" + APPLICATION + "/" + LANGUAGE +
+        R"({"format":1,"product":")" + PRODUCT + R"(","channel":")" + channel +
             R"(","versions":[]})",
         std::string(100000, '['),
         "not json at all",
@@ -197,12 +206,42 @@ TEST_F(FailureTest, SignedButHostileManifestsAreRefused)
     for (const std::string& text : hostile)
     {
         SCOPED_TRACE(text.substr(0, 120));
-        writeSignedManifest(text);
+        writeSignedChannel(text);
         const Outcome end = runToEnd(options);
         EXPECT_EQ(end.result, 0);
         EXPECT_EQ(end.api, pelvane::API_BAD_MANIFEST);
     }
     EXPECT_FALSE(fs::exists(temp() / "escape.txt"));
+    expectTargetUntouched();
+}
+
+TEST_F(FailureTest, AFileListOrARepositoryInTheOldFormatIsRefusedBeforeAnythingIsWritten)
+{
+    publish("1.0.0", {{"a.bin", "one"}});
+    publish("2.0.0", {{"a.bin", "two"}});
+    qortest::ServerProcess web({"nginx", "--root", repo()});
+    ASSERT_TRUE(web.started()) << web.failure();
+    InitOptions options;
+    options.url = web.url();
+    // a mirror serves another version's list: its hash does not match channel.qor
+    fs::copy_file(channelFolder() + "/1.0.0/list.json.zst", channelFolder() + "/2.0.0/list.json.zst",
+                  fs::copy_options::overwrite_existing);
+    Outcome end = runToEnd(options);
+    EXPECT_EQ(end.result, 0);
+    EXPECT_EQ(end.api, pelvane::API_BAD_MANIFEST);
+    expectTargetUntouched();
+    EXPECT_FALSE(fs::exists(extract() + "/1.0.0/files"));
+
+    // a repository still in format 2: no channel.qor, a manifest.json
+    fs::remove(channelFile());
+    qortest::writeTextFile(channelFolder() + "/manifest.json", R"({"format":2})");
+    end = runToEnd(options);
+    EXPECT_EQ(end.api, pelvane::API_BAD_MANIFEST);
+    // and one with neither is just missing
+    fs::remove(channelFolder() + "/manifest.json");
+    end = runToEnd(options);
+    EXPECT_EQ(end.api, pelvane::API_HTTP);
+    EXPECT_EQ(end.secondary, 404);
     expectTargetUntouched();
 }
 

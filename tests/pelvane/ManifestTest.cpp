@@ -1,12 +1,15 @@
-// The manifest shared by library and publisher, version order, and the
-// path rules that keep writes inside Extract and Target.
-#include "pelvane/trust/Manifest.h"
+// The signed top level and the file lists shared by library and publisher,
+// version order, and the path rules that keep writes inside Extract and Target.
+#include "pelvane/trust/ChannelEnvelope.h"
+#include "pelvane/trust/ChannelManifest.h"
+#include "pelvane/trust/FileList.h"
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
 #include "pelvane/net/RetryPolicy.h"
 #include "pelvane/session/ProgressState.h"
 
 #include <gtest/gtest.h>
+#include <zstd.h>
 
 using namespace pelvane;
 
@@ -36,41 +39,69 @@ TEST(VersionNumberTest, ComparesNumericallyPartByPart)
     }
 }
 
-TEST(ManifestTest, SerializedManifestParsesBackSortedWithEverything)
+TEST(ManifestTest, SerializedChannelAndFileListParseBackWithEverything)
 {
-    Manifest manifest;
+    const auto entry = [](const char* number, bool complete)
+    {
+        ChannelVersion version;
+        version.number = *VersionNumber::parse(number);
+        version.notes = std::string("notes of ") + number;
+        version.complete = complete;
+        version.fileCount = 2;
+        version.totalSize = 3;
+        version.list = {81, std::string(64, 'd')};
+        return version;
+    };
+    ChannelManifest manifest;
     manifest.setProduct("P");
     manifest.setChannel("A/L");
-    manifest.put(makeVersion("2.0", {{"b/c.txt", 3, std::string(64, 'a')}}));
-    manifest.put(makeVersion("1.10", {{"x", 0, std::string(64, 'b')}}));
-    manifest.put(makeVersion("1.9", {}));
+    manifest.put(entry("2.0", true));
+    manifest.put(entry("1.10", false));
+    manifest.put(entry("1.9", false));
     manifest.setSerial(42);
     manifest.setExpires(1893456000 + 3661);
     std::string error;
-    const auto parsed = Manifest::parse(manifest.serialize(), error);
+    const auto parsed = ChannelManifest::parse(manifest.serialize(), error);
     ASSERT_TRUE(parsed) << error;
     ASSERT_EQ(parsed->versions().size(), 3U);
     EXPECT_EQ(parsed->versions()[0].number.text(), "1.9");
     EXPECT_EQ(parsed->versions()[1].number.text(), "1.10");
-    EXPECT_EQ(parsed->versions()[2].files[0].path, "b/c.txt");
-    EXPECT_EQ(parsed->versions()[2].files[0].size, 3U);
+    EXPECT_TRUE(parsed->versions()[2].complete);
+    EXPECT_EQ(parsed->versions()[2].notes, "notes of 2.0");
+    EXPECT_EQ(parsed->versions()[2].list.sha256, std::string(64, 'd'));
     EXPECT_EQ(parsed->product(), "P");
     EXPECT_EQ(parsed->serial(), 42U);
     EXPECT_EQ(parsed->expires(), 1893456000 + 3661);
-    EXPECT_NE(manifest.serialize().find(R"("expires": "2030-01-01T01:01:01Z")"), std::string::npos);
-
-    manifest.put(makeVersion("2.0.0", {}));
+    EXPECT_NE(manifest.serialize().find(R"("expires":"2030-01-01T01:01:01Z")"), std::string::npos);
+    manifest.put(entry("2.0.0", false));
     EXPECT_EQ(manifest.versions().size(), 3U) << "2.0.0 replaces 2.0";
+
+    FileList list;
+    list.product = "P";
+    list.channel = "A/L";
+    list.version = makeVersion("2.0", {{"b/c.txt", 3, std::string(64, 'a')},
+                                       {"x", 0, std::string(64, 'b')}});
+    list.version.files[0].chunks = ObjectRef{68, std::string(64, 'c')};
+    list.version.files[0].compressed = ObjectRef{2, std::string(64, 'e')};
+    list.version.files[1].bundled = BundleRef{10, 4, std::string(64, 'f')};
+    list.version.bundleSize = 14;
+    list.version.deltas.push_back({*VersionNumber::parse("1.9"), 0, 10, {6, std::string(64, '1')}});
+    const auto back = FileList::decode(list.encode(), error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(back->serialize(), list.serialize());
+    ASSERT_EQ(back->version.files.size(), 2U);
+    EXPECT_EQ(back->version.files[0].compressed->size, 2U);
+    EXPECT_EQ(back->version.files[1].bundled->offset, 10U);
+    EXPECT_EQ(back->version.deltas.at(0).from.text(), "1.9");
 }
 
 TEST(ManifestTest, HostileManifestsAreRefusedWithAReason)
 {
-    const std::string HEAD =
-        R"({"format":2,"product":"P","channel":"A/L","serial":3,"expires":"2030-01-01T00:00:00Z",)";
     const std::string hash(64, 'c');
+    const std::string LIST = R"({"format":3,"product":"P","channel":"A/L","version":"1.0",)";
     const auto withFiles = [&](const std::string& files)
-    { return HEAD + R"("versions":[{"version":"1.0","files":)" + files + "}]}"; };
-    const std::vector<std::string> hostile = {
+    { return LIST + R"("files":)" + files + "}"; };
+    const std::vector<std::string> hostileLists = {
         withFiles(R"([{"path":"a/../../b","size":1,"sha256":")" + hash + R"("}])"),
         withFiles(R"([{"path":"a/./b","size":1,"sha256":")" + hash + R"("}])"),
         withFiles(R"([{"path":"a//b","size":1,"sha256":")" + hash + R"("}])"),
@@ -85,25 +116,69 @@ TEST(ManifestTest, HostileManifestsAreRefusedWithAReason)
         withFiles(R"([{"path":"a","size":1,"sha256":")" + hash +
                   R"("},{"path":"a/b","size":1,"sha256":")" + hash + R"("}])"),
         withFiles(R"({"path":"a"})"),
-        R"({"format":3,"product":"P","channel":"A/L","serial":1,"expires":"2030-01-01T00:00:00Z","versions":[]})",
-        HEAD + R"("versions":[{"version":"1.0","files":[]},{"version":"1.0.0","files":[]}]})",
-        HEAD + R"("versions":[{"version":"../1","files":[]}]})",
+        // a compressed object twice, or a piece outside the bundle
+        withFiles(R"([{"path":"a","size":1,"sha256":")" + hash + R"(","zst":{"size":1,"sha256":")" +
+                  hash + R"("},"bundle":{"offset":0,"size":1,"sha256":")" + hash +
+                  R"("}}],"bundle":{"size":5})"),
+        withFiles(R"([{"path":"a","size":1,"sha256":")" + hash +
+                  R"(","bundle":{"offset":4,"size":2,"sha256":")" + hash +
+                  R"("}}],"bundle":{"size":5})"),
+        R"({"format":2,"product":"P","channel":"A/L","version":"1.0","files":[]})",
+        R"({"format":3,"product":"P","channel":"A/L","version":"../1","files":[]})",
+    };
+    for (const std::string& text : hostileLists)
+    {
+        std::string error;
+        EXPECT_FALSE(FileList::parse(text, error).has_value()) << text.substr(0, 200);
+        EXPECT_FALSE(error.empty());
+    }
+
+    const std::string HEAD =
+        R"({"format":3,"product":"P","channel":"A/L","serial":3,"expires":"2030-01-01T00:00:00Z",)";
+    const std::string LISTED = R"("fileCount":0,"totalSize":0,"list":{"size":9,"sha256":")" + hash +
+                               R"("})";
+    const std::vector<std::string> hostileChannels = {
+        R"({"format":2,"product":"P","channel":"A/L","serial":1,"expires":"2030-01-01T00:00:00Z","versions":[]})",
+        HEAD + R"("versions":[{"version":"1.0",)" + LISTED + R"(},{"version":"1.0.0",)" + LISTED +
+            "}]}",
+        HEAD + R"("versions":[{"version":"../1",)" + LISTED + "}]}",
+        HEAD + R"("versions":[{"version":"1.0","fileCount":50001,"totalSize":0,"list":{"size":9,"sha256":")" +
+            hash + R"("}}]})",
+        HEAD + R"("versions":[{"version":"1.0","complete":"yes",)" + LISTED + "}]}",
+        HEAD + R"("versions":[{"version":"1.0","fileCount":0,"totalSize":0}]})",
         R"([1,2,3])",
         HEAD + R"("versions":[)",
         // freeze and rollback protection need both fields, well formed
-        R"({"format":2,"product":"P","channel":"A/L","expires":"2030-01-01T00:00:00Z","versions":[]})",
-        R"({"format":2,"product":"P","channel":"A/L","serial":0,"expires":"2030-01-01T00:00:00Z","versions":[]})",
-        R"({"format":2,"product":"P","channel":"A/L","serial":-4,"expires":"2030-01-01T00:00:00Z","versions":[]})",
-        R"({"format":2,"product":"P","channel":"A/L","serial":1,"versions":[]})",
-        R"({"format":2,"product":"P","channel":"A/L","serial":1,"expires":"2030-02-30T00:00:00Z","versions":[]})",
-        R"({"format":2,"product":"P","channel":"A/L","serial":1,"expires":"2030-01-01 00:00:00","versions":[]})",
-        R"({"format":2,"product":"P","channel":"A/L","serial":1,"expires":1893456000,"versions":[]})",
-        std::string(Manifest::MAX_BYTES + 1, ' '),
+        R"({"format":3,"product":"P","channel":"A/L","expires":"2030-01-01T00:00:00Z","versions":[]})",
+        R"({"format":3,"product":"P","channel":"A/L","serial":0,"expires":"2030-01-01T00:00:00Z","versions":[]})",
+        R"({"format":3,"product":"P","channel":"A/L","serial":-4,"expires":"2030-01-01T00:00:00Z","versions":[]})",
+        R"({"format":3,"product":"P","channel":"A/L","serial":1,"versions":[]})",
+        R"({"format":3,"product":"P","channel":"A/L","serial":1,"expires":"2030-02-30T00:00:00Z","versions":[]})",
+        R"({"format":3,"product":"P","channel":"A/L","serial":1,"expires":"2030-01-01 00:00:00","versions":[]})",
+        R"({"format":3,"product":"P","channel":"A/L","serial":1,"expires":1893456000,"versions":[]})",
+        std::string(ChannelEnvelope::MAX_BYTES + 1, ' '),
+        std::string(20, '[') + std::string(20, ']'),
     };
-    for (const std::string& text : hostile)
+    for (const std::string& text : hostileChannels)
     {
         std::string error;
-        EXPECT_FALSE(Manifest::parse(text, error).has_value()) << text.substr(0, 200);
+        EXPECT_FALSE(ChannelManifest::parse(text, error).has_value()) << text.substr(0, 200);
+        EXPECT_FALSE(error.empty());
+    }
+
+    // compressed lists: not zstd, cut short, or inflating past the bound
+    FileList small;
+    small.product = "P";
+    small.channel = "A/L";
+    small.version = makeVersion("1.0", {{"a", 1, hash}});
+    const std::string encoded = small.encode();
+    const std::string zeros(FileList::MAX_JSON_BYTES + 1, ' ');
+    std::string bomb(ZSTD_compressBound(zeros.size()), '\0');
+    bomb.resize(ZSTD_compress(bomb.data(), bomb.size(), zeros.data(), zeros.size(), 1));
+    for (const std::string& bytes : {std::string(LIST), encoded.substr(0, encoded.size() - 3), bomb})
+    {
+        std::string error;
+        EXPECT_FALSE(FileList::decode(bytes, error).has_value());
         EXPECT_FALSE(error.empty());
     }
 }

@@ -4,13 +4,18 @@
 #include "UpdateFixture.h"
 
 #include "pelvane/base/PelvaneErrors.h"
-#include "pelvane/trust/Manifest.h"
+#include "pelvane/base/Sha256.h"
+#include "pelvane/trust/ChannelEnvelope.h"
+#include "pelvane/trust/ChannelManifest.h"
+
+#include <nlohmann/json.hpp>
 
 #include "LogCapture.h"
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 
 using namespace pelvanetest;
 namespace fs = std::filesystem;
@@ -42,7 +47,6 @@ protected:
         lib().getVersionCount(&count);
         return outcome();
     }
-    std::string manifestPath() const { return channelFolder() + "/manifest.json"; }
     std::string statePath() const { return temp() / "state/pelvane/serials.json"; }
     static std::int64_t now()
     {
@@ -52,7 +56,7 @@ protected:
     }
     std::string manifestText(std::uint64_t serial, std::int64_t expires) const
     {
-        pelvane::Manifest manifest;
+        pelvane::ChannelManifest manifest;
         manifest.setProduct(PRODUCT);
         manifest.setChannel(APPLICATION + "/" + LANGUAGE);
         manifest.setSerial(serial);
@@ -73,11 +77,10 @@ protected:
 TEST_F(ManifestTrustTest, OnlyTheExactBytesSignedByThePinnedKeyAreAccepted)
 {
     publish("1.0.0", {{"a.bin", "payload"}});
-    const std::string genuine = qortest::readTextFile(manifestPath());
+    const std::string genuine = channelPayload();
     const std::string otherKey = temp() / "other.key";
     const std::string otherPin = makeKey(otherKey);
-    const std::string sigPath = manifestPath() + ".sig";
-    const std::string genuineSignature = qortest::readTextFile(sigPath);
+    const std::string genuineSignature = signatureFor(genuine, {keyFile()});
 
     struct Case
     {
@@ -96,14 +99,19 @@ TEST_F(ManifestTrustTest, OnlyTheExactBytesSignedByThePinnedKeyAreAccepted)
     for (const Case& c : refused)
     {
         SCOPED_TRACE(c.what);
-        qortest::writeTextFile(sigPath, c.signatureFile);
+        writeChannel(genuine, c.signatureFile);
         const Outcome end = countWith(c.pin);
         EXPECT_EQ(end.result, 0);
         EXPECT_EQ(end.api, pelvane::API_SIGNATURE);
     }
     {
+        SCOPED_TRACE("an envelope that never reaches its payload");
+        qortest::writeTextFile(channelFile(), "qor-channel 3\n" + genuineSignature);
+        EXPECT_EQ(countWith().api, pelvane::API_SIGNATURE);
+    }
+    {
         SCOPED_TRACE("old and new key during a rotation");
-        qortest::writeTextFile(sigPath, signatureFor(genuine, {keyFile(), otherKey}));
+        writeChannel(genuine, signatureFor(genuine, {keyFile(), otherKey}));
         EXPECT_EQ(countWith().result, 1);
         EXPECT_EQ(countWith(otherPin).result, 1);
     }
@@ -112,14 +120,14 @@ TEST_F(ManifestTrustTest, OnlyTheExactBytesSignedByThePinnedKeyAreAccepted)
 
 TEST_F(ManifestTrustTest, AnExpiredManifestIsRefusedAfterADayOfGrace)
 {
-    writeSignedManifest(manifestText(5, now() - 2 * 86400));
+    writeSignedChannel(manifestText(5, now() - 2 * 86400));
     Outcome end = countWith();
     EXPECT_EQ(end.result, 0);
     EXPECT_EQ(end.api, pelvane::API_EXPIRED);
     EXPECT_FALSE(fs::exists(statePath())) << "a refused manifest's serial is not remembered";
 
     // a client whose clock runs a few hours fast still updates
-    writeSignedManifest(manifestText(5, now() - 3 * 3600));
+    writeSignedChannel(manifestText(5, now() - 3 * 3600));
     end = countWith();
     EXPECT_EQ(end.result, 1) << end.api;
     expectNothingWritten();
@@ -127,24 +135,24 @@ TEST_F(ManifestTrustTest, AnExpiredManifestIsRefusedAfterADayOfGrace)
 
 TEST_F(ManifestTrustTest, AReplayedOlderManifestIsRefusedOnceANewerOneWasAccepted)
 {
-    writeSignedManifest(manifestText(100, now() + 86400));
-    const std::string older = qortest::readTextFile(manifestPath());
-    const std::string olderSignature = qortest::readTextFile(manifestPath() + ".sig");
+    writeSignedChannel(manifestText(100, now() + 86400));
+    const std::string older = qortest::readTextFile(channelFile());
     ASSERT_EQ(countWith().result, 1);
-    writeSignedManifest(manifestText(101, now() + 86400));
+    writeSignedChannel(manifestText(101, now() + 86400));
     ASSERT_EQ(countWith().result, 1);
     const auto open = fs::perms::group_all | fs::perms::others_all;
     ASSERT_TRUE(fs::exists(statePath()));
     EXPECT_EQ(fs::status(statePath()).permissions() & open, fs::perms::none);
 
-    qortest::writeTextFile(manifestPath(), older);
-    qortest::writeTextFile(manifestPath() + ".sig", olderSignature);
+    qortest::writeTextFile(channelFile(), older);
+    // a replayed copy keeps the time it had when it was current
+    fs::last_write_time(channelFile(), fs::file_time_type::clock::now() - std::chrono::hours(1));
     const Outcome end = countWith();
     EXPECT_EQ(end.result, 0);
     EXPECT_EQ(end.api, pelvane::API_ROLLBACK);
 
     // the same serial again is no rollback: a client may ask twice
-    writeSignedManifest(manifestText(101, now() + 86400));
+    writeSignedChannel(manifestText(101, now() + 86400));
     EXPECT_EQ(countWith().result, 1);
     expectNothingWritten();
 }
@@ -153,12 +161,12 @@ TEST_F(ManifestTrustTest, ACorruptStateFileIsLoggedTreatedAsEmptyAndRewritten)
 {
     fs::create_directories(fs::path(statePath()).parent_path());
     qortest::writeTextFile(statePath(), std::string("\x7f{\"broken", 9));
-    writeSignedManifest(manifestText(7, now() + 86400));
+    writeSignedChannel(manifestText(7, now() + 86400));
     ASSERT_EQ(countWith().result, 1);
     const std::string state = qortest::readTextFile(statePath());
     EXPECT_NE(state.find(PRODUCT + " " + APPLICATION + "/" + LANGUAGE + "\": 7"), std::string::npos)
         << state;
-    writeSignedManifest(manifestText(6, now() + 86400));
+    writeSignedChannel(manifestText(6, now() + 86400));
     EXPECT_EQ(countWith().api, pelvane::API_ROLLBACK) << "the rewritten state holds";
 }
 
@@ -186,7 +194,7 @@ TEST_F(ManifestTrustTest, StateFileBombsCostNothingWarnOnceAndAreRewrittenSmall)
     {
         SCOPED_TRACE(c.what);
         c.plant();
-        writeSignedManifest(manifestText(++serial, now() + 86400));
+        writeSignedChannel(manifestText(++serial, now() + 86400));
         qortest::LogCapture log;
         ASSERT_EQ(countWith().result, 1);
         std::size_t warnings = 0;
@@ -210,8 +218,86 @@ TEST_F(ManifestTrustTest, APublishedRepositoryRunsEndToEndAndRemembersItsSerial)
     ASSERT_EQ(runToEnd(options).result, 1);
     EXPECT_EQ(qortest::readTextFile(target() + "/a.bin"), "two");
     std::string problem;
-    const auto manifest = pelvane::Manifest::parse(qortest::readTextFile(manifestPath()), problem);
+    const auto manifest = pelvane::ChannelManifest::parse(channelPayload(), problem);
     ASSERT_TRUE(manifest) << problem;
     EXPECT_NE(qortest::readTextFile(statePath()).find(std::to_string(manifest->serial())),
               std::string::npos);
+}
+
+TEST_F(ManifestTrustTest, NothingNewCostsOneConditionalRequestWhileTheCachedCopyStillHolds)
+{
+    publish("1.0.0", {{"a.bin", "one"}});
+    const std::string accessLog = temp() / "access.log";
+    qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
+    ASSERT_TRUE(web.started()) << web.failure();
+    // the requests of one run: channel.qor's as its status, others as their path
+    std::size_t seen = 0;
+    const auto runStatuses = [&](const std::string& version, std::int32_t& count)
+    {
+        InitOptions options;
+        options.url = web.url();
+        options.version = version;
+        count = -1;
+        if (init(options).result == 1)
+        {
+            lib().getVersionCount(&count);
+        }
+        std::vector<std::string> statuses;
+        std::istringstream lines(qortest::readTextFile(accessLog));
+        std::size_t number = 0;
+        for (std::string line; std::getline(lines, line); ++number)
+        {
+            std::istringstream fields(line);
+            std::string method, uri, status;
+            fields >> method >> uri >> status;
+            if (number >= seen)
+            {
+                statuses.push_back(uri.find("channel.qor") != std::string::npos ? status : uri);
+            }
+        }
+        seen = number;
+        return statuses;
+    };
+    std::int32_t count = -1;
+    EXPECT_EQ(runStatuses("", count), std::vector<std::string>{"200"});
+    EXPECT_EQ(count, 1);
+    const std::string cached =
+        temp() / ("state/pelvane/channels/" +
+                  pelvane::sha256Hex(PRODUCT + "\n" + APPLICATION + "/" + LANGUAGE).substr(0, 16) +
+                  ".qor");
+    ASSERT_TRUE(fs::exists(cached));
+    const auto open = fs::perms::group_all | fs::perms::others_all;
+    EXPECT_EQ(fs::status(cached).permissions() & open, fs::perms::none);
+    EXPECT_EQ(fs::status(cached + ".meta").permissions() & open, fs::perms::none);
+
+    // nothing new: one request, answered 304, and no newer version
+    EXPECT_EQ(runStatuses("1.0.0", count), std::vector<std::string>{"304"});
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(outcome().result, 1);
+
+    // a cached copy that no longer holds is dropped and the top level fetched
+    // anew, although the server would have answered 304
+    const std::string genuine = qortest::readTextFile(cached);
+    auto meta = nlohmann::json::parse(qortest::readTextFile(cached + ".meta"));
+    std::string tampered = genuine;
+    tampered.replace(tampered.find("\"notes\":\"\""), 10, "\"notes\":\"x\"");
+    std::string expired = manifestText(1, now() - 2 * 86400);
+    expired = pelvane::ChannelEnvelope::compose(signatureFor(expired, {keyFile()}), expired);
+    for (const auto& [what, copy] : {std::pair{"tampered", tampered}, {"expired", expired}})
+    {
+        SCOPED_TRACE(what);
+        qortest::writeTextFile(cached, copy);
+        meta["sha256"] = pelvane::sha256Hex(copy);
+        qortest::writeTextFile(cached + ".meta", meta.dump());
+        EXPECT_EQ(runStatuses("1.0.0", count), std::vector<std::string>{"200"});
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(outcome().result, 1);
+        EXPECT_EQ(qortest::readTextFile(cached), genuine) << "the fresh copy is cached";
+    }
+
+    // a new publication is seen at once
+    publish("1.1.0", {{"a.bin", "two"}});
+    EXPECT_EQ(runStatuses("1.0.0", count), std::vector<std::string>{"200"});
+    EXPECT_EQ(count, 1);
+    expectNothingWritten();
 }

@@ -46,8 +46,8 @@ TEST_F(MirrorTest, TheNextMirrorServesWhenTheFirstIsDownOverloadedOrTampered)
 {
     const std::string data = patternData(200000, 21);
     publish("1.0.0", {{"setup.bin", data}});
-    std::string tampered = qortest::readTextFile(channelFolder() + "/manifest.json");
-    tampered.replace(tampered.find("\"notes\": \"\""), 11, "\"notes\": \"x\"");
+    std::string tampered = qortest::readTextFile(channelFile());
+    tampered.replace(tampered.find("\"notes\":\"\""), 10, "\"notes\":\"x\"");
     const std::string good = temp() / "good.log";
     qortest::ServerProcess second({"faults", "--root", repo(), "--requests-log", good});
     ASSERT_TRUE(second.started()) << second.failure();
@@ -58,7 +58,7 @@ TEST_F(MirrorTest, TheNextMirrorServesWhenTheFirstIsDownOverloadedOrTampered)
         std::vector<std::string> rules; // empty: the first mirror is down
     };
     nlohmann::json body = {
-        {"path", channelPath() + "/manifest.json"}, {"kind", "body"}, {"content", tampered}};
+        {"path", channelPath() + "/channel.qor"}, {"kind", "body"}, {"content", tampered}};
     const std::vector<Case> cases = {
         {"down", {}},
         {"503", {R"({"path":"*","kind":"status","code":503,"retry_after":0})"}},
@@ -90,7 +90,10 @@ TEST_F(MirrorTest, TheNextMirrorServesWhenTheFirstIsDownOverloadedOrTampered)
         const Outcome end = runToEnd(options);
         ASSERT_EQ(end.result, 1) << end.api << " " << end.primary << " " << end.secondary;
         EXPECT_EQ(qortest::readTextFile(target() + "/setup.bin"), data);
-        EXPECT_EQ(requestsUnder(good, channelPath() + "/1.0.0/"), 1U)
+        // the file whole, or its chunk index when the base store holds its chunks
+        EXPECT_EQ(requestsUnder(good, channelPath() + "/1.0.0/files/") +
+                      requestsUnder(good, channelPath() + "/1.0.0/cidx/"),
+                  1U)
             << "the file comes from the mirror that served the manifest";
         EXPECT_EQ(requestsUnder(firstLog, channelPath() + "/1.0.0/"), 0U);
     }
@@ -100,7 +103,7 @@ TEST_F(MirrorTest, AFileCutOnTheFirstMirrorIsResumedOnTheSecond)
 {
     const std::string data = patternData(400000, 22);
     publish("1.0.0", {{"setup.bin", data}});
-    const std::string file = channelPath() + "/1.0.0/setup.bin";
+    const std::string file = fileUrlPath("1.0.0", "setup.bin");
     // cut after 150000 bytes, then overloaded for good
     qortest::ServerProcess first(
         {"faults", "--root", repo(), "--rule",
@@ -146,7 +149,7 @@ TEST_F(MirrorTest, ATrickleFailsLikeAStallIsRetriedAndTheNextMirrorServes)
 {
     const std::string data = patternData(200000, 23);
     publish("1.0.0", {{"setup.bin", data}});
-    const std::string file = channelPath() + "/1.0.0/setup.bin";
+    const std::string file = channelPath() + "/1.0.0/files/setup.bin";
     qortest::ServerProcess good({"nginx", "--root", repo()});
     ASSERT_TRUE(good.started()) << good.failure();
     // 20 bytes a second against a minimum of 4 KiB in every half second
@@ -161,11 +164,11 @@ TEST_F(MirrorTest, ATrickleFailsLikeAStallIsRetriedAndTheNextMirrorServes)
         std::size_t tries;
     };
     const Case cases[] = {
-        {channelPath() + "/manifest.json", nullptr, 3},
-        {channelPath() + "/manifest.json.sig", nullptr, 3},
+        {channelPath() + "/channel.qor", nullptr, 3},
+        {channelPath() + "/1.0.0/list.json.zst", nullptr, 3},
         {file, nullptr, 3},
-        // no minimum rate: the deadline alone ends the manifest, its tries included
-        {channelPath() + "/manifest.json", "1500", 1},
+        // no minimum rate: the deadline alone ends the top level, its tries included
+        {channelPath() + "/channel.qor", "1500", 1},
     };
     int round = 0;
     for (const Case& c : cases)

@@ -1,9 +1,10 @@
 // Manifest signatures, the UTC expiry form and the remembered serials,
 // without a server: what is accepted, and the reason for each refusal.
 #include "pelvane/base/HexText.h"
-#include "pelvane/trust/Manifest.h"
+#include "pelvane/trust/ChannelEnvelope.h"
 #include "pelvane/trust/ManifestSignature.h"
 #include "pelvane/trust/SerialStore.h"
+#include "pelvane/trust/UtcTime.h"
 #include "publisher/SigningKey.h"
 
 #include "ServerProcess.h"
@@ -133,15 +134,15 @@ TEST(SignatureTest, ThePinIsTheFirstHalfOfTheSha256OfTheRawPublicKey)
 
 TEST(ManifestExpiryTest, UtcTextsRoundTripAndImpossibleDatesAreRefused)
 {
-    EXPECT_EQ(Manifest::parseUtc("1970-01-01T00:00:00Z"), 0);
-    EXPECT_EQ(Manifest::parseUtc("2000-03-01T00:00:00Z"), 951868800);
-    EXPECT_EQ(Manifest::parseUtc("2024-02-29T23:59:59Z"), 1709251199);
-    EXPECT_EQ(Manifest::formatUtc(1709251199), "2024-02-29T23:59:59Z");
+    EXPECT_EQ(parseUtc("1970-01-01T00:00:00Z"), 0);
+    EXPECT_EQ(parseUtc("2000-03-01T00:00:00Z"), 951868800);
+    EXPECT_EQ(parseUtc("2024-02-29T23:59:59Z"), 1709251199);
+    EXPECT_EQ(formatUtc(1709251199), "2024-02-29T23:59:59Z");
     for (const char* bad : {"2023-02-29T00:00:00Z", "2024-13-01T00:00:00Z", "2024-01-01T24:00:00Z",
                             "2024-01-01T00:00:00", "2024-1-01T00:00:00Z", "+024-01-01T00:00:00Z",
                             "2024-01-01T00:00:60Z", ""})
     {
-        EXPECT_FALSE(Manifest::parseUtc(bad).has_value()) << bad;
+        EXPECT_FALSE(parseUtc(bad).has_value()) << bad;
     }
 }
 
@@ -193,5 +194,37 @@ TEST(SerialStoreTest, LivesUnderXdgStateHomeElseTheHomeFolder)
     else
     {
         ::unsetenv("XDG_STATE_HOME");
+    }
+}
+
+TEST(ChannelEnvelopeTest, PayloadAndSignaturesComeApartExactlyAndOtherFormsAreTold)
+{
+    const std::string lines = "ed25519 aa bb\ned25519 cc dd\n";
+    const std::string payload = "{\"format\":3}\n\nand more\n";
+    std::string_view signatures;
+    std::string_view body;
+    std::string problem;
+    const std::string whole = ChannelEnvelope::compose(lines, payload);
+    ASSERT_EQ(ChannelEnvelope::split(whole, signatures, body, problem),
+              ChannelEnvelope::Split::Done);
+    EXPECT_EQ(signatures, lines);
+    EXPECT_EQ(body, payload) << "the payload is every byte after the first empty line";
+    const struct
+    {
+        std::string bytes;
+        ChannelEnvelope::Split split;
+        const char* says;
+    } others[] = {
+        {"qor-channel 4\n" + lines + "\n" + payload, ChannelEnvelope::Split::NotAChannel,
+         "format 4"},
+        {R"({"format":2,"versions":[]})", ChannelEnvelope::Split::NotAChannel, "not a channel"},
+        {"qor-channel 3\n" + lines, ChannelEnvelope::Split::Cut, "before its payload"},
+        {"qor-channel 3", ChannelEnvelope::Split::Cut, "before its signatures"},
+    };
+    for (const auto& other : others)
+    {
+        EXPECT_EQ(ChannelEnvelope::split(other.bytes, signatures, body, problem), other.split)
+            << other.bytes;
+        EXPECT_NE(problem.find(other.says), std::string::npos) << problem;
     }
 }

@@ -1,6 +1,8 @@
 #include "UpdateFixture.h"
 
+#include "pelvane/trust/ChannelEnvelope.h"
 #include "pelvane/trust/ManifestSignature.h"
+#include "pelvane/trust/RepositoryLayout.h"
 #include "publisher/SigningKey.h"
 
 #include <nlohmann/json.hpp>
@@ -68,11 +70,42 @@ std::string UpdateFixture::signatureFor(const std::string& text,
     return signatures;
 }
 
-void UpdateFixture::writeSignedManifest(const std::string& text)
+std::string UpdateFixture::channelPayload() const
+{
+    const std::string bytes = qortest::readTextFile(channelFile());
+    std::string_view signatures;
+    std::string_view payload;
+    std::string problem;
+    EXPECT_EQ(pelvane::ChannelEnvelope::split(bytes, signatures, payload, problem),
+              pelvane::ChannelEnvelope::Split::Done)
+        << problem;
+    return std::string(payload);
+}
+
+std::string UpdateFixture::fileUrlPath(const std::string& version, const std::string& path)
+{
+    return pelvane::RepositoryLayout(PRODUCT, APPLICATION, LANGUAGE).file(version, path).url("");
+}
+
+std::string UpdateFixture::indexUrlPath(const std::string& version, const std::string& path)
+{
+    return pelvane::RepositoryLayout(PRODUCT, APPLICATION, LANGUAGE).chunkIndex(version, path).url("");
+}
+
+void UpdateFixture::writeChannel(const std::string& payload, const std::string& signatureLines)
 {
     std::filesystem::create_directories(channelFolder());
-    qortest::writeTextFile(channelFolder() + "/manifest.json", text);
-    qortest::writeTextFile(channelFolder() + "/manifest.json.sig", signatureFor(text, {m_keyFile}));
+    qortest::writeTextFile(channelFile(), pelvane::ChannelEnvelope::compose(signatureLines, payload));
+    // a time of its own, so that the server's validators tell every copy
+    // apart however fast a test writes them
+    std::filesystem::last_write_time(channelFile(),
+                                     std::filesystem::file_time_type::clock::now() +
+                                         std::chrono::seconds(++m_channelWrites));
+}
+
+void UpdateFixture::writeSignedChannel(const std::string& payload)
+{
+    writeChannel(payload, signatureFor(payload, {m_keyFile}));
 }
 
 void UpdateFixture::TearDown()
@@ -99,7 +132,8 @@ std::string UpdateFixture::channelFolder() const
 
 void UpdateFixture::publish(const std::string& version,
                             const std::map<std::string, std::string>& files,
-                            const std::string& notes, bool replace)
+                            const std::string& notes, bool replace,
+                            const std::vector<std::string>& options)
 {
     const std::string release = m_temp / ("release-" + version);
     std::filesystem::remove_all(release);
@@ -127,6 +161,7 @@ void UpdateFixture::publish(const std::string& version,
     {
         command.push_back("--replace");
     }
+    command.insert(command.end(), options.begin(), options.end());
     command.push_back(release);
     std::string output;
     ASSERT_EQ(qortest::runProgram(command, &output), 0) << output;

@@ -59,19 +59,28 @@ protected:
 
     PelvaneLibrary& lib() { return PelvaneLibrary::instance(); }
 
-    // Publishes `files` (relative path -> content) as `version`.
+    // Publishes `files` (relative path -> content) as `version`, with more
+    // qor-publish options when given.
     void publish(const std::string& version, const std::map<std::string, std::string>& files,
-                 const std::string& notes = "", bool replace = false);
+                 const std::string& notes = "", bool replace = false,
+                 const std::vector<std::string>& options = {});
     std::string channelFolder() const;
     // The publisher key made for this test (qor-publish keygen) and its pin.
     const std::string& keyFile() const { return m_keyFile; }
     const std::string& pin() const { return m_pin; }
     // Makes another key pair; returns its pin.
     std::string makeKey(const std::string& file);
-    // The signature file text for `text` signed by each key file.
+    // The signature lines for `text` signed by each key file.
     static std::string signatureFor(const std::string& text, const std::vector<std::string>& keys);
-    // Writes manifest.json and its signature by the fixture's key.
-    void writeSignedManifest(const std::string& text);
+    // channel.qor: the top level as published, its payload, and one written
+    // with the given signature lines or signed by the fixture's key.
+    std::string channelFile() const { return channelFolder() + "/channel.qor"; }
+    // The URL paths (below a mirror) of a published file and of its chunk index.
+    static std::string fileUrlPath(const std::string& version, const std::string& path);
+    static std::string indexUrlPath(const std::string& version, const std::string& path);
+    std::string channelPayload() const;
+    void writeChannel(const std::string& payload, const std::string& signatureLines);
+    void writeSignedChannel(const std::string& payload);
     std::string repo() const { return m_temp / "repo"; }
     std::string extract() const { return m_temp / "extract"; }
     std::string target() const { return m_temp / "target"; }
@@ -93,6 +102,7 @@ protected:
     qortest::TempFolder m_temp;
     std::string m_keyFile;
     std::string m_pin;
+    int m_channelWrites = 0;
 };
 
 // Requests the fault server wrote to its --requests-log, one JSON object each.

@@ -153,9 +153,10 @@ class ExactRequests(unittest.TestCase):
         texts = self.texts(recorder, [(host, "HOST")])
         body_pattern = re.compile(r'"durationMs":\d+')
         self.assertEqual([
-            "GET %s/manifest.json HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n" % CHANNEL,
-            "GET %s/manifest.json.sig HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n" % CHANNEL,
-            "GET %s/1.1.0/setup.bin HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n" % CHANNEL,
+            "GET %s/channel.qor HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n" % CHANNEL,
+            "GET %s/1.1.0/list.json.zst HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n" % CHANNEL,
+            "GET %s/1.1.0/files/setup.bin HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n\r\n"
+            % CHANNEL,
             "POST /stats HTTP/1.1\r\nHost: HOST\r\nAccept: */*\r\n"
             "Content-Type: application/json\r\nContent-Length: %d\r\n\r\n"
             '{"product":"ORVANE","version":"1.1.0","outcome":"success","apiErrorCode":0,'
@@ -165,7 +166,7 @@ class ExactRequests(unittest.TestCase):
     def test_resumed_request_carries_range_and_validator(self):
         # the first answer breaks off after 40000 bytes; the retry resumes
         faults = servers.FaultServer(self.repo, rules=[
-            {"path": CHANNEL + "/1.1.0/setup.bin", "kind": "drop", "after": 40000, "times": 1}])
+            {"path": CHANNEL + "/1.1.0/files/setup.bin", "kind": "drop", "after": 40000, "times": 1}])
         recorder = self.serve(faults)
         host = "127.0.0.1:%d" % recorder.port
         codes = self.library.run(self.pin, recorder.url, self.folder)
@@ -173,16 +174,16 @@ class ExactRequests(unittest.TestCase):
         fetches = [r for r in recorder.requests() if r.line.endswith("setup.bin HTTP/1.1")]
         self.assertEqual(2, len(fetches))
         etag = fetches[1].header("If-Range") or "missing"
-        stat = os.stat(os.path.join(self.repo, CHANNEL.lstrip("/"), "1.1.0", "setup.bin"))
+        stat = os.stat(os.path.join(self.repo, CHANNEL.lstrip("/"), "1.1.0", "files", "setup.bin"))
         self.assertEqual('"%x-%x"' % (int(stat.st_mtime), stat.st_size), etag,
                          "the validator the server gave")
         self.assertEqual(
-            "GET %s/1.1.0/setup.bin HTTP/1.1\r\nHost: HOST\r\nRange: bytes=40000-\r\n"
+            "GET %s/1.1.0/files/setup.bin HTTP/1.1\r\nHost: HOST\r\nRange: bytes=40000-\r\n"
             "Accept: */*\r\nIf-Range: ETAG\r\n\r\n" % CHANNEL,
             fetches[1].text(STRIP, [(host, "HOST"), (etag, "ETAG")]))
         # the fault server's own record of the same request agrees
         seen = [r for r in faults.requests() if r["path"].endswith("setup.bin")]
-        self.assertEqual(("GET %s/1.1.0/setup.bin HTTP/1.1" % CHANNEL, "bytes=40000-", etag),
+        self.assertEqual(("GET %s/1.1.0/files/setup.bin HTTP/1.1" % CHANNEL, "bytes=40000-", etag),
                          (seen[1]["request_line"], seen[1]["range"], seen[1]["if_range"]))
 
     def test_request_through_the_proxy_with_credentials(self):
@@ -202,7 +203,7 @@ class ExactRequests(unittest.TestCase):
             # closed the kept-alive connection it went out on
             if not texts or texts[-1] != text:
                 texts.append(text)
-        # Each transfer handle (one for the manifest, one for the download)
+        # Each transfer handle (one for channel.qor, one for the download)
         # asks first without credentials to learn the proxy's scheme; after
         # the 407 it sends Basic credentials. tinyproxy answers in HTTP/1.0,
         # and libcurl repeats that one request in 1.0.
@@ -211,11 +212,51 @@ class ExactRequests(unittest.TestCase):
                     "Proxy-Connection: Keep-Alive\r\n\r\n"
                     % (CHANNEL, path, version,
                        "Proxy-Authorization: Basic %s\r\n" % credentials if authorized else ""))
-        self.assertEqual([request("manifest.json", authorized=False),
-                          request("manifest.json", "1.0"),
-                          request("manifest.json.sig"),
-                          request("1.1.0/setup.bin", authorized=False),
-                          request("1.1.0/setup.bin", "1.0")], texts)
+        self.assertEqual([request("channel.qor", authorized=False),
+                          request("channel.qor", "1.0"),
+                          request("1.1.0/list.json.zst", authorized=False),
+                          request("1.1.0/list.json.zst", "1.0"),
+                          request("1.1.0/files/setup.bin")], texts)
+
+    def test_behind_a_cache_the_versions_come_from_it_and_the_top_level_is_revalidated(self):
+        repo = os.path.join(self.folder, "repo")
+        shutil.copytree(self.repo, repo)
+        web = servers.Nginx(root=repo).start()
+        self.addCleanup(web.stop)
+        cache = servers.Varnish(web.port, channel_ttl=3).start()
+        self.addCleanup(cache.stop)
+        origin = lambda: [" ".join(line.split()[1:3]) for line in web.access_lines()]
+
+        def run(name):
+            # each client a base store of its own: all it needs comes over the wire
+            os.environ["XDG_CACHE_HOME"] = os.path.join(self.folder, name, "cache")
+            return self.library.run(self.pin, cache.url, os.path.join(self.folder, name))[0]
+        self.assertEqual(0, run("first"))
+        self.assertEqual(["%s/channel.qor 200" % CHANNEL, "%s/1.1.0/list.json.zst 200" % CHANNEL,
+                          "%s/1.1.0/files/setup.bin 200" % CHANNEL], origin())
+        # a second client within the top level's time in the cache: nothing reaches the origin
+        self.assertEqual(0, run("second"))
+        self.assertEqual(3, len(origin()), origin())
+        # once that time is over the cache revalidates it; the version objects stay cached
+        time.sleep(3.5)
+        self.assertEqual(0, run("third"))
+        self.assertEqual(["%s/channel.qor 304" % CHANNEL], origin()[3:])
+        # a publication is seen once the top level's time in the cache is over
+        release = os.path.join(self.folder, "release")
+        os.makedirs(release)
+        with open(os.path.join(release, "setup.bin"), "wb") as f:
+            f.write(SETUP[::-1])
+        subprocess.run([PUBLISHER, "--repo", repo, "--product", PRODUCT, "--channel",
+                        "%s/%s" % (APPLICATION, LANGUAGE), "--version", "1.2.0", "--key-file",
+                        os.path.join(self.tmp, "publisher.key"), release], check=True,
+                       stdout=subprocess.DEVNULL, timeout=60)
+        time.sleep(3.5)
+        self.assertEqual(0, run("fourth"))
+        with open(os.path.join(self.folder, "fourth", "target", "setup.bin"), "rb") as f:
+            self.assertEqual(SETUP[::-1], f.read())
+        self.assertIn("%s/channel.qor 200" % CHANNEL, origin()[4:])
+        self.assertIn("%s/1.2.0/files/setup.bin 200" % CHANNEL, origin()[4:])
+        self.assertNotIn("%s/1.1.0/files/setup.bin 200" % CHANNEL, origin()[4:])
 
 
 def main():

@@ -1,14 +1,13 @@
-// The chunk indexes qor-publish writes beside every file: named by the
-// signed manifest with their size and hash, describing the file exactly,
-// kept by a re-signing, and checked by `qor-publish verify`.
+// The chunk indexes qor-publish writes for every file: named by the
+// version's file list (which the signed channel.qor names by its hash) with
+// their size and hash, describing the file exactly, kept by a re-signing,
+// and checked by `qor-publish verify`.
 #include "publisher/ChunkIndexFiles.h"
+
+#include "PublishedChannel.h"
 
 #include "pelvane/base/Sha256.h"
 #include "pelvane/chunks/ChunkIndex.h"
-#include "pelvane/trust/Manifest.h"
-#include "pelvane/trust/ManifestSignature.h"
-
-#include "ServerProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -58,11 +57,7 @@ protected:
 
     pelvane::ManifestVersion version()
     {
-        std::string error;
-        const auto manifest =
-            pelvane::Manifest::parse(qortest::readTextFile(channel() + "/manifest.json"), error);
-        EXPECT_TRUE(manifest) << error;
-        return manifest ? manifest->versions().front() : pelvane::ManifestVersion{};
+        return publishedtest::PublishedChannel(channel()).version();
     }
 
     qortest::TempFolder m_temp;
@@ -95,7 +90,7 @@ TEST_F(ChunkIndexPublishTest, EveryFileGetsAnIndexThatTheManifestNamesAndTheChec
     {
         ASSERT_TRUE(file.chunks) << file.path;
         const std::string bytes =
-            qortest::readTextFile(channel() + "/1.0.0/" + file.path + ".cidx");
+            qortest::readTextFile(channel() + "/1.0.0/cidx/" + file.path);
         EXPECT_EQ(bytes.size(), file.chunks->size) << file.path;
         EXPECT_EQ(pelvane::sha256Hex(bytes), file.chunks->sha256) << file.path;
         std::string problem;
@@ -114,26 +109,30 @@ TEST_F(ChunkIndexPublishTest, TheCheckFindsATamperedFileOrIndex)
 
     std::string tampered = bigData(500000);
     tampered[400000] = static_cast<char>(tampered[400000] ^ 2);
-    qortest::writeTextFile(folder + "/big.bin", tampered);
+    qortest::writeTextFile(folder + "/files/big.bin", tampered);
     EXPECT_NE(publisher::ChunkIndexFiles::check(folder, file).find("differs"), std::string::npos);
 
-    qortest::writeTextFile(folder + "/big.bin", bigData(500000));
-    std::string index = qortest::readTextFile(folder + "/big.bin.cidx");
+    qortest::writeTextFile(folder + "/files/big.bin", bigData(500000));
+    std::string index = qortest::readTextFile(folder + "/cidx/big.bin");
     index[40] = static_cast<char>(index[40] ^ 1);
-    qortest::writeTextFile(folder + "/big.bin.cidx", index);
-    EXPECT_NE(publisher::ChunkIndexFiles::check(folder, file).find("manifest entry"),
+    qortest::writeTextFile(folder + "/cidx/big.bin", index);
+    EXPECT_NE(publisher::ChunkIndexFiles::check(folder, file).find("file list entry"),
               std::string::npos);
 
-    fs::remove(folder + "/big.bin.cidx");
+    fs::remove(folder + "/cidx/big.bin");
     EXPECT_FALSE(publisher::ChunkIndexFiles::check(folder, file).empty());
 }
 
-TEST_F(ChunkIndexPublishTest, AReleaseFileNamedLikeAnIndexIsRefused)
+TEST_F(ChunkIndexPublishTest, NoReleaseFileNameIsTakenByTheGeneratedObjects)
 {
+    // indexes live in a folder of their own: any release name is published as is
     std::string output;
-    EXPECT_EQ(publish({{"a.bin", "x"}, {"a.bin.cidx", "y"}}, &output), 2);
-    EXPECT_NE(output.find("a.bin"), std::string::npos) << output;
-    EXPECT_FALSE(fs::exists(channel() + "/manifest.json"));
+    ASSERT_EQ(publish({{"a.bin", "x"}, {"a.bin.cidx", "y"}, {"cidx/a.bin", "z"}}, &output), 0)
+        << output;
+    EXPECT_EQ(version().files.size(), 3U);
+    EXPECT_EQ(qortest::readTextFile(channel() + "/1.0.0/files/a.bin.cidx"), "y");
+    EXPECT_EQ(qortest::readTextFile(channel() + "/1.0.0/files/cidx/a.bin"), "z");
+    EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 0) << output;
 }
 
 TEST_F(ChunkIndexPublishTest, ReSigningKeepsTheIndexReferenceUnderTheSignature)
@@ -147,18 +146,16 @@ TEST_F(ChunkIndexPublishTest, ReSigningKeepsTheIndexReferenceUnderTheSignature)
     ASSERT_TRUE(after.chunks) << "resign dropped the index reference";
     EXPECT_EQ(after.chunks->size, before.chunks->size);
     EXPECT_EQ(after.chunks->sha256, before.chunks->sha256);
-    // the signed bytes name the index: editing its hash breaks the signature
-    const std::string manifest = qortest::readTextFile(channel() + "/manifest.json");
-    const std::string signature = qortest::readTextFile(channel() + "/manifest.json.sig");
-    std::string problem;
-    EXPECT_EQ(pelvane::ManifestSignature::check(m_pin, manifest, signature, problem),
-              pelvane::ManifestSignature::Check::Verified)
-        << problem;
-    std::string edited = manifest;
-    const std::size_t at = edited.find(before.chunks->sha256);
+    // the signed bytes name the list that names the index: editing the
+    // list's hash breaks the signature
+    const publishedtest::PublishedChannel published(channel());
+    EXPECT_EQ(published.signatureFor(m_pin), pelvane::ManifestSignature::Check::Verified);
+    std::string edited = published.payload();
+    const std::size_t at = edited.find(published.manifest()->versions()[0].list.sha256);
     ASSERT_NE(at, std::string::npos);
     edited[at] = edited[at] == '0' ? '1' : '0';
-    EXPECT_NE(pelvane::ManifestSignature::check(m_pin, edited, signature, problem),
+    std::string problem;
+    EXPECT_NE(pelvane::ManifestSignature::check(m_pin, edited, published.signatures(), problem),
               pelvane::ManifestSignature::Check::Verified);
     EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 0) << output;
 }
@@ -170,10 +167,10 @@ TEST_F(ChunkIndexPublishTest, VerifyNamesAnIndexThatIsTamperedOrMissing)
     std::string output;
     ASSERT_EQ(run("verify", {"--pin", m_pin}, &output), 0) << output;
 
-    std::string index = qortest::readTextFile(folder + "/big.bin.cidx");
+    std::string index = qortest::readTextFile(folder + "/cidx/big.bin");
     index[40] = static_cast<char>(index[40] ^ 1);
-    qortest::writeTextFile(folder + "/big.bin.cidx", index);
-    fs::remove(folder + "/other.bin.cidx");
+    qortest::writeTextFile(folder + "/cidx/big.bin", index);
+    fs::remove(folder + "/cidx/other.bin");
     EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 6) << output;
     EXPECT_NE(output.find("1.0.0/big.bin: the chunk index does not match"), std::string::npos)
         << output;

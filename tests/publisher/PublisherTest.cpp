@@ -1,10 +1,8 @@
 // qor-publish as a user runs it: exit codes, what it writes, what it refuses
 // to touch, and the key files it makes and reads.
-#include "pelvane/base/Sha256.h"
-#include "pelvane/trust/Manifest.h"
-#include "pelvane/trust/ManifestSignature.h"
+#include "PublishedChannel.h"
 
-#include "ServerProcess.h"
+#include "pelvane/base/Sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -76,16 +74,18 @@ protected:
     }
     pelvane::ManifestSignature::Check signatureFor(const std::string& pin)
     {
-        std::string problem;
-        return pelvane::ManifestSignature::check(
-            pin, qortest::readTextFile(channel() + "/manifest.json"),
-            qortest::readTextFile(channel() + "/manifest.json.sig"), problem);
+        return publishedtest::PublishedChannel(channel()).signatureFor(pin);
     }
-    std::optional<pelvane::Manifest> manifest()
+    std::optional<pelvane::ChannelManifest> manifest()
     {
-        std::string error;
-        return pelvane::Manifest::parse(qortest::readTextFile(channel() + "/manifest.json"), error);
+        return publishedtest::PublishedChannel(channel()).manifest();
     }
+    // The version at `index` with its file list.
+    pelvane::ManifestVersion version(std::size_t index = 0)
+    {
+        return publishedtest::PublishedChannel(channel()).version(index);
+    }
+    std::string channelFile() const { return channel() + "/channel.qor"; }
 
     qortest::TempFolder m_temp;
     std::string m_pin;
@@ -97,18 +97,21 @@ TEST_F(PublisherTest, PublishesFilesWithSizesHashesNotesSerialExpiryAndASignatur
     std::string output;
     ASSERT_EQ(publish("1.0.0", key1(), {"--notes", "Fixes things"}, &output), 0) << output;
     EXPECT_TRUE(fs::is_directory(repo())) << "the repository folder is made when missing";
-    EXPECT_EQ(qortest::readTextFile(channel() + "/1.0.0/setup.exe"), "installer bytes");
+    EXPECT_EQ(qortest::readTextFile(channel() + "/1.0.0/files/setup.exe"), "installer bytes");
     EXPECT_EQ(signatureFor(m_pin), pelvane::ManifestSignature::Check::Verified);
     const auto parsed = manifest();
     ASSERT_TRUE(parsed);
     ASSERT_EQ(parsed->versions().size(), 1U);
-    const pelvane::ManifestVersion& version = parsed->versions()[0];
-    EXPECT_EQ(version.notes, "Fixes things");
-    ASSERT_EQ(version.files.size(), 2U);
-    EXPECT_EQ(version.files[0].path, "setup.exe");
-    EXPECT_EQ(version.files[0].sha256, pelvane::sha256Hex("installer bytes"));
-    EXPECT_EQ(version.files[1].path, "sub/data.bin");
-    EXPECT_EQ(version.files[1].size, 70000U);
+    EXPECT_EQ(parsed->versions()[0].fileCount, 2U);
+    EXPECT_EQ(parsed->versions()[0].totalSize, 70015U);
+    EXPECT_FALSE(parsed->versions()[0].complete);
+    const pelvane::ManifestVersion listed = version();
+    EXPECT_EQ(listed.notes, "Fixes things");
+    ASSERT_EQ(listed.files.size(), 2U);
+    EXPECT_EQ(listed.files[0].path, "setup.exe");
+    EXPECT_EQ(listed.files[0].sha256, pelvane::sha256Hex("installer bytes"));
+    EXPECT_EQ(listed.files[1].path, "sub/data.bin");
+    EXPECT_EQ(listed.files[1].size, 70000U);
     EXPECT_EQ(parsed->product(), "PROD");
     EXPECT_EQ(parsed->channel(), CHANNEL);
     EXPECT_NEAR(static_cast<double>(parsed->expires()), static_cast<double>(now() + 365 * 86400),
@@ -134,7 +137,7 @@ TEST_F(PublisherTest, PublishesFilesWithSizesHashesNotesSerialExpiryAndASignatur
 TEST_F(PublisherTest, AnExistingVersionNeedsReplaceAndAForeignKeyChangesNothing)
 {
     ASSERT_EQ(publish("1.0.0", key1()), 0);
-    const std::string before = qortest::readTextFile(channel() + "/manifest.json");
+    const std::string before = qortest::readTextFile(channelFile());
     EXPECT_EQ(publish("1.0.0", key1()), 4);
     EXPECT_EQ(publish("1.0", key1()), 4) << "1.0 is the same version as 1.0.0";
 
@@ -142,15 +145,16 @@ TEST_F(PublisherTest, AnExistingVersionNeedsReplaceAndAForeignKeyChangesNothing)
     const std::string stranger = m_temp / "stranger.pem";
     keygen(stranger);
     EXPECT_EQ(publish("2.0.0", stranger), 3);
-    EXPECT_EQ(qortest::readTextFile(channel() + "/manifest.json"), before);
+    EXPECT_EQ(qortest::readTextFile(channelFile()), before);
     EXPECT_FALSE(fs::exists(channel() + "/2.0.0"));
 
     ASSERT_EQ(publish("1.0.0", key1(), {"--replace"}), 0);
-    EXPECT_EQ(qortest::readTextFile(channel() + "/1.0.0/setup.exe"), "fixed installer");
-    EXPECT_EQ(manifest()->versions()[0].files[0].sha256, pelvane::sha256Hex("fixed installer"));
+    EXPECT_EQ(qortest::readTextFile(channel() + "/1.0.0/files/setup.exe"), "fixed installer");
+    EXPECT_EQ(version().files[0].sha256, pelvane::sha256Hex("fixed installer"));
 
     // a repository whose signature was lost is not re-signed over
-    fs::remove(channel() + "/manifest.json.sig");
+    const std::string payload = publishedtest::PublishedChannel(channel()).payload();
+    qortest::writeTextFile(channelFile(), "qor-channel 3\n\n" + payload);
     EXPECT_EQ(publish("3.0.0", key1()), 3);
 }
 
@@ -184,7 +188,7 @@ TEST_F(PublisherTest, AKeyFileOthersCanReadIsRefusedLikeSshDoes)
         std::string output;
         EXPECT_EQ(publish("1.0.0", key1(), {}, &output), 2);
         EXPECT_NE(output.find("chmod 600"), std::string::npos) << output;
-        EXPECT_FALSE(fs::exists(channel() + "/manifest.json"));
+        EXPECT_FALSE(fs::exists(channelFile()));
     }
     qortest::writeTextFile(m_temp / "not-a-key.pem", "hello");
     fs::permissions(m_temp / "not-a-key.pem", fs::perms::owner_read, fs::perm_options::replace);
@@ -196,7 +200,7 @@ TEST_F(PublisherTest, ResignRefreshesExpirySerialAndKeysWithoutTouchingPayloads)
     ASSERT_EQ(publish("1.0.0", key1(), {"--expires-in", "1"}), 0);
     const auto before = manifest();
     ASSERT_TRUE(before);
-    const auto payloadTime = fs::last_write_time(channel() + "/1.0.0/sub/data.bin");
+    const auto payloadTime = fs::last_write_time(channel() + "/1.0.0/files/sub/data.bin");
 
     const std::string key2 = m_temp / "key2.pem";
     const std::string pin2 = keygen(key2);
@@ -212,8 +216,9 @@ TEST_F(PublisherTest, ResignRefreshesExpirySerialAndKeysWithoutTouchingPayloads)
     EXPECT_EQ(signatureFor(m_pin), pelvane::ManifestSignature::Check::Verified);
     EXPECT_EQ(signatureFor(pin2), pelvane::ManifestSignature::Check::Verified);
     ASSERT_EQ(after->versions().size(), 1U);
-    EXPECT_EQ(after->versions()[0].files[1].sha256, before->versions()[0].files[1].sha256);
-    EXPECT_EQ(fs::last_write_time(channel() + "/1.0.0/sub/data.bin"), payloadTime);
+    EXPECT_EQ(after->versions()[0].list.sha256, before->versions()[0].list.sha256);
+    EXPECT_EQ(version().files[1].sha256, pelvane::sha256Hex(std::string(70000, 'z')));
+    EXPECT_EQ(fs::last_write_time(channel() + "/1.0.0/files/sub/data.bin"), payloadTime);
 
     // after the transition the new key alone carries on
     ASSERT_EQ(run("resign", {"--key-file", key2}), 0);
@@ -228,11 +233,18 @@ TEST_F(PublisherTest, VerifyReportsWhatAClientWouldRefuse)
     std::string output;
     EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 0) << output;
 
-    qortest::writeTextFile(channel() + "/1.0.0/setup.exe", "installer bytez"); // same size
-    fs::remove(channel() + "/1.0.0/sub/data.bin");
+    qortest::writeTextFile(channel() + "/1.0.0/files/setup.exe", "installer bytez"); // same size
+    fs::remove(channel() + "/1.0.0/files/sub/data.bin");
     EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 6);
     EXPECT_NE(output.find("wrong SHA-256: 1.0.0/setup.exe"), std::string::npos) << output;
     EXPECT_NE(output.find("missing: 1.0.0/sub/data.bin"), std::string::npos) << output;
+
+    // a file list that is not the one channel.qor names
+    ASSERT_EQ(publish("2.0.0", key1()), 0);
+    const std::string list = channel() + "/2.0.0/list.json.zst";
+    fs::copy_file(channel() + "/1.0.0/list.json.zst", list, fs::copy_options::overwrite_existing);
+    EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 6);
+    EXPECT_NE(output.find("2.0.0/list.json.zst"), std::string::npos) << output;
 
     EXPECT_EQ(run("verify", {"--pin", std::string(32, 'a')}, &output), 6);
     EXPECT_NE(output.find("no signature by the pinned key"), std::string::npos) << output;
@@ -271,20 +283,55 @@ TEST_F(PublisherTest, BadInputGetsAClearMessageAndItsExitCode)
     fs::create_symlink("/etc/passwd", release() + "/link");
     EXPECT_EQ(publish("1.0.0", key1(), {}, &output), 2);
     EXPECT_NE(output.find("link"), std::string::npos);
-    EXPECT_FALSE(fs::exists(channel() + "/manifest.json"));
+    EXPECT_FALSE(fs::exists(channelFile()));
 }
 
-TEST_F(PublisherTest, ARepositoryOfTheOldSharedKeySchemeIsNotTouched)
+TEST_F(PublisherTest, ARepositoryOfAnOlderFormatIsNotTouched)
 {
     fs::create_directories(channel());
-    const std::string old =
-        R"({"format":1,"product":"PROD","channel":")" + CHANNEL + R"(","versions":[]})";
-    qortest::writeTextFile(channel() + "/manifest.json", old);
-    qortest::writeTextFile(channel() + "/manifest.json.sig", std::string(64, 'a') + "\n");
+    for (const auto& [format, says] : {std::pair{1, "old shared-key form"}, {2, "old format 2"}})
+    {
+        const std::string old = R"({"format":)" + std::to_string(format) +
+                                R"(,"product":"PROD","channel":")" + CHANNEL +
+                                R"(","versions":[]})";
+        qortest::writeTextFile(channel() + "/manifest.json", old);
+        qortest::writeTextFile(channel() + "/manifest.json.sig", std::string(64, 'a') + "\n");
+        std::string output;
+        EXPECT_EQ(publish("1.0.0", key1(), {}, &output), 3);
+        EXPECT_NE(output.find(says), std::string::npos) << output;
+        EXPECT_NE(output.find("publish its releases again"), std::string::npos) << output;
+        EXPECT_EQ(qortest::readTextFile(channel() + "/manifest.json"), old);
+        EXPECT_FALSE(fs::exists(channelFile()));
+    }
+}
+
+TEST_F(PublisherTest, PruningKeepsTheNewestVersionsAndDeletesTheOthersOnlyWhenClientsCanCatchUp)
+{
+    ASSERT_EQ(publish("1.0.0", key1(), {"--complete"}), 0);
+    ASSERT_EQ(publish("1.1.0", key1()), 0);
     std::string output;
-    EXPECT_EQ(publish("1.0.0", key1(), {}, &output), 3);
-    EXPECT_NE(output.find("old shared-key form"), std::string::npos) << output;
-    EXPECT_EQ(qortest::readTextFile(channel() + "/manifest.json"), old);
+    // 1.1.0 alone is an overlay: a client older than it would lack 1.0.0's files
+    EXPECT_EQ(run("prune", {"--key-file", key1(), "--keep-versions", "1"}, &output), 2);
+    EXPECT_NE(output.find("--complete"), std::string::npos) << output;
+    EXPECT_TRUE(fs::exists(channel() + "/1.0.0"));
+    EXPECT_EQ(publish("1.2.0", key1(), {"--keep-versions", "1"}), 2);
+    EXPECT_FALSE(fs::exists(channel() + "/1.2.0")) << "refused before anything is written";
+
+    ASSERT_EQ(publish("1.2.0", key1(), {"--complete"}), 0);
+    ASSERT_EQ(run("prune", {"--key-file", key1(), "--keep-versions", "1"}, &output), 0) << output;
+    const auto kept = manifest();
+    ASSERT_TRUE(kept);
+    ASSERT_EQ(kept->versions().size(), 1U);
+    EXPECT_EQ(kept->versions()[0].number.text(), "1.2.0");
+    EXPECT_FALSE(fs::exists(channel() + "/1.0.0"));
+    EXPECT_FALSE(fs::exists(channel() + "/1.1.0"));
+
+    ASSERT_EQ(publish("1.3.0", key1(), {"--complete", "--keep-versions", "1"}, &output), 0)
+        << output;
+    EXPECT_EQ(manifest()->versions().size(), 1U);
+    EXPECT_FALSE(fs::exists(channel() + "/1.2.0"));
+    EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 0) << output;
+    EXPECT_EQ(run("prune", {"--key-file", key1()}, &output), 1) << "prune needs the count";
 }
 
 TEST_F(PublisherTest, NotesCanComeFromAFile)

@@ -100,6 +100,7 @@ import time
 
 NGINX_BINARY = "/usr/sbin/nginx"
 TINYPROXY_BINARY = "/usr/bin/tinyproxy"
+VARNISHD_BINARY = "/usr/sbin/varnishd"
 START_TIMEOUT_S = 10.0
 
 
@@ -384,6 +385,46 @@ class Tinyproxy(_ManagedProcess):
                 return f.read()
         except OSError:
             return ""
+
+
+class Varnish(_ManagedProcess):
+    """Varnish in front of `backend_port` as a CDN stand-in, with the cache
+    rules pelvane/README.md gives: channel.qor kept `channel_ttl` seconds and
+    then revalidated with the origin, everything else kept for a year."""
+
+    name = "varnish"
+
+    def __init__(self, backend_port, channel_ttl=1):
+        super().__init__()
+        self.backend_port = backend_port
+        self.channel_ttl = channel_ttl
+
+    def _write_config(self):
+        vcl = """vcl 4.1;
+backend origin { .host = "127.0.0.1"; .port = "%d"; }
+sub vcl_backend_response {
+    if (bereq.url ~ "/channel\\.qor$") {
+        set beresp.ttl = %ds;
+        set beresp.grace = 0s;
+        set beresp.keep = 1h;
+    } else {
+        set beresp.ttl = 365d;
+    }
+}
+sub vcl_deliver {
+    if (obj.hits > 0) { set resp.http.X-Cache = "hit"; } else { set resp.http.X-Cache = "miss"; }
+}
+""" % (self.backend_port, self.channel_ttl)
+        with open(os.path.join(self.workdir, "cache.vcl"), "w") as f:
+            f.write(vcl)
+
+    def _command(self):
+        command = [VARNISHD_BINARY, "-F", "-n", os.path.join(self.workdir, "state"),
+                   "-a", "127.0.0.1:%d" % self.port, "-f", os.path.join(self.workdir, "cache.vcl"),
+                   "-s", "malloc,32m"]
+        if os.geteuid() == 0:
+            command[2:2] = ["-j", "none"]
+        return command
 
 
 # ---------------------------------------------------------------------------

@@ -1,0 +1,74 @@
+#include "pelvane/trust/JsonFields.h"
+
+#include "pelvane/base/JsonDepth.h"
+
+#include <algorithm>
+
+namespace pelvane::jsonfields
+{
+using nlohmann::json;
+
+json parseObject(std::string_view bytes, std::size_t maxBytes, std::size_t maxDepth,
+                 const char* what, std::string& error)
+{
+    if (bytes.size() > maxBytes)
+    {
+        error = std::string(what) + " too large";
+        return json(json::value_t::discarded);
+    }
+    if (!jsonNestingWithin(bytes, maxDepth))
+    {
+        error = std::string(what) + " nested too deeply";
+        return json(json::value_t::discarded);
+    }
+    json root = json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    if (root.is_discarded() || !root.is_object())
+    {
+        error = std::string(what) + " is not a JSON object";
+        return json(json::value_t::discarded);
+    }
+    return root;
+}
+
+bool isLowerHex(std::string_view text, std::size_t length)
+{
+    return text.size() == length &&
+           std::all_of(text.begin(), text.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+bool text(const json& object, const char* name, std::string& out, std::size_t maxBytes)
+{
+    const auto found = object.find(name);
+    if (found == object.end() || !found->is_string())
+    {
+        return false;
+    }
+    out = found->get<std::string>();
+    return out.size() <= maxBytes;
+}
+
+bool count(const json& object, const char* name, std::uint64_t& out, std::uint64_t max)
+{
+    const auto found = object.find(name);
+    if (found == object.end() || !found->is_number_unsigned() ||
+        found->get<std::uint64_t>() > max)
+    {
+        return false;
+    }
+    out = found->get<std::uint64_t>();
+    return true;
+}
+
+bool objectRef(const json& value, ObjectRef& ref, std::uint64_t maxSize)
+{
+    return value.is_object() && count(value, "size", ref.size, maxSize) &&
+           text(value, "sha256", ref.sha256, 64) && isLowerHex(ref.sha256, 64);
+}
+
+int formatOf(const json& object)
+{
+    const auto format = object.find("format");
+    return format != object.end() && format->is_number_integer() ? format->get<int>() : -1;
+}
+} // namespace pelvane::jsonfields
