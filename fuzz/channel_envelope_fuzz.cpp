@@ -3,26 +3,18 @@
 // an envelope splitting the same way; one that fails says why and hands out
 // nothing. No payload verifies without our key's signature, and ours, in an
 // envelope around any payload, verifies that payload and nothing else.
+#include "fuzz/FuzzCheck.h"
 #include "pelvane/trust/ChannelEnvelope.h"
 #include "pelvane/trust/ManifestSignature.h"
 #include "publisher/SigningKey.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 namespace
 {
-void check(bool condition, const char* what)
-{
-    if (!condition)
-    {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzcheck::check;
 
 bool within(std::string_view part, std::string_view whole)
 {

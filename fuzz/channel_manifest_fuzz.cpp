@@ -2,26 +2,18 @@
 // one of format 3, keeps within every bound, holds its versions ascending and
 // once each, and writes back into text that reads as the same top level; one
 // it refuses says why.
+#include "fuzz/FuzzCheck.h"
 #include "pelvane/trust/ChannelManifest.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 namespace
 {
-void check(bool condition, const char* what)
-{
-    if (!condition)
-    {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzcheck::check;
 
 using pelvane::ChannelManifest;
 using pelvane::ChannelVersion;

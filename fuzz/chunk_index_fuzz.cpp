@@ -4,25 +4,17 @@
 // valid magic and chunk sizes, as the rest of an index, so that the fuzzer
 // reaches the entries. The index cut from the input as a file reads back the
 // same.
+#include "fuzz/FuzzCheck.h"
 #include "pelvane/chunks/ChunkIndex.h"
 #include "pelvane/chunks/ContentChunker.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 namespace
 {
-void check(bool condition, const char* what)
-{
-    if (!condition)
-    {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzcheck::check;
 
 bool lowercaseHexDigest(const std::string& text)
 {

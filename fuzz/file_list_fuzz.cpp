@@ -3,28 +3,20 @@
 // bounds, names each safe path once with no file standing where a folder
 // is, keeps every object inside the bundle, and writes back (plain and
 // compressed) into a list that reads as the same; one it refuses says why.
+#include "fuzz/FuzzCheck.h"
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/trust/FileList.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <string_view>
 
 namespace
 {
-void check(bool condition, const char* what)
-{
-    if (!condition)
-    {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzcheck::check;
 
 using pelvane::FileList;
 using pelvane::ManifestFile;

@@ -2,25 +2,17 @@
 // status line, Content-Range or Retry-After, the values read stay within
 // their stated bounds, a range read back from its own text is the same
 // range, and a wait never grows as time passes.
+#include "fuzz/FuzzCheck.h"
 #include "pelvane/net/HeaderText.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <string>
 #include <string_view>
 
 namespace
 {
-void check(bool condition, const char* what)
-{
-    if (!condition)
-    {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzcheck::check;
 
 bool blank(char c)
 {

@@ -4,26 +4,18 @@
 // Whatever the input, it never verifies a text our key did not sign, and our
 // key's signature over the input, among the input's own lines, verifies that
 // input and nothing else.
+#include "fuzz/FuzzCheck.h"
 #include "pelvane/trust/ManifestSignature.h"
 #include "publisher/SigningKey.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace
 {
-void check(bool condition, const char* what)
-{
-    if (!condition)
-    {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzcheck::check;
 
 const publisher::SigningKey& ourKey()
 {

@@ -4,12 +4,11 @@
 // handed on is counted as used or wasted and nothing else, a whole answer
 // hands on nothing, and the outcome does not depend on how the body is
 // split into writes.
+#include "fuzz/FuzzCheck.h"
 #include "pelvane/net/RangeAnswer.h"
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,14 +16,7 @@
 
 namespace
 {
-void check(bool condition, const char* what)
-{
-    if (!condition)
-    {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzcheck::check;
 
 // Wants two ranges, keeps only their bytes, remembers every byte it was given.
 class WantingSink : public pelvane::RangeSink

@@ -2,27 +2,19 @@
 // entries read from it are within the store's bounds, write back to a file
 // within its size that reads back as the same entries, and a text the depth
 // check lets through is never nested deeper than it allows.
+#include "fuzz/FuzzCheck.h"
 #include "pelvane/base/JsonDepth.h"
 #include "pelvane/trust/SerialStore.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 namespace
 {
-void check(bool condition, const char* what)
-{
-    if (!condition)
-    {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzcheck::check;
 
 std::size_t depthOf(const nlohmann::json& value)
 {
