@@ -1,12 +1,11 @@
 // libFuzzer target for the INI reader and writer: arbitrary file contents
 // must neither crash nor make a written key unreadable, disturb another
 // key, or overrun the caller's buffer.
+#include "fuzz/FuzzCheck.h"
 #include "platform/LastError.h"
 #include "platform/ProfileFile.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -21,14 +20,7 @@ int scratchDescriptor()
     return fd;
 }
 
-void check(bool condition, const char* what)
-{
-    if (!condition)
-    {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzcheck::check;
 
 std::size_t utf16Units(const std::wstring& text)
 {

@@ -3,6 +3,7 @@
 #include "pelvane/base/JsonDepth.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace pelvane::jsonfields
 {
@@ -69,6 +70,12 @@ bool objectRef(const json& value, ObjectRef& ref, std::uint64_t maxSize)
 int formatOf(const json& object)
 {
     const auto format = object.find("format");
-    return format != object.end() && format->is_number_integer() ? format->get<int>() : -1;
+    // read whole: 4294967299 cut to an int would pass for 3
+    if (format == object.end() || !format->is_number_integer())
+    {
+        return -1;
+    }
+    const auto value = format->get<std::int64_t>();
+    return value >= 0 && value <= std::numeric_limits<int>::max() ? static_cast<int>(value) : -1;
 }
 } // namespace pelvane::jsonfields

@@ -51,7 +51,9 @@ std::vector<std::string_view> words(std::string_view line)
 bool ManifestSignature::parse(std::string_view text, std::vector<SignatureLine>& lines,
                               std::string& problem)
 {
+    // filled only once the whole file reads well: a refused file yields no lines
     lines.clear();
+    std::vector<SignatureLine> read;
     if (text.size() > MAX_BYTES)
     {
         problem = "signature file too large";
@@ -89,18 +91,19 @@ bool ManifestSignature::parse(std::string_view text, std::vector<SignatureLine>&
             problem = "malformed signature line";
             return false;
         }
-        if (lines.size() == MAX_LINES)
+        if (read.size() == MAX_LINES)
         {
             problem = "too many signatures";
             return false;
         }
-        lines.push_back(std::move(entry));
+        read.push_back(std::move(entry));
     }
-    if (lines.empty())
+    if (read.empty())
     {
         problem = "signature file holds no signature";
         return false;
     }
+    lines = std::move(read);
     return true;
 }
 

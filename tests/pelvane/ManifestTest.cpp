@@ -125,6 +125,8 @@ TEST(ManifestTest, HostileManifestsAreRefusedWithAReason)
                   R"("}}],"bundle":{"size":5})"),
         R"({"format":2,"product":"P","channel":"A/L","version":"1.0","files":[]})",
         R"({"format":3,"product":"P","channel":"A/L","version":"../1","files":[]})",
+        // a format number that only its low 32 bits make 3
+        R"({"format":4294967299,"product":"P","channel":"A/L","version":"1.0","files":[]})",
     };
     for (const std::string& text : hostileLists)
     {
@@ -139,6 +141,7 @@ TEST(ManifestTest, HostileManifestsAreRefusedWithAReason)
                                R"("})";
     const std::vector<std::string> hostileChannels = {
         R"({"format":2,"product":"P","channel":"A/L","serial":1,"expires":"2030-01-01T00:00:00Z","versions":[]})",
+        R"({"format":4294967299,"product":"P","channel":"A/L","serial":1,"expires":"2030-01-01T00:00:00Z","versions":[]})",
         HEAD + R"("versions":[{"version":"1.0",)" + LISTED + R"(},{"version":"1.0.0",)" + LISTED +
             "}]}",
         HEAD + R"("versions":[{"version":"../1",)" + LISTED + "}]}",

@@ -102,7 +102,11 @@ TEST(SignatureTest, MalformedSignatureFilesAreRefusedWithAReason)
                   ManifestSignature::Check::Malformed);
         EXPECT_FALSE(problem.empty());
     }
+    // a good line before a bad one is not handed out either
+    std::vector<SignatureLine> lines;
     std::string problem;
+    EXPECT_FALSE(ManifestSignature::parse(good + "garbage\n", lines, problem));
+    EXPECT_TRUE(lines.empty());
     ManifestSignature::check(key->pin(), MANIFEST, std::string(64, 'a'), problem);
     EXPECT_NE(problem.find("old"), std::string::npos) << problem;
     // comments, blank lines and CRLF are fine
