@@ -53,7 +53,7 @@ ChunkedUpdate::ChunkedUpdate(const UpdateConfig& config,
                              const std::vector<ManifestVersion>& updates, HttpFetcher& fetcher,
                              const CancelToken& cancel)
     : m_config(config), m_updates(updates), m_fetcher(fetcher), m_cancel(cancel),
-      m_base(config.productCode, config.channelName()), m_ranges(fetcher, cancel)
+      m_base(config.productCode, config.channelName()), m_ranges(fetcher, cancel, &m_learned)
 {
     const char* setting = std::getenv(DISABLE_VARIABLE);
     const bool disabled =
@@ -310,7 +310,39 @@ Outcome ChunkedUpdate::prepare()
             }
         }
     }
+    noteReads();
     return {};
+}
+
+void ChunkedUpdate::noteReads()
+{
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        const ExtractLayout layout(m_config.versionFolder(m_updates[u].number));
+        std::unordered_map<std::string, std::size_t> fileAt;
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            fileAt.emplace(layout.verifiedPath(m_updates[u].files[f].path), f);
+        }
+        for (std::size_t f = 0; f < m_work[u].size(); ++f)
+        {
+            FileWork& work = m_work[u][f];
+            if (!work.plan)
+            {
+                continue;
+            }
+            for (const std::optional<ChunkSources::Location>& local : work.plan->local)
+            {
+                const auto found = local ? fileAt.find(local->file) : fileAt.end();
+                if (found != fileAt.end() && found->second != f &&
+                    std::find(work.readsFrom.begin(), work.readsFrom.end(), found->second) ==
+                        work.readsFrom.end())
+                {
+                    work.readsFrom.push_back(found->second);
+                }
+            }
+        }
+    }
 }
 
 bool ChunkedUpdate::takeChunksInPlace(const std::string& assembly, const ChunkIndex& index,
@@ -350,7 +382,8 @@ bool ChunkedUpdate::takeChunksInPlace(const std::string& assembly, const ChunkIn
 
 Outcome ChunkedUpdate::download(std::size_t update, std::size_t file, const WholeDownload& whole,
                                 const FileDownloader::Progress& progress,
-                                const std::function<void(std::uint64_t)>& extraBytes)
+                                const std::function<void(std::uint64_t)>& extraBytes,
+                                RangeFetcher* ranges)
 {
     const ManifestVersion& version = m_updates[update];
     const ManifestFile& entry = version.files[file];
@@ -369,7 +402,8 @@ Outcome ChunkedUpdate::download(std::size_t update, std::size_t file, const Whol
     {
         return whole(wholeProgress);
     }
-    ChunkAssembler assembler(m_ranges, m_cancel);
+    RangeFetcher& fetcher = ranges != nullptr ? *ranges : m_ranges;
+    ChunkAssembler assembler(fetcher, fetcher.cancel());
     const ChunkAssembler::Result assembled =
         assembler.assemble(urls, folder, entry, *work.index, *work.plan, progress);
     if (!assembled.fetchWhole)

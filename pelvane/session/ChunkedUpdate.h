@@ -44,10 +44,21 @@ public:
     using WholeDownload = std::function<Outcome(const FileDownloader::Progress&)>;
 
     // Brings one file into Extract; `extraBytes` learns of bytes beyond the
-    // plan (a fallback to a whole download).
+    // plan (a fallback to a whole download). Thread-safe for different files,
+    // each with a range fetcher of its own (none: the plan's).
     Outcome download(std::size_t update, std::size_t file, const WholeDownload& whole,
                      const FileDownloader::Progress& progress,
-                     const std::function<void(std::uint64_t)>& extraBytes);
+                     const std::function<void(std::uint64_t)>& extraBytes,
+                     RangeFetcher* ranges = nullptr);
+    // For the range fetchers of parallel transfers: what one learns about
+    // the servers' ranges, all know.
+    RangeSupport& rangeSupport() { return m_learned; }
+    // The files of the same update whose verified copies the file's chunks
+    // are read from: in parallel, it starts after they are done.
+    const std::vector<std::size_t>& readsFrom(std::size_t update, std::size_t file) const
+    {
+        return m_work[update][file].readsFrom;
+    }
 
     // The updates without the files that later ones replace, for Target.
     std::vector<ManifestVersion> placedUpdates() const;
@@ -61,6 +72,7 @@ private:
         std::optional<ChunkPlan> plan; // set: assemble from chunks
         std::uint64_t planned = 0;
         std::uint64_t alreadyOnDisk = 0; // a verified copy or a partial file to resume
+        std::vector<std::size_t> readsFrom;
     };
     bool chunkable(const ManifestFile& file) const;
     bool wantsIndex(std::size_t update, const ManifestFile& file, bool severalChunkable) const;
@@ -78,12 +90,15 @@ private:
     bool scanLocalCopies(const std::unordered_set<std::string>& wanted);
     // The chunks of one indexed file that are local; false when canceled.
     bool planChunks(std::size_t update, std::size_t file);
+    // Fills readsFrom from the plans.
+    void noteReads();
 
     const UpdateConfig& m_config;
     const std::vector<ManifestVersion>& m_updates;
     HttpFetcher& m_fetcher;
     const CancelToken& m_cancel;
     BaseStore m_base;
+    RangeSupport m_learned;
     RangeFetcher m_ranges;
     ChunkSources m_sources;
     std::vector<std::vector<FileWork>> m_work;

@@ -28,7 +28,8 @@ void UpdateFixture::SetUp()
     ::unsetenv("PELVANE_BASE_STORE_MAX_MIB");
     ::unsetenv("PELVANE_CHUNKS");
     for (const char* limit :
-         {"PELVANE_MIN_RATE_BYTES", "PELVANE_MIN_RATE_WINDOW_MS", "PELVANE_METADATA_DEADLINE_MS"})
+         {"PELVANE_MIN_RATE_BYTES", "PELVANE_MIN_RATE_WINDOW_MS", "PELVANE_METADATA_DEADLINE_MS",
+          "PELVANE_CONNECTIONS"})
     {
         ::unsetenv(limit);
     }
