@@ -109,25 +109,30 @@ bool ChunkedUpdate::wantsIndex(std::size_t update, const ManifestFile& file,
 }
 
 Outcome ChunkedUpdate::fetchIndex(const VersionNumber& version, const ManifestFile& file,
-                                  ChunkIndex& index)
+                                  ChunkIndex& index, HttpFetcher& fetcher)
 {
     MirrorWalk walk(m_config.mirrors.size(), MirrorWalk::MoveOn::AnyFailure);
-    return walk.run(
+    const Outcome fetched = walk.run(
         [&](std::size_t mirror)
         {
             return fetchIndexFrom(
                 m_config.repository().chunkIndex(version.text(), file.path).url(
                     m_config.mirrors[mirror]),
-                file, index);
+                file, index, fetcher);
         });
+    if (!fetched.ok() && !fetched.is(API_CANCELED))
+    {
+        PELVANE_LOG_INFO("No usable chunk index for " << file.path << "; it comes whole");
+    }
+    return fetched;
 }
 
 Outcome ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile& file,
-                                      ChunkIndex& index)
+                                      ChunkIndex& index, HttpFetcher& fetcher)
 {
     std::string bytes;
     const FetchResult fetched =
-        m_fetcher.fetchText(url, static_cast<std::size_t>(file.chunks->size), bytes,
+        fetcher.fetchText(url, static_cast<std::size_t>(file.chunks->size), bytes,
                             Deadline::after(m_config.transfer.limits.metadataDeadline));
     if (fetched.is(API_CANCELED))
     {
@@ -157,8 +162,18 @@ Outcome ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile
     return fetched.ok() ? Outcome::failure(API_BAD_MANIFEST) : Outcome(fetched);
 }
 
-Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted)
+Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted,
+                                 const Parallel& parallel)
 {
+    const auto take = [&](FileWork& work, ChunkIndex& index)
+    {
+        for (const Chunk& chunk : index.chunks())
+        {
+            wanted.insert(chunk.sha256);
+        }
+        work.index = std::move(index);
+    };
+    std::vector<std::pair<std::size_t, std::size_t>> toFetch; // with `parallel`
     const std::vector<std::vector<bool>> superseded = FetchPlanner::superseded(m_updates);
     m_work.assign(m_updates.size(), {});
     std::size_t chunkableFiles = 0;
@@ -196,22 +211,49 @@ Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted)
             {
                 continue;
             }
+            if (parallel)
+            {
+                toFetch.emplace_back(u, f);
+                continue;
+            }
             ChunkIndex index;
-            const Outcome fetched = fetchIndex(m_updates[u].number, file, index);
+            const Outcome fetched = fetchIndex(m_updates[u].number, file, index, m_fetcher);
             if (fetched.is(API_CANCELED))
             {
                 return fetched;
             }
-            if (!fetched.ok())
+            if (fetched.ok())
             {
-                PELVANE_LOG_INFO("No usable chunk index for " << file.path << "; it comes whole");
-                continue;
+                take(work, index);
             }
-            for (const Chunk& chunk : index.chunks())
-            {
-                wanted.insert(chunk.sha256);
-            }
-            work.index = std::move(index);
+        }
+    }
+    if (toFetch.empty())
+    {
+        return {};
+    }
+    // the indexes a few at a time; what they bring is taken in run order
+    std::vector<ChunkIndex> indexes(toFetch.size());
+    std::vector<bool> fetched(toFetch.size(), false);
+    const Outcome all = parallel(toFetch.size(),
+                                 [&](HttpFetcher& fetcher, std::size_t i)
+                                 {
+                                     const auto [u, f] = toFetch[i];
+                                     const Outcome one = fetchIndex(
+                                         m_updates[u].number, m_updates[u].files[f], indexes[i],
+                                         fetcher);
+                                     fetched[i] = one.ok();
+                                     return one.is(API_CANCELED) ? one : Outcome();
+                                 });
+    if (!all.ok())
+    {
+        return all;
+    }
+    for (std::size_t i = 0; i < toFetch.size(); ++i)
+    {
+        if (fetched[i])
+        {
+            take(m_work[toFetch[i].first][toFetch[i].second], indexes[i]);
         }
     }
     return {};
@@ -288,10 +330,10 @@ bool ChunkedUpdate::planChunks(std::size_t update, std::size_t file)
     return true;
 }
 
-Outcome ChunkedUpdate::prepare()
+Outcome ChunkedUpdate::prepare(const Parallel& parallel)
 {
     std::unordered_set<std::string> wanted;
-    if (const Outcome planned = planFiles(wanted); !planned.ok() || wanted.empty())
+    if (const Outcome planned = planFiles(wanted, parallel); !planned.ok() || wanted.empty())
     {
         return planned;
     }

@@ -32,9 +32,15 @@ public:
     ChunkedUpdate(const UpdateConfig& config, const std::vector<ManifestVersion>& updates,
                   HttpFetcher& fetcher, const CancelToken& cancel);
 
-    // Fetches the chunk indexes worth having and reads the local copies.
-    // Fails only when canceled: whatever goes wrong here means whole files.
-    Outcome prepare();
+    // Runs fetch(fetcher, i) for i in 0..count-1, a few at a time, each
+    // with a fetcher of its own; fails only when a fetch does (canceled).
+    using Parallel = std::function<Outcome(
+        std::size_t count, const std::function<Outcome(HttpFetcher&, std::size_t)>& fetch)>;
+
+    // Fetches the chunk indexes worth having (through `parallel` when
+    // given) and reads the local copies. Fails only when canceled:
+    // whatever goes wrong here means whole files.
+    Outcome prepare(const Parallel& parallel = {});
 
     bool superseded(std::size_t update, std::size_t file) const;
     std::uint64_t plannedBytes(std::size_t update) const;
@@ -80,11 +86,13 @@ private:
     // at their own offsets as local.
     bool takeChunksInPlace(const std::string& assembly, const ChunkIndex& index, ChunkPlan& plan);
     // The index of one file from the first mirror that has a good one.
-    Outcome fetchIndex(const VersionNumber& version, const ManifestFile& file, ChunkIndex& index);
-    Outcome fetchIndexFrom(const std::string& url, const ManifestFile& file, ChunkIndex& index);
+    Outcome fetchIndex(const VersionNumber& version, const ManifestFile& file, ChunkIndex& index,
+                       HttpFetcher& fetcher);
+    Outcome fetchIndexFrom(const std::string& url, const ManifestFile& file, ChunkIndex& index,
+                           HttpFetcher& fetcher);
     // What each file needs: skipped, reused, resumed or fetched, and the
     // indexes worth having; `wanted` gathers their chunks.
-    Outcome planFiles(std::unordered_set<std::string>& wanted);
+    Outcome planFiles(std::unordered_set<std::string>& wanted, const Parallel& parallel);
     // Reads Target's and the base store's copies for the wanted chunks;
     // false when canceled.
     bool scanLocalCopies(const std::unordered_set<std::string>& wanted);

@@ -66,22 +66,30 @@ Outcome DownloadJob::downloadUpdates()
         return listed;
     }
     ChunkedUpdate plan(m_config, m_updates, fetcher, m_cancel);
-    if (const Outcome prepared = plan.prepare(); !prepared.ok())
-    {
-        return prepared;
-    }
     FileScheduler scheduler(m_cancel, m_progress);
+    // lane 0 goes on with the run's own fetcher (a lone file asks as it
+    // always did, credentials learned included); the others are the pool's
     std::vector<std::unique_ptr<Lane>> lanes;
+    lanes.push_back(std::make_unique<Lane>(fetcher, m_cancel));
+    for (int lane = 0; pool && lane < pool->maxTransfers(); ++lane)
+    {
+        lanes.push_back(std::make_unique<Lane>(m_config.transfer, scheduler.stop(), *pool, plan));
+    }
+    ChunkedUpdate::Parallel indexes;
     if (pool)
     {
-        for (int lane = 0; lane < pool->maxTransfers(); ++lane)
+        indexes = [&](std::size_t count,
+                      const std::function<Outcome(HttpFetcher&, std::size_t)>& fetch)
         {
-            lanes.push_back(std::make_unique<Lane>(m_config.transfer, scheduler.stop(), *pool, plan));
-        }
+            return scheduler.run(std::vector<FileScheduler::File>(count), lanes.size() - 1,
+                                 [&](std::size_t lane, std::size_t i, const FileScheduler::Report&)
+                                 { return fetch(lanes[lane]->fetcher, i); },
+                                 false);
+        };
     }
-    else
+    if (const Outcome prepared = plan.prepare(indexes); !prepared.ok())
     {
-        lanes.push_back(std::make_unique<Lane>(fetcher, m_cancel));
+        return prepared;
     }
     for (std::size_t index = 0; index < m_updates.size(); ++index)
     {
@@ -129,7 +137,7 @@ Outcome DownloadJob::downloadUpdates()
             }
             return result;
         };
-        if (const Outcome fetched = scheduler.run(files, lanes.size(), work); !fetched.ok())
+        if (const Outcome fetched = scheduler.run(files, lanes.size() - 1, work); !fetched.ok())
         {
             return fetched;
         }

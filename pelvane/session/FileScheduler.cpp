@@ -23,7 +23,7 @@ constexpr std::chrono::milliseconds WAIT_STEP{50};
 class UpdateBytes
 {
 public:
-    UpdateBytes(const std::vector<FileScheduler::File>& files, ProgressState& progress)
+    UpdateBytes(const std::vector<FileScheduler::File>& files, ProgressState* progress)
         : m_progress(progress), m_done(files.size(), 0)
     {
         for (const FileScheduler::File& file : files)
@@ -42,7 +42,10 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_planned[file] += bytes;
         m_total += bytes;
-        m_progress.setBlockCount(ProgressState::blocksFor(m_total));
+        if (m_progress != nullptr)
+        {
+            m_progress->setBlockCount(ProgressState::blocksFor(m_total));
+        }
     }
     void finished(std::size_t file)
     {
@@ -52,7 +55,10 @@ public:
     void complete()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_progress.setBlock(ProgressState::blocksFor(m_total));
+        if (m_progress != nullptr)
+        {
+            m_progress->setBlock(ProgressState::blocksFor(m_total));
+        }
     }
 
 private:
@@ -60,10 +66,13 @@ private:
     {
         m_sum = m_sum - m_done[file] + bytes;
         m_done[file] = bytes;
-        m_progress.setBytesDone(m_sum);
+        if (m_progress != nullptr)
+        {
+            m_progress->setBytesDone(m_sum);
+        }
     }
 
-    ProgressState& m_progress;
+    ProgressState* m_progress; // none: not counted
     std::mutex m_mutex;
     std::vector<std::uint64_t> m_planned;
     std::vector<std::uint64_t> m_done;
@@ -83,10 +92,11 @@ FileScheduler::FileScheduler(CancelToken& cancel, ProgressState& progress)
 {
 }
 
-Outcome FileScheduler::run(const std::vector<File>& files, std::size_t lanes, const Work& work)
+Outcome FileScheduler::run(const std::vector<File>& files, std::size_t parallelLanes,
+                           const Work& work, bool counted)
 {
-    UpdateBytes bytes(files, m_progress);
-    if (lanes <= 1 || files.size() <= 1)
+    UpdateBytes bytes(files, counted ? &m_progress : nullptr);
+    if (parallelLanes <= 1 || files.size() <= 1)
     {
         for (std::size_t file = 0; file < files.size(); ++file)
         {
@@ -174,10 +184,10 @@ Outcome FileScheduler::run(const std::vector<File>& files, std::size_t lanes, co
         }
     };
     std::vector<std::thread> threads;
-    const std::size_t count = std::min(lanes, files.size());
+    const std::size_t count = std::min(parallelLanes, files.size());
     try
     {
-        for (std::size_t laneIndex = 0; laneIndex < count; ++laneIndex)
+        for (std::size_t laneIndex = 1; laneIndex <= count; ++laneIndex)
         {
             threads.emplace_back(lane, laneIndex);
         }

@@ -11,7 +11,8 @@
 //   of the update names the outcome, and a stop that the failure caused is
 //   never the outcome.
 // A file whose chunks are read from other files of the update starts after
-// they are done. With one lane the files run on the calling thread.
+// they are done. Lane 0 is the calling thread's: with fewer than two
+// parallel lanes, or one file, the files run there one after the other.
 #pragma once
 
 #include "pelvane/base/CancelToken.h"
@@ -46,9 +47,12 @@ public:
     // every lane's transfers.
     const CancelToken& stop() const { return m_stop; }
 
-    // The files in order, on `lanes` lanes; the update's progress must have
-    // been begun (ProgressState::setUpdate) with the files' planned bytes.
-    Outcome run(const std::vector<File>& files, std::size_t lanes, const Work& work);
+    // The files in order, on lanes 1 to `parallelLanes` (or lane 0); the
+    // update's progress must have been begun (ProgressState::setUpdate)
+    // with the files' planned bytes. Without `counted`, for work that the
+    // progress does not count (metadata), the progress is left alone.
+    Outcome run(const std::vector<File>& files, std::size_t parallelLanes, const Work& work,
+                bool counted = true);
 
 private:
     CancelToken m_stop;
