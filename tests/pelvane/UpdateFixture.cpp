@@ -214,6 +214,18 @@ bool UpdateFixture::waitForEnd(std::chrono::milliseconds limit, std::vector<Stat
     return false;
 }
 
+bool UpdateFixture::startDownload(const InitOptions& options, const std::string& version)
+{
+    if (init(options).result != 1)
+    {
+        return false;
+    }
+    std::int32_t count = 0;
+    lib().getVersionCount(&count);
+    lib().downloadUntil(version.c_str());
+    return true;
+}
+
 Outcome UpdateFixture::runToEnd(const InitOptions& options)
 {
     Outcome step = init(options);
