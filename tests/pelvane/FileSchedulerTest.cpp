@@ -6,12 +6,14 @@
 
 #include "pelvane/base/PelvaneErrors.h"
 #include "pelvane/base/PelvaneLog.h"
+#include "pelvane/net/TransferLimits.h"
 #include "pelvane/session/FileScheduler.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 using namespace pelvane;
@@ -127,4 +129,20 @@ TEST(FileSchedulerTest, TheCallersCancelIsTheOutcome)
                                                                     : Outcome::canceled();
     };
     EXPECT_EQ(scheduler.run(filesOf(10, 1), 3, work).apiError, API_CANCELED);
+}
+
+TEST(FileSchedulerTest, TheConnectionsSettingIsOneToSixteenElseTheDefaultWithAWarning)
+{
+    qortest::LogCapture log;
+    for (const auto& [text, connections] :
+         std::vector<std::pair<const char*, int>>{{"1", 1}, {"16", 16}, {"17", 4}, {"0", 4}, {"x", 4}})
+    {
+        ::setenv("PELVANE_CONNECTIONS", text, 1);
+        EXPECT_EQ(TransferLimits::fromEnvironment().connections, connections) << text;
+    }
+    ::unsetenv("PELVANE_CONNECTIONS");
+    EXPECT_EQ(TransferLimits::fromEnvironment().connections, 4);
+    EXPECT_TRUE(log.contains(
+        "WARN Ignoring PELVANE_CONNECTIONS=17: not a number from 1 to 16; using 4"))
+        << log.text();
 }
