@@ -53,7 +53,8 @@ ChunkedUpdate::ChunkedUpdate(const UpdateConfig& config,
                              const std::vector<ManifestVersion>& updates, HttpFetcher& fetcher,
                              const CancelToken& cancel)
     : m_config(config), m_updates(updates), m_fetcher(fetcher), m_cancel(cancel),
-      m_base(config.productCode, config.channelName()), m_ranges(fetcher, cancel)
+      m_base(config.productCode, config.channelName()), m_ranges(fetcher, cancel),
+      m_ways(config, updates, fetcher, m_ranges, cancel)
 {
     const char* setting = std::getenv(DISABLE_VARIABLE);
     const bool disabled =
@@ -159,7 +160,11 @@ Outcome ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile
 
 Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted)
 {
-    const std::vector<std::vector<bool>> superseded = FetchPlanner::superseded(m_updates);
+    std::vector<std::vector<bool>> superseded = FetchPlanner::superseded(m_updates);
+    if (const Outcome surveyed = m_ways.survey(superseded); !surveyed.ok())
+    {
+        return surveyed;
+    }
     m_work.assign(m_updates.size(), {});
     std::size_t chunkableFiles = 0;
     for (std::size_t u = 0; u < m_updates.size(); ++u)
@@ -192,7 +197,7 @@ Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted)
                 work.alreadyOnDisk = std::min(onDisk, file.size);
             }
             work.planned = file.size - work.alreadyOnDisk;
-            if (!wantsIndex(u, file, chunkableFiles > 1))
+            if (m_ways.settled(u, f) || !wantsIndex(u, file, chunkableFiles > 1))
             {
                 continue;
             }
@@ -293,6 +298,10 @@ Outcome ChunkedUpdate::prepare()
     std::unordered_set<std::string> wanted;
     if (const Outcome planned = planFiles(wanted); !planned.ok() || wanted.empty())
     {
+        if (planned.ok())
+        {
+            chooseWays();
+        }
         return planned;
     }
     if (!scanLocalCopies(wanted))
@@ -310,7 +319,45 @@ Outcome ChunkedUpdate::prepare()
             }
         }
     }
+    chooseWays();
     return {};
+}
+
+void ChunkedUpdate::chooseWays()
+{
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            const FileWork& work = m_work[u][f];
+            if (work.superseded)
+            {
+                continue;
+            }
+            std::optional<UpdateWays::ChunkOffer> offer;
+            if (work.plan)
+            {
+                offer = UpdateWays::ChunkOffer{work.plan->fetchBytes, 0};
+                bool previousMissing = false;
+                for (const auto& local : work.plan->local)
+                {
+                    offer->ranges += !local && !previousMissing ? 1U : 0U;
+                    previousMissing = !local;
+                }
+            }
+            m_ways.choose(u, f, offer, work.alreadyOnDisk);
+        }
+    }
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            if (!m_work[u][f].superseded)
+            {
+                m_work[u][f].planned = m_ways.plannedBytes(u, f);
+            }
+        }
+    }
 }
 
 bool ChunkedUpdate::takeChunksInPlace(const std::string& assembly, const ChunkIndex& index,
@@ -355,39 +402,41 @@ Outcome ChunkedUpdate::download(std::size_t update, std::size_t file, const Whol
     const ManifestVersion& version = m_updates[update];
     const ManifestFile& entry = version.files[file];
     const FileWork& work = m_work[update][file];
-    std::vector<std::string> urls;
-    for (const std::string& mirror : m_config.mirrors)
-    {
-        urls.push_back(m_config.repository().file(version.number.text(), entry.path).url(mirror));
-    }
-    const std::string folder = m_config.versionFolder(version.number);
     // bytes already on disk before the run travel no more
     const std::uint64_t skipped = work.alreadyOnDisk;
-    const FileDownloader::Progress wholeProgress = [&](std::uint64_t bytesOfFile)
-    { progress(bytesOfFile > skipped ? bytesOfFile - skipped : 0); };
-    if (!work.plan)
+    const auto wholeRun = [&](const FileDownloader::Progress& wayProgress)
     {
-        return whole(wholeProgress);
-    }
-    ChunkAssembler assembler(m_ranges, m_cancel);
-    const ChunkAssembler::Result assembled =
-        assembler.assemble(urls, folder, entry, *work.index, *work.plan, progress);
-    if (!assembled.fetchWhole)
+        return whole([&](std::uint64_t bytesOfFile)
+                     { wayProgress(bytesOfFile > skipped ? bytesOfFile - skipped : 0); });
+    };
+    const auto chunksRun = [&](const FileDownloader::Progress& wayProgress, bool& fellBack,
+                               std::uint64_t& networkBytes) -> Outcome
     {
-        // local chunks that no longer verified came over the network too
-        if (assembled.networkBytes > work.planned)
+        std::vector<std::string> urls;
+        for (const std::string& mirror : m_config.mirrors)
         {
-            extraBytes(assembled.networkBytes - work.planned);
+            urls.push_back(
+                m_config.repository().file(version.number.text(), entry.path).url(mirror));
         }
-        return assembled.fetch;
-    }
-    PELVANE_LOG_WARN("Fetching " << entry.path << " whole: " << assembled.reason);
-    const std::uint64_t before = assembled.networkBytes;
-    if (before + entry.size > work.planned)
-    {
-        extraBytes(before + entry.size - work.planned);
-    }
-    return whole([&](std::uint64_t bytesOfFile) { progress(before + bytesOfFile); });
+        ChunkAssembler assembler(m_ranges, m_cancel);
+        const ChunkAssembler::Result assembled = assembler.assemble(
+            urls, m_config.versionFolder(version.number), entry, *work.index, *work.plan,
+            wayProgress);
+        networkBytes = assembled.networkBytes;
+        if (!assembled.fetchWhole)
+        {
+            // local chunks that no longer verified came over the network too
+            if (assembled.networkBytes > work.planned)
+            {
+                extraBytes(assembled.networkBytes - work.planned);
+            }
+            return assembled.fetch;
+        }
+        PELVANE_LOG_WARN("Fetching " << entry.path << " whole: " << assembled.reason);
+        fellBack = true;
+        return Outcome::failure(API_HASH);
+    };
+    return m_ways.download(update, file, progress, extraBytes, chunksRun, wholeRun);
 }
 
 std::vector<ManifestVersion> ChunkedUpdate::placedUpdates() const

@@ -14,6 +14,7 @@
 #include "pelvane/files/FileDownloader.h"
 #include "pelvane/net/RangeFetcher.h"
 #include "pelvane/session/UpdateConfig.h"
+#include "pelvane/session/UpdateWays.h"
 
 #include <optional>
 #include <string>
@@ -43,8 +44,8 @@ public:
     // A whole download of the file, across the mirrors.
     using WholeDownload = std::function<Outcome(const FileDownloader::Progress&)>;
 
-    // Brings one file into Extract; `extraBytes` learns of bytes beyond the
-    // plan (a fallback to a whole download).
+    // Brings one file into Extract by its ways (UpdateWays); `extraBytes`
+    // learns of bytes beyond the plan (a fallback).
     Outcome download(std::size_t update, std::size_t file, const WholeDownload& whole,
                      const FileDownloader::Progress& progress,
                      const std::function<void(std::uint64_t)>& extraBytes);
@@ -78,6 +79,8 @@ private:
     bool scanLocalCopies(const std::unordered_set<std::string>& wanted);
     // The chunks of one indexed file that are local; false when canceled.
     bool planChunks(std::size_t update, std::size_t file);
+    // Each file's ways, ranked with what its chunk plan offers.
+    void chooseWays();
 
     const UpdateConfig& m_config;
     const std::vector<ManifestVersion>& m_updates;
@@ -86,6 +89,7 @@ private:
     BaseStore m_base;
     RangeFetcher m_ranges;
     ChunkSources m_sources;
+    UpdateWays m_ways; // the choice of each file's way, cheapest first
     std::vector<std::vector<FileWork>> m_work;
     bool m_enabled = true;
 };
