@@ -21,10 +21,20 @@ void ChunkIndexFiles::Builder::update(const char* data, std::size_t size)
     m_chunker->update(reinterpret_cast<const unsigned char*>(data), size);
 }
 
+pelvane::ChunkIndex& ChunkIndexFiles::Builder::finish()
+{
+    if (!m_finished)
+    {
+        m_chunker->finish();
+        m_finished = true;
+    }
+    return m_index;
+}
+
 bool ChunkIndexFiles::Builder::write(const std::filesystem::path& indexPath,
                                      pelvane::ManifestFile& file)
 {
-    m_chunker->finish();
+    finish();
     const std::string bytes = m_index.serialize();
     if (pelvane::safefiles::writeFileAtomically(indexPath.string(), bytes) != 0)
     {
@@ -35,8 +45,10 @@ bool ChunkIndexFiles::Builder::write(const std::filesystem::path& indexPath,
 }
 
 std::string ChunkIndexFiles::check(const std::filesystem::path& versionFolder,
-                                   const pelvane::ManifestFile& file)
+                                   const pelvane::ManifestFile& file,
+                                   std::optional<pelvane::ChunkIndex>& parsed)
 {
+    parsed.reset();
     if (!file.chunks)
     {
         return file.path + ": no chunk index in the file list";
@@ -61,13 +73,18 @@ std::string ChunkIndexFiles::check(const std::filesystem::path& versionFolder,
         return file.path + ": the chunk index does not match its file list entry";
     }
     std::string problem;
-    const auto parsed = pelvane::ChunkIndex::parse(bytes, problem);
-    if (!parsed)
+    auto read = pelvane::ChunkIndex::parse(bytes, problem);
+    if (!read)
     {
         return file.path + ": " + problem;
     }
     problem = pelvane::ChunkIndex::checkAgainstFile(
-        *parsed, pelvane::RepositoryLayout::fileIn(versionFolder.string(), file.path));
-    return problem.empty() ? std::string() : file.path + ": " + problem;
+        *read, pelvane::RepositoryLayout::fileIn(versionFolder.string(), file.path));
+    if (!problem.empty())
+    {
+        return file.path + ": " + problem;
+    }
+    parsed = std::move(read);
+    return {};
 }
 } // namespace publisher

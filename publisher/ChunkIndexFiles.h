@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace publisher
@@ -16,23 +17,34 @@ namespace publisher
 class ChunkIndexFiles
 {
 public:
-    // Chunks the bytes it is fed; write() then stores the index and fills
-    // the file list entry's reference.
+    // Chunks the bytes it is fed; finish() gives the index (for the frames
+    // of the compressed object), write() then stores it and fills the file
+    // list entry's reference.
     class Builder
     {
     public:
         Builder();
         void update(const char* data, std::size_t size);
+        pelvane::ChunkIndex& finish();
         bool write(const std::filesystem::path& indexPath, pelvane::ManifestFile& file);
 
     private:
         pelvane::ChunkIndex m_index;
         std::unique_ptr<pelvane::ContentChunker> m_chunker;
+        bool m_finished = false;
     };
 
     // Empty when the index of `file` in `versionFolder` matches its file
-    // list reference and the file itself; otherwise what is wrong.
+    // list reference and the file itself (and `parsed` holds it); otherwise
+    // what is wrong.
     static std::string check(const std::filesystem::path& versionFolder,
-                             const pelvane::ManifestFile& file);
+                             const pelvane::ManifestFile& file,
+                             std::optional<pelvane::ChunkIndex>& parsed);
+    static std::string check(const std::filesystem::path& versionFolder,
+                             const pelvane::ManifestFile& file)
+    {
+        std::optional<pelvane::ChunkIndex> parsed;
+        return check(versionFolder, file, parsed);
+    }
 };
 } // namespace publisher

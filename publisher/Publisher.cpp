@@ -1,6 +1,8 @@
 #include "publisher/Publisher.h"
 
 #include "publisher/ChunkIndexFiles.h"
+#include "publisher/ObjectChecks.h"
+#include "publisher/VersionBuilder.h"
 
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
@@ -30,37 +32,6 @@ namespace
 bool isSafeComponent(const std::string& text)
 {
     return text.find('/') == std::string::npos && pelvane::safefiles::isSafeRelativePath(text);
-}
-
-// Copies one file, hashes and chunks it in the same pass.
-bool copyAndHash(const fs::path& source, const fs::path& destination, pelvane::ManifestFile& file,
-                 ChunkIndexFiles::Builder& chunks)
-{
-    std::ifstream in(source, std::ios::binary);
-    std::ofstream out(destination, std::ios::binary | std::ios::trunc);
-    if (!in || !out)
-    {
-        return false;
-    }
-    pelvane::Sha256 digest;
-    std::vector<char> buffer(1024 * 1024);
-    file.size = 0;
-    while (in)
-    {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const std::streamsize got = in.gcount();
-        if (got <= 0)
-        {
-            break;
-        }
-        out.write(buffer.data(), got);
-        digest.update(buffer.data(), static_cast<std::size_t>(got));
-        chunks.update(buffer.data(), static_cast<std::size_t>(got));
-        file.size += static_cast<std::uint64_t>(got);
-    }
-    out.close();
-    file.sha256 = digest.finishHex();
-    return !in.bad() && !out.fail();
 }
 
 struct ChannelPaths
@@ -114,6 +85,25 @@ std::string checkObject(const std::string& path, const pelvane::ObjectRef& expec
         return "wrong SHA-256";
     }
     return {};
+}
+
+// An object named by the file list, read whole once its size and SHA-256 hold.
+std::string readObject(const std::string& path, const pelvane::ObjectRef& expected,
+                       std::string& bytes)
+{
+    if (std::string wrong = checkObject(path, expected); !wrong.empty())
+    {
+        return wrong;
+    }
+    return pelvane::safefiles::readSmallFile(path, bytes, static_cast<std::size_t>(expected.size)) ==
+                   0
+               ? std::string()
+               : "unreadable";
+}
+
+objectchecks::Bytes bytesOf(const std::string& bytes)
+{
+    return {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
 }
 
 // What an old repository's manifest.json says about it.
@@ -374,26 +364,15 @@ ExitCode Publisher::publish(const PublishRequest& request)
     list.product = manifest.product();
     list.channel = manifest.channel();
     list.version.number = *number;
-    for (const std::string& path : paths)
+    DeltaCache cache(request.cacheFolder.empty() ? DeltaCache::defaultFolder()
+                                                 : request.cacheFolder);
+    VersionBuilder builder(request.releaseFolder, incoming, cache, m_output, m_errors);
+    if (const std::string failure = builder.build(
+            paths, deltaSources(request.where, manifest, *number, request.deltaFrom), list.version);
+        !failure.empty())
     {
-        pelvane::ManifestFile file;
-        file.path = path;
-        const fs::path destination = pelvane::RepositoryLayout::fileIn(incoming, path);
-        const fs::path index = pelvane::RepositoryLayout::chunkIndexIn(incoming, path);
-        fs::create_directories(destination.parent_path(), error);
-        if (!error)
-        {
-            fs::create_directories(index.parent_path(), error);
-        }
-        ChunkIndexFiles::Builder chunks;
-        if (error ||
-            !copyAndHash(fs::path(request.releaseFolder) / path, destination, file, chunks) ||
-            !chunks.write(index, file))
-        {
-            fs::remove_all(incoming, error);
-            return refuse(EXIT_IO_ERROR, "cannot copy " + path);
-        }
-        list.version.files.push_back(std::move(file));
+        fs::remove_all(incoming, error);
+        return refuse(EXIT_IO_ERROR, failure);
     }
     const std::string listBytes = list.encode();
     if (listBytes.empty() ||
@@ -426,6 +405,45 @@ ExitCode Publisher::publish(const PublishRequest& request)
     // version folder first, channel.qor last: a client never sees a version
     // whose objects are missing
     return writeSigned(request.where, manifest, request.keys, request.expiresInDays, dropped);
+}
+
+std::vector<SourceVersion> Publisher::deltaSources(const ChannelAddress& where,
+                                                   const pelvane::ChannelManifest& manifest,
+                                                   const pelvane::VersionNumber& number,
+                                                   std::size_t count)
+{
+    const ChannelPaths paths = channelPaths(where);
+    const pelvane::ManifestTrust trust({}, where.product, paths.application + "/" + paths.language,
+                                       pelvane::SerialStore(std::string()));
+    std::vector<SourceVersion> sources;
+    const auto& versions = manifest.versions();
+    for (auto entry = versions.rbegin(); entry != versions.rend() && sources.size() < count;
+         ++entry)
+    {
+        if (!(entry->number < number))
+        {
+            continue;
+        }
+        SourceVersion source;
+        source.number = entry->number;
+        source.folder = paths.layout.versionFolder(entry->number.text()).path(where.repository);
+        std::string compressed;
+        std::string problem = "cannot read it";
+        // its files are trusted through its list, and the list through channel.qor
+        if (pelvane::safefiles::readSmallFile(pelvane::RepositoryLayout::listIn(source.folder),
+                                              compressed,
+                                              static_cast<std::size_t>(entry->list.size)) == 0 &&
+            trust.acceptList(*entry, compressed, source.listed, problem))
+        {
+            sources.push_back(std::move(source));
+        }
+        else
+        {
+            m_errors << "qor-publish: warning: no deltas from " << entry->number.text()
+                     << ": its file list is refused (" << problem << ")\n";
+        }
+    }
+    return sources;
 }
 
 ExitCode Publisher::resign(const ChannelAddress& where, const std::vector<SigningKey>& keys,
@@ -486,7 +504,8 @@ ExitCode Publisher::dropOld(pelvane::ChannelManifest& manifest, std::size_t keep
 }
 
 std::size_t Publisher::verifyVersion(const ChannelAddress& where,
-                                     const pelvane::ChannelVersion& entry)
+                                     const pelvane::ChannelVersion& entry,
+                                     std::map<std::string, objectchecks::DeltaSource>& sources)
 {
     const ChannelPaths paths = channelPaths(where);
     const std::string version = entry.number.text();
@@ -522,48 +541,87 @@ std::size_t Publisher::verifyVersion(const ChannelAddress& where,
         {
             report("missing or of the wrong size", "bundle");
         }
+        std::size_t applied = 0;
         for (const pelvane::DeltaRef& delta : listed.deltas)
         {
-            if (!pieceMatches(bundle, delta.offset, delta.index))
+            for (const std::string& fault : objectchecks::checkDeltaSection(
+                     bytesOf(bundle), delta, listed.files, sources, applied))
             {
-                report("the delta index from " + delta.from.text() +
-                           " does not match its file list entry",
-                       "bundle");
+                report(fault, "bundle");
             }
         }
+        m_output << version << ": " << applied << " deltas applied and checked\n";
     }
     for (const pelvane::ManifestFile& file : listed.files)
     {
-        if (const std::string wrong = checkObject(pelvane::RepositoryLayout::fileIn(folder, file.path),
-                                                  {file.size, file.sha256});
+        const std::string filePath = pelvane::RepositoryLayout::fileIn(folder, file.path);
+        if (const std::string wrong = checkObject(filePath, {file.size, file.sha256});
             !wrong.empty())
         {
             report(wrong, file.path);
             continue;
         }
+        std::optional<pelvane::ChunkIndex> index;
         if (file.chunks)
         {
             // a client trusts the index through this entry: it must describe the file
-            if (const std::string wrong = ChunkIndexFiles::check(folder, file); !wrong.empty())
+            if (const std::string wrong = ChunkIndexFiles::check(folder, file, index);
+                !wrong.empty())
             {
                 report("chunk index", wrong);
             }
         }
         if (file.compressed)
         {
-            if (const std::string wrong = checkObject(
-                    pelvane::RepositoryLayout::compressedIn(folder, file.path), *file.compressed);
+            std::string object;
+            if (const std::string wrong = readObject(
+                    pelvane::RepositoryLayout::compressedIn(folder, file.path), *file.compressed,
+                    object);
                 !wrong.empty())
             {
                 report("compressed object " + wrong, file.path);
             }
+            else if (const std::string bad = objectchecks::decodesToFile(bytesOf(object), file);
+                     !bad.empty())
+            {
+                report("compressed object: " + bad, file.path);
+            }
         }
-        if (file.bundled &&
-            !pieceMatches(bundle, file.bundled->offset, {file.bundled->size, file.bundled->sha256}))
+        if (file.framed)
         {
-            report("its piece of the bundle does not match its file list entry", file.path);
+            std::string object;
+            if (const std::string wrong = readObject(
+                    pelvane::RepositoryLayout::framedIn(folder, file.path), *file.framed, object);
+                !wrong.empty())
+            {
+                report("framed object " + wrong, file.path);
+            }
+            else if (const std::string bad = index ? objectchecks::framesMatchChunks(
+                                                         bytesOf(object), *index)
+                                                   : "no chunk index to address it";
+                     !bad.empty())
+            {
+                report("framed object: " + bad, file.path);
+            }
+        }
+        if (file.bundled)
+        {
+            if (!pieceMatches(bundle, file.bundled->offset,
+                              {file.bundled->size, file.bundled->sha256}))
+            {
+                report("its piece of the bundle does not match its file list entry", file.path);
+            }
+            else if (const std::string bad = objectchecks::decodesToFile(
+                         bytesOf(bundle).subspan(static_cast<std::size_t>(file.bundled->offset),
+                                                 static_cast<std::size_t>(file.bundled->size)),
+                         file);
+                     !bad.empty())
+            {
+                report("compressed object in the bundle: " + bad, file.path);
+            }
         }
     }
+    sources[version] = {folder, std::move(listed)};
     return faults;
 }
 
@@ -624,9 +682,11 @@ ExitCode Publisher::verify(const ChannelAddress& where, const std::string& pin)
         report("channel.qor expired at " + pelvane::formatUtc(manifest->expires()) +
                " (run qor-publish resign)");
     }
+    // oldest first, so that every version a delta starts from is checked before it is used
+    std::map<std::string, objectchecks::DeltaSource> sources;
     for (const pelvane::ChannelVersion& version : manifest->versions())
     {
-        faults += verifyVersion(where, version);
+        faults += verifyVersion(where, version, sources);
     }
     if (faults > 0)
     {

@@ -10,8 +10,11 @@
 #pragma once
 
 #include "pelvane/trust/ChannelManifest.h"
+#include "publisher/ObjectChecks.h"
 #include "publisher/SigningKey.h"
+#include "publisher/VersionBuilder.h"
 
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -29,6 +32,9 @@ enum ExitCode : int
     EXIT_IO_ERROR = 5,
     EXIT_VERIFY_FAILED = 6
 };
+
+// The most earlier versions deltas are made from (--delta-from).
+inline constexpr int MAX_DELTA_SOURCES = 16;
 
 struct ChannelAddress
 {
@@ -48,6 +54,8 @@ struct PublishRequest
     bool replace = false;
     bool complete = false;      // the release folder is the whole tree
     std::size_t keepVersions = 0; // 0: keep every version
+    std::size_t deltaFrom = 3;    // deltas from the newest this many earlier versions
+    std::string cacheFolder;      // of the deltas; empty: DeltaCache::defaultFolder()
 };
 
 class Publisher
@@ -82,8 +90,16 @@ private:
     // complete; `dropped` gets the others.
     ExitCode dropOld(pelvane::ChannelManifest& manifest, std::size_t keep,
                      std::vector<pelvane::ChannelVersion>& dropped);
+    // The newest `count` versions below `number` whose lists pass, newest first.
+    std::vector<SourceVersion> deltaSources(const ChannelAddress& where,
+                                            const pelvane::ChannelManifest& manifest,
+                                            const pelvane::VersionNumber& number,
+                                            std::size_t count);
     // Every object of one version against its file list; returns the faults.
-    std::size_t verifyVersion(const ChannelAddress& where, const pelvane::ChannelVersion& entry);
+    // `sources` holds the versions checked before (the sources of its
+    // deltas) and gets this one.
+    std::size_t verifyVersion(const ChannelAddress& where, const pelvane::ChannelVersion& entry,
+                              std::map<std::string, objectchecks::DeltaSource>& sources);
 
     std::ostream& m_output;
     std::ostream& m_errors;

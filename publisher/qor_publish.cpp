@@ -14,7 +14,8 @@ const char* const USAGE =
     "       qor-publish [publish] --repo DIR --product CODE --channel APPLICATION/LANGUAGE\n"
     "                   --version X.Y.Z --key-file KEY_FILE [--key-file KEY_FILE]...\n"
     "                   [--expires-in DAYS] [--notes TEXT | --notes-file FILE] [--replace]\n"
-    "                   [--complete] [--keep-versions N] RELEASE_DIR\n"
+    "                   [--complete] [--keep-versions N] [--delta-from N] [--cache DIR]\n"
+    "                   RELEASE_DIR\n"
     "       qor-publish resign --repo DIR --product CODE --channel APPLICATION/LANGUAGE\n"
     "                   --key-file KEY_FILE [--key-file KEY_FILE]... [--expires-in DAYS]\n"
     "       qor-publish prune --repo DIR --product CODE --channel APPLICATION/LANGUAGE\n"
@@ -28,17 +29,30 @@ const char* const USAGE =
     "publish  adds the files of RELEASE_DIR as version X.Y.Z (repository format 3):\n"
     "           DIR/CODE/APPLICATION/LANGUAGE/X.Y.Z/files/<files>\n"
     "           DIR/CODE/APPLICATION/LANGUAGE/X.Y.Z/cidx/<files>     chunk indexes\n"
+    "           DIR/CODE/APPLICATION/LANGUAGE/X.Y.Z/zst/<files>      compressed objects of\n"
+    "                                       large files (1 MiB and more compressed)\n"
+    "           DIR/CODE/APPLICATION/LANGUAGE/X.Y.Z/bundle           delta sections, then\n"
+    "                                       the compressed objects of small files\n"
     "           DIR/CODE/APPLICATION/LANGUAGE/X.Y.Z/list.json.zst    sizes, SHA-256\n"
     "           DIR/CODE/APPLICATION/LANGUAGE/channel.qor            versions, notes,\n"
     "                                       serial, expiry, one signature per key\n"
     "         --complete: RELEASE_DIR is the whole tree, so clients skip older versions.\n"
     "         --keep-versions N: list only the newest N versions and delete the others.\n"
+    "         Every file that shrinks gets a compressed object (zstd, one frame per\n"
+    "         chunk); a file that does not is served as it is.\n"
+    "         --delta-from N (default 3, 0 to 16; 0: none): for every file that changed,\n"
+    "         a binary delta from the same path in each of the N newest earlier versions,\n"
+    "         the smaller of two methods, kept when smaller than the compressed object.\n"
+    "         --cache DIR: where deltas are kept between runs, so that republishing never\n"
+    "         makes one twice (default $XDG_CACHE_HOME/qor-publish, else\n"
+    "         ~/.cache/qor-publish). Files and deltas are made on every core.\n"
     "         An existing channel.qor is only changed when one of the keys signed it.\n"
     "         Sign with the old and the new key while rotating keys.\n"
     "resign   raises the serial, sets a new expiry and signs again; no payload changes.\n"
     "prune    keeps the newest N versions, signs again, then deletes the others' folders.\n"
     "verify   checks the repository as a client pinned to PIN would: signature,\n"
-    "         expiry, every file list, file, chunk index and compressed object.\n"
+    "         expiry, every file list, file and chunk index; every compressed object\n"
+    "         decoded, every delta index and every delta applied to its source.\n"
     "--expires-in takes 1 to 3650 days (default 365). Key files readable by group or\n"
     "others are refused.\n"
     "\n"
@@ -128,7 +142,8 @@ int main(int argc, char** argv)
                                 option == "--version" || option == "--notes" ||
                                 option == "--notes-file" || option == "--expires-in" ||
                                 option == "--pin" || option == "--out" ||
-                                option == "--keep-versions";
+                                option == "--keep-versions" || option == "--delta-from" ||
+                                option == "--cache";
         if (!takesValue)
         {
             return usage("unknown option " + option);
@@ -183,6 +198,13 @@ int main(int argc, char** argv)
     {
         return usage("--keep-versions takes a number of versions (1 or more)");
     }
+    int deltaFrom = 3;
+    if (values.count("--delta-from") != 0 &&
+        (!readCount(values["--delta-from"], deltaFrom) || deltaFrom < 0 ||
+         deltaFrom > publisher::MAX_DELTA_SOURCES))
+    {
+        return usage("--delta-from takes a number of earlier versions (0 to 16)");
+    }
     if (command == "prune" && keepVersions == 0)
     {
         return usage("prune needs --keep-versions N");
@@ -221,6 +243,8 @@ int main(int argc, char** argv)
     request.replace = replace;
     request.complete = complete;
     request.keepVersions = static_cast<std::size_t>(keepVersions);
+    request.deltaFrom = static_cast<std::size_t>(deltaFrom);
+    request.cacheFolder = values["--cache"];
     if (values.count("--notes-file") != 0 &&
         !readFile(values["--notes-file"].c_str(), request.notes))
     {

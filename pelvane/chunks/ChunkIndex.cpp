@@ -7,6 +7,7 @@
 #include "platform/FileDescriptor.h"
 #include "platform/SystemCalls.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace pelvane
@@ -14,6 +15,7 @@ namespace pelvane
 namespace
 {
 constexpr std::string_view MAGIC = "QORCIDX1";
+constexpr std::string_view FRAMED_MAGIC = "QORCIDX2";
 
 void putLittleEndian(std::string& out, std::uint64_t value, int bytes)
 {
@@ -41,9 +43,28 @@ void ChunkIndex::add(std::uint32_t length, std::string sha256)
     m_fileSize += length;
 }
 
+bool ChunkIndex::setCompressedLengths(const std::vector<std::uint32_t>& lengths)
+{
+    if (lengths.size() != m_chunks.size() || lengths.empty() ||
+        std::any_of(lengths.begin(), lengths.end(),
+                    [](std::uint32_t length) { return length == 0 || length > MAX_FRAME_BYTES; }))
+    {
+        return false;
+    }
+    m_compressedSize = 0;
+    for (std::size_t i = 0; i < lengths.size(); ++i)
+    {
+        m_chunks[i].compressedOffset = m_compressedSize;
+        m_chunks[i].compressedLength = lengths[i];
+        m_compressedSize += lengths[i];
+    }
+    return true;
+}
+
 std::optional<ChunkIndex> ChunkIndex::parse(std::string_view bytes, std::string& error)
 {
-    if (bytes.size() < HEADER_BYTES || bytes.substr(0, MAGIC.size()) != MAGIC)
+    const bool framed = bytes.substr(0, FRAMED_MAGIC.size()) == FRAMED_MAGIC;
+    if (bytes.size() < HEADER_BYTES || (!framed && bytes.substr(0, MAGIC.size()) != MAGIC))
     {
         error = "not a chunk index";
         return std::nullopt;
@@ -57,27 +78,39 @@ std::optional<ChunkIndex> ChunkIndex::parse(std::string_view bytes, std::string&
     }
     const std::uint64_t fileSize = getLittleEndian(bytes, 20, 8);
     const std::uint64_t count = getLittleEndian(bytes, 28, 4);
-    if (fileSize > ManifestFile::MAX_SIZE || bytes.size() != HEADER_BYTES + count * ENTRY_BYTES)
+    const std::size_t entryBytes = framed ? FRAMED_ENTRY_BYTES : ENTRY_BYTES;
+    if (fileSize > ManifestFile::MAX_SIZE || bytes.size() != HEADER_BYTES + count * entryBytes ||
+        (framed && count == 0))
     {
         error = "chunk index of the wrong length";
         return std::nullopt;
     }
     ChunkIndex index;
     index.m_chunks.reserve(static_cast<std::size_t>(count));
+    std::vector<std::uint32_t> frames;
     for (std::size_t i = 0; i < count; ++i)
     {
-        const std::size_t at = HEADER_BYTES + i * ENTRY_BYTES;
+        const std::size_t at = HEADER_BYTES + i * entryBytes;
         const auto length = static_cast<std::uint32_t>(getLittleEndian(bytes, at, 4));
         if (length == 0 || length > ContentChunker::MAX_SIZE)
         {
             error = "chunk of a length no chunker makes";
             return std::nullopt;
         }
-        index.add(length, toHex(bytes.substr(at + 4, 32)));
+        if (framed)
+        {
+            frames.push_back(static_cast<std::uint32_t>(getLittleEndian(bytes, at + 4, 4)));
+        }
+        index.add(length, toHex(bytes.substr(at + entryBytes - 32, 32)));
     }
     if (index.m_fileSize != fileSize)
     {
         error = "chunk lengths do not add up to the file size";
+        return std::nullopt;
+    }
+    if (framed && !index.setCompressedLengths(frames))
+    {
+        error = "compressed chunk of a length no compressor makes";
         return std::nullopt;
     }
     return index;
@@ -85,7 +118,7 @@ std::optional<ChunkIndex> ChunkIndex::parse(std::string_view bytes, std::string&
 
 std::string ChunkIndex::serialize() const
 {
-    std::string out(MAGIC);
+    std::string out(framed() ? FRAMED_MAGIC : MAGIC);
     putLittleEndian(out, ContentChunker::MIN_SIZE, 4);
     putLittleEndian(out, ContentChunker::AVERAGE_SIZE, 4);
     putLittleEndian(out, ContentChunker::MAX_SIZE, 4);
@@ -94,6 +127,10 @@ std::string ChunkIndex::serialize() const
     for (const Chunk& chunk : m_chunks)
     {
         putLittleEndian(out, chunk.length, 4);
+        if (framed())
+        {
+            putLittleEndian(out, chunk.compressedLength, 4);
+        }
         // the digests are the hasher's own lowercase hex: always 32 bytes
         std::string raw;
         fromHex(chunk.sha256, raw);

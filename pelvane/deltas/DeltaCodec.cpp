@@ -1,5 +1,6 @@
 #include "pelvane/deltas/DeltaCodec.h"
 
+#include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
 #include "pelvane/deltas/PatchFromDelta.h"
 #include "pelvane/deltas/TargetWriter.h"
@@ -117,32 +118,59 @@ CodecStatus makeDelta(DeltaMethod method, Bytes source, Bytes target, const Delt
 }
 
 CodecStatus chooseDelta(const std::string& sourcePath, const std::string& targetPath,
-                        std::uint64_t beat, const DeltaOptions& options, DeltaChoice& choice)
+                        std::uint64_t beat, const DeltaOptions& options, DeltaChoice& choice,
+                        DeltaStore* store)
 {
     choice = {};
     platform::MappedFile source;
     platform::MappedFile target;
-    if (const int error = source.mapForReading(sourcePath))
+    bool mapped = false;
+    // the files are mapped only when a blob has to be made
+    const auto map = [&]() -> CodecStatus
+    {
+        if (mapped)
+        {
+            return CodecStatus::success();
+        }
+        if (const int error = source.mapForReading(sourcePath))
+        {
+            return CodecStatus::disk(error, "reading " + sourcePath);
+        }
+        if (const int error = target.mapForReading(targetPath))
+        {
+            return CodecStatus::disk(error, "reading " + targetPath);
+        }
+        mapped = true;
+        return CodecStatus::success();
+    };
+    std::uint64_t sourceSize = 0;
+    if (const int error = safefiles::regularFileSize(sourcePath, sourceSize))
     {
         return CodecStatus::disk(error, "reading " + sourcePath);
-    }
-    if (const int error = target.mapForReading(targetPath))
-    {
-        return CodecStatus::disk(error, "reading " + targetPath);
     }
     bool found = false;
     for (const DeltaMethod method : options.methods)
     {
-        if (!deltaMethodApplies(method, source.size()))
+        if (!deltaMethodApplies(method, sourceSize))
         {
             continue;
         }
         std::string delta;
-        const CodecStatus status =
-            makeDelta(method, bytesOf(source), bytesOf(target), options, delta);
-        if (!status.ok())
+        if (store == nullptr || !store->find(method, delta))
         {
-            return status;
+            CodecStatus status = map();
+            if (status.ok())
+            {
+                status = makeDelta(method, bytesOf(source), bytesOf(target), options, delta);
+            }
+            if (!status.ok())
+            {
+                return status;
+            }
+            if (store != nullptr)
+            {
+                store->keep(method, delta);
+            }
         }
         choice.sizes.emplace_back(method, delta.size());
         if (!found || delta.size() < choice.delta.size())

@@ -66,12 +66,27 @@ struct DeltaChoice
     std::vector<std::pair<DeltaMethod, std::uint64_t>> sizes;
 };
 
+// Where a chooser finds the blobs it made before (the publisher's cache,
+// keyed by the source's and target's SHA-256 and the method), and keeps
+// the ones it makes.
+class DeltaStore
+{
+public:
+    virtual ~DeltaStore() = default;
+    // The method's blob for this pair when one is stored and sound.
+    virtual bool find(DeltaMethod method, std::string& delta) = 0;
+    virtual void keep(DeltaMethod method, const std::string& delta) = 0;
+};
+
 // Every method of options.methods that applies; the smallest blob is kept
 // when it is smaller than beat: the target's compressed object, or the
 // target itself when it does not shrink. A delta no smaller than that
-// would only cost the client a source lookup and an apply.
+// would only cost the client a source lookup and an apply. With a store,
+// a method's blob found there is taken as it is (neither file is read for
+// it) and every blob made is handed to it.
 CodecStatus chooseDelta(const std::string& sourcePath, const std::string& targetPath,
-                        std::uint64_t beat, const DeltaOptions& options, DeltaChoice& choice);
+                        std::uint64_t beat, const DeltaOptions& options, DeltaChoice& choice,
+                        DeltaStore* store = nullptr);
 
 struct DeltaExpectation
 {

@@ -59,6 +59,16 @@ bool parseFile(const json& item, ManifestFile& file, std::optional<std::uint64_t
         }
         file.compressed = std::move(object);
     }
+    if (const auto zsf = item.find("zsf"); zsf != item.end())
+    {
+        ObjectRef object;
+        if (!field::objectRef(*zsf, object, FileList::MAX_FILE_SIZE) || !file.chunks)
+        {
+            error = "bad framed object of " + file.path;
+            return false;
+        }
+        file.framed = std::move(object);
+    }
     if (const auto bundle = item.find("bundle"); bundle != item.end())
     {
         BundleRef piece;
@@ -208,6 +218,10 @@ std::string FileList::serialize() const
         if (file.compressed)
         {
             entry["zst"] = {{"size", file.compressed->size}, {"sha256", file.compressed->sha256}};
+        }
+        if (file.framed)
+        {
+            entry["zsf"] = {{"size", file.framed->size}, {"sha256", file.framed->sha256}};
         }
         if (file.bundled)
         {

@@ -55,6 +55,10 @@ struct ManifestFile
     // or the same kind of object inside the bundle.
     std::optional<ObjectRef> compressed = std::nullopt;
     std::optional<BundleRef> bundled = std::nullopt;
+    // Beside a large file's compressed object: the file as one zstd frame
+    // per chunk of its index, at <version>/zsf/<path>, so that a range of it
+    // is a range of compressed chunks (the index gives their lengths).
+    std::optional<ObjectRef> framed = std::nullopt;
 };
 
 struct ManifestVersion

@@ -6,6 +6,7 @@ namespace
 {
 constexpr const char* FILES = "files";
 constexpr const char* COMPRESSED = "zst";
+constexpr const char* FRAMED = "zsf";
 constexpr const char* CHUNK_INDEXES = "cidx";
 constexpr const char* BUNDLE = "bundle";
 constexpr const char* INCOMING_SUFFIX = ".incoming";
@@ -93,6 +94,12 @@ RepositoryLayout::Place RepositoryLayout::compressed(const std::string& version,
     return below(version, COMPRESSED, path);
 }
 
+RepositoryLayout::Place RepositoryLayout::framed(const std::string& version,
+                                                 const std::string& path) const
+{
+    return below(version, FRAMED, path);
+}
+
 RepositoryLayout::Place RepositoryLayout::chunkIndex(const std::string& version,
                                                      const std::string& path) const
 {
@@ -147,6 +154,11 @@ std::string RepositoryLayout::compressedIn(const std::string& versionFolder,
                                            const std::string& path)
 {
     return Place(inVersion(COMPRESSED, path)).path(versionFolder);
+}
+
+std::string RepositoryLayout::framedIn(const std::string& versionFolder, const std::string& path)
+{
+    return Place(inVersion(FRAMED, path)).path(versionFolder);
 }
 
 std::string RepositoryLayout::chunkIndexIn(const std::string& versionFolder,

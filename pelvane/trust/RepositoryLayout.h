@@ -5,6 +5,7 @@
 //   <Product>/<Application>/<Language>/<version>/list.json.zst  the version's file list
 //   <Product>/<Application>/<Language>/<version>/files/<path>   each file as published
 //   <Product>/<Application>/<Language>/<version>/zst/<path>     its compressed object
+//   <Product>/<Application>/<Language>/<version>/zsf/<path>     the same, one frame per chunk
 //   <Product>/<Application>/<Language>/<version>/cidx/<path>    its chunk index
 //   <Product>/<Application>/<Language>/<version>/bundle         delta sections, small objects
 //
@@ -50,6 +51,7 @@ public:
     Place list(const std::string& version) const;
     Place file(const std::string& version, const std::string& path) const;
     Place compressed(const std::string& version, const std::string& path) const;
+    Place framed(const std::string& version, const std::string& path) const;
     Place chunkIndex(const std::string& version, const std::string& path) const;
     Place bundle(const std::string& version) const;
 
@@ -58,6 +60,7 @@ public:
     static std::string listIn(const std::string& versionFolder);
     static std::string fileIn(const std::string& versionFolder, const std::string& path);
     static std::string compressedIn(const std::string& versionFolder, const std::string& path);
+    static std::string framedIn(const std::string& versionFolder, const std::string& path);
     static std::string chunkIndexIn(const std::string& versionFolder, const std::string& path);
     static std::string bundleIn(const std::string& versionFolder);
 

@@ -196,6 +196,36 @@ TEST(ChunkIndexTest, MalformedIndexesAreRefused)
     }
 }
 
+TEST(ChunkIndexTest, AFramedIndexGivesEachChunksFrameAndRefusesImpossibleOnes)
+{
+    ChunkIndex index;
+    index.add(20000, sha256Hex("a"));
+    index.add(30000, sha256Hex("b"));
+    EXPECT_FALSE(index.setCompressedLengths({100})) << "one frame per chunk";
+    EXPECT_FALSE(index.setCompressedLengths({100, 0}));
+    ASSERT_TRUE(index.setCompressedLengths({700, 900}));
+    const std::string bytes = index.serialize();
+    ASSERT_EQ(bytes.substr(0, 8), "QORCIDX2");
+    std::string problem;
+    const auto parsed = ChunkIndex::parse(bytes, problem);
+    ASSERT_TRUE(parsed) << problem;
+    EXPECT_TRUE(parsed->framed());
+    EXPECT_EQ(parsed->compressedSize(), 1600U);
+    EXPECT_EQ(parsed->chunks()[1].compressedOffset, 700U);
+    EXPECT_EQ(parsed->chunks()[1].compressedLength, 900U);
+    EXPECT_EQ(parsed->chunks()[1].sha256, sha256Hex("b"));
+
+    // a frame no compressor makes of a chunk, and an index read as the other kind
+    std::string hugeFrame = bytes;
+    hugeFrame[ChunkIndex::HEADER_BYTES + 4 + 3] = 0x01;
+    std::string asPlain = bytes;
+    asPlain[7] = '1';
+    for (const std::string& bad : {hugeFrame, asPlain})
+    {
+        EXPECT_FALSE(ChunkIndex::parse(bad, problem));
+    }
+}
+
 TEST(FetchPlannerTest, OnlyTheNewestUpdateOfAPathFetchesIt)
 {
     std::vector<ManifestVersion> updates(3);
