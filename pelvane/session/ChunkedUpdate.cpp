@@ -323,6 +323,11 @@ Outcome ChunkedUpdate::prepare()
     return {};
 }
 
+bool ChunkedUpdate::framedChunks(const ManifestFile& file, const ChunkIndex& index)
+{
+    return file.framed && index.framed() && index.compressedSize() == file.framed->size;
+}
+
 void ChunkedUpdate::chooseWays()
 {
     for (std::size_t u = 0; u < m_updates.size(); ++u)
@@ -337,12 +342,16 @@ void ChunkedUpdate::chooseWays()
             std::optional<UpdateWays::ChunkOffer> offer;
             if (work.plan)
             {
-                offer = UpdateWays::ChunkOffer{work.plan->fetchBytes, 0};
+                const bool framed = framedChunks(m_updates[u].files[f], *work.index);
+                offer = UpdateWays::ChunkOffer{framed ? 0 : work.plan->fetchBytes, 0};
                 bool previousMissing = false;
-                for (const auto& local : work.plan->local)
+                for (std::size_t i = 0; i < work.plan->local.size(); ++i)
                 {
-                    offer->ranges += !local && !previousMissing ? 1U : 0U;
-                    previousMissing = !local;
+                    const bool missing = !work.plan->local[i];
+                    offer->ranges += missing && !previousMissing ? 1U : 0U;
+                    offer->bytes +=
+                        framed && missing ? work.index->chunks()[i].compressedLength : 0U;
+                    previousMissing = missing;
                 }
             }
             m_ways.choose(u, f, offer, work.alreadyOnDisk);
@@ -412,16 +421,20 @@ Outcome ChunkedUpdate::download(std::size_t update, std::size_t file, const Whol
     const auto chunksRun = [&](const FileDownloader::Progress& wayProgress, bool& fellBack,
                                std::uint64_t& networkBytes) -> Outcome
     {
+        // compressed chunks when the file has a framed object its index describes
+        const bool framed = framedChunks(entry, *work.index);
         std::vector<std::string> urls;
         for (const std::string& mirror : m_config.mirrors)
         {
-            urls.push_back(
-                m_config.repository().file(version.number.text(), entry.path).url(mirror));
+            const RepositoryLayout layout = m_config.repository();
+            urls.push_back((framed ? layout.framed(version.number.text(), entry.path)
+                                   : layout.file(version.number.text(), entry.path))
+                               .url(mirror));
         }
         ChunkAssembler assembler(m_ranges, m_cancel);
         const ChunkAssembler::Result assembled = assembler.assemble(
             urls, m_config.versionFolder(version.number), entry, *work.index, *work.plan,
-            wayProgress);
+            wayProgress, framed);
         networkBytes = assembled.networkBytes;
         if (!assembled.fetchWhole)
         {

@@ -81,6 +81,8 @@ private:
     bool planChunks(std::size_t update, std::size_t file);
     // Each file's ways, ranked with what its chunk plan offers.
     void chooseWays();
+    // The missing chunks can come as frames of the file's framed object.
+    static bool framedChunks(const ManifestFile& file, const ChunkIndex& index);
 
     const UpdateConfig& m_config;
     const std::vector<ManifestVersion>& m_updates;
