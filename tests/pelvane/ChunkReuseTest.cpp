@@ -101,25 +101,6 @@ protected:
         }
         return traffic;
     }
-
-    // Installs 1.0.0 with `files` through a first run from nothing.
-    void installFirstVersion(const std::map<std::string, std::string>& files)
-    {
-        publish("1.0.0", files);
-        qortest::ServerProcess web({"nginx", "--root", repo()});
-        ASSERT_TRUE(web.started()) << web.failure();
-        InitOptions options;
-        options.url = web.url();
-        ASSERT_EQ(runToEnd(options).result, 1);
-    }
-
-    Outcome updateFrom(const std::string& installed, const std::string& url)
-    {
-        InitOptions options;
-        options.url = url;
-        options.version = installed;
-        return runToEnd(options);
-    }
 };
 } // namespace
 

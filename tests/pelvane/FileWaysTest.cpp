@@ -258,23 +258,10 @@ protected:
         return "/" + PRODUCT + "/" + APPLICATION + "/" + LANGUAGE + "/" + version + "/" + what;
     }
 
-    // Installs `files` as 1.0.0 through a first run: Target and the base store hold them.
+    // 1.0.0 installed as a complete release.
     void install(const std::map<std::string, std::string>& files)
     {
-        publish("1.0.0", files, "", false, {"--complete"});
-        qortest::ServerProcess web({"nginx", "--root", repo()});
-        ASSERT_TRUE(web.started()) << web.failure();
-        InitOptions options;
-        options.url = web.url();
-        ASSERT_EQ(runToEnd(options).result, 1);
-    }
-
-    Outcome updateFrom(const std::string& installed, const std::string& url)
-    {
-        InitOptions options;
-        options.url = url;
-        options.version = installed;
-        return runToEnd(options);
+        installFirstVersion(files, {"--complete"});
     }
 
     void expectTarget(const std::map<std::string, std::string>& files)
