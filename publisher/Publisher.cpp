@@ -19,6 +19,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -389,9 +390,17 @@ ExitCode Publisher::publish(const PublishRequest& request)
     DeltaCache cache(request.cacheFolder.empty() ? DeltaCache::defaultFolder()
                                                  : request.cacheFolder);
     VersionBuilder builder(request.releaseFolder, incoming, cache, m_output, m_errors);
-    if (const std::string failure = builder.build(
+    std::string failure;
+    try
+    {
+        failure = builder.build(
             paths, deltaSources(request.where, manifest, *number, request.deltaFrom), list.version);
-        !failure.empty())
+    }
+    catch (const std::exception& thrown) // out of memory on a worker, above all
+    {
+        failure = std::string("building the version failed: ") + thrown.what();
+    }
+    if (!failure.empty())
     {
         fs::remove_all(incoming, error);
         return refuse(EXIT_IO_ERROR, failure);

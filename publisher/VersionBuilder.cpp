@@ -257,12 +257,16 @@ std::string VersionBuilder::build(const std::vector<std::string>& paths,
 std::string VersionBuilder::makeDeltas(const std::vector<SourceVersion>& sources,
                                        std::vector<FileWork>& work)
 {
+    // one per method, so that the two methods of the largest file (which
+    // alone can take longer than all the others) run side by side
     struct Task
     {
         std::size_t file;
         std::size_t source;
         const pelvane::ManifestFile* from;
+        deltas::DeltaMethod method;
     };
+    const std::vector<deltas::DeltaMethod> methods = deltas::DeltaOptions{}.methods;
     std::vector<std::map<std::string, const pelvane::ManifestFile*>> byPath(sources.size());
     for (std::size_t s = 0; s < sources.size(); ++s)
     {
@@ -282,14 +286,17 @@ std::string VersionBuilder::makeDeltas(const std::vector<SourceVersion>& sources
             if (found != byPath[s].end() && seen.insert(found->second->sha256).second &&
                 work[f].file.size > 0 && found->second->size > 0)
             {
-                tasks.push_back({f, s, found->second});
+                for (const deltas::DeltaMethod method : methods)
+                {
+                    tasks.push_back({f, s, found->second, method});
+                }
             }
         }
     }
     // the big ones first, so that no worker is left with one at the end
     std::stable_sort(tasks.begin(), tasks.end(), [&](const Task& a, const Task& b)
                      { return work[a.file].file.size > work[b.file].file.size; });
-    std::mutex warnings;
+    std::mutex results;
     runInParallel(tasks.size(),
                   [&](std::size_t t)
                   {
@@ -300,31 +307,42 @@ std::string VersionBuilder::makeDeltas(const std::vector<SourceVersion>& sources
                       std::string warning;
                       if (!fileMatches(sourcePath, *task.from))
                       {
-                          warning = "no delta from " + sourcePath +
-                                    ": it does not match its version's file list";
+                          warning = task.method == methods.front()
+                                        ? "no delta from " + sourcePath +
+                                              ": it does not match its version's file list"
+                                        : std::string();
                       }
                       else
                       {
                           DeltaCache::Pair stored(m_cache, task.from->sha256, target.file.sha256,
                                                   task.from->size, target.file.size);
+                          deltas::DeltaOptions options;
+                          options.methods = {task.method};
                           deltas::DeltaChoice choice;
                           const deltas::CodecStatus status = deltas::chooseDelta(
                               sourcePath,
                               pelvane::RepositoryLayout::fileIn(m_incoming, target.file.path),
-                              target.beat, {}, choice, &stored);
+                              target.beat, options, choice, &stored);
                           if (!status.ok())
                           {
-                              warning = "no delta from " + sourcePath + ": " + status.describe();
+                              warning = "no " + std::string(deltas::deltaMethodName(task.method)) +
+                                        " delta from " + sourcePath + ": " + status.describe();
                           }
-                          else if (choice.kept)
+                          const std::lock_guard<std::mutex> lock(results);
+                          // the smaller of the methods' blobs that beat the object (on a
+                          // tie the lower method, whichever finished first)
+                          auto& [sourceSha, kept] = target.deltas[task.source];
+                          if (status.ok() && choice.kept &&
+                              (kept.empty() || choice.delta.size() < kept.size() ||
+                               (choice.delta.size() == kept.size() && choice.delta[0] < kept[0])))
                           {
-                              target.deltas[task.source] = {task.from->sha256,
-                                                            std::move(choice.delta)};
+                              sourceSha = task.from->sha256;
+                              kept = std::move(choice.delta);
                           }
                       }
                       if (!warning.empty())
                       {
-                          const std::lock_guard<std::mutex> lock(warnings);
+                          const std::lock_guard<std::mutex> lock(results);
                           m_errors << "qor-publish: warning: " << warning << "\n";
                       }
                   });

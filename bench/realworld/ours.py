@@ -6,6 +6,7 @@ updates to the newest version through libPelvane.so (bench/chunks'
 driver). nginx's access log gives the bytes it sent (headers included) and
 the requests; the driver's process gives wall time and peak RSS."""
 
+import json
 import os
 import re
 import shutil
@@ -89,7 +90,7 @@ class Tools:
                         if not os.path.exists(p)]
         if publish_options is None:
             help_text = subprocess.run([self.publish, "--help"], capture_output=True,
-                                       text=True).stdout if not self.missing else ""
+                                       text=True).stdout if os.path.exists(self.publish) else ""
             publish_options = ["--complete"] if "--complete" in help_text else []
             if "--delta-from" in help_text:
                 publish_options += ["--delta-from", "3"]
@@ -115,8 +116,45 @@ class Repository:
             raise RuntimeError("qor-publish of %s ended with %d" % (tree, cost.status))
         return cost
 
+    def version_folder(self, number):
+        return os.path.join(self.root, PRODUCT, *CHANNEL.split("/"), number)
+
     def version_bytes(self, number):
-        return common.disk_usage(os.path.join(self.root, PRODUCT, *CHANNEL.split("/"), number))
+        return common.disk_usage(self.version_folder(number))
+
+
+def object_bytes(folder):
+    """Bytes of each kind of object of a published version: its files, chunk
+    indexes, compressed objects (zst/, framed zsf/), the bundle's delta
+    sections and small compressed objects, and the file list."""
+    sizes = {kind: sum(os.path.getsize(p) for p in
+                       common.tree_files(os.path.join(folder, kind)).values())
+             if os.path.isdir(os.path.join(folder, kind)) else 0
+             for kind in ("files", "cidx", "zst", "zsf")}
+    listed = os.path.join(folder, "list.json.zst")
+    files = json.loads(subprocess.run(["zstd", "-dcq", listed], capture_output=True,
+                                      check=True).stdout)
+    sizes["deltas"] = sum(d["size"] for d in files.get("deltas", []))
+    sizes["small objects"] = sum(f["bundle"]["size"] for f in files["files"] if "bundle" in f)
+    sizes["list"] = os.path.getsize(listed)
+    return sizes
+
+
+def measure_publishing(tools, release, work):
+    """Every version of release published in order into one repository (no
+    client): wall and CPU time, peak RSS and the bytes of each kind of
+    object, per version."""
+    common.fresh_folder(work)
+    repository = Repository(tools, work)
+    rows = []
+    for i, version in enumerate(release.versions):
+        number = "%d.0.0" % (i + 1)
+        cost = repository.publish(number, version.tree)
+        rows.append({"version": version.number, "wall": cost.wall, "cpu": cost.cpu,
+                     "peak_rss": cost.peak_rss, "raw": common.tree_bytes(version.tree),
+                     "objects": object_bytes(repository.version_folder(number))})
+    shutil.rmtree(work, ignore_errors=True)
+    return rows
 
 
 class Client:
@@ -190,7 +228,8 @@ def measure(tools, release, work):
                                    % (release.name, label, len(wrong), wrong[0]))
             seen.update(wall=cost.wall, peak_rss=cost.peak_rss, extra_files=len(extra),
                         publish_wall=publish_cost.wall, publish_rss=publish_cost.peak_rss,
-                        published_bytes=published, publish_options=tools.publish_options)
+                        published_bytes=published, publish_options=tools.publish_options,
+                        objects=object_bytes(repository.version_folder(numbers[newest.number])))
             results[label] = seen
     finally:
         web.stop()

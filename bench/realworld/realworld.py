@@ -30,6 +30,9 @@ import report  # noqa: E402
 
 # a fast check: one Debian and one npm release, small ones
 QUICK = ("openssl", "esbuild")
+# the largest release tree of releases.json (about 280 MiB a version): its
+# publishing cost is the one the publisher's budget speaks of
+LARGEST = "firefox-esr"
 TOOLS = ("time", "apt-get", "dpkg-deb", "npm", "tar", "xz", "zstd", "bsdiff", "casync", "zck",
          "zck_delta_size", "nginx")
 
@@ -68,6 +71,10 @@ def options():
     parser.add_argument("--publish-options", default=os.environ.get("QOR_BENCH_PUBLISH_OPTIONS"),
                         help="options for every publish (default: --complete and "
                         "--delta-from 3 where the publisher offers them)")
+    parser.add_argument("--publish-largest", choices=("yes", "no", "only"),
+                        default=os.environ.get("QOR_BENCH_PUBLISH_LARGEST", "yes"),
+                        help="also publish every version of %s and print the publisher's time, "
+                        "memory and objects (only: nothing else)" % LARGEST)
     parser.add_argument("--tar-bsdiff-max-mib", type=int, default=200)
     parser.add_argument("--tar-bsdiff-minutes", type=int, default=20)
     parser.add_argument("releases", nargs="*")
@@ -91,10 +98,12 @@ def main():
     os.makedirs(os.path.join(cache, "work"), exist_ok=True)
     work = tempfile.mkdtemp(prefix="run-", dir=os.path.join(cache, "work"))
     try:
-        pairs = measure_all(args, cache, work)
+        pairs = measure_all(args, cache, work) if args.publish_largest != "only" else []
+        publishing = (measure_largest(args, cache, work)
+                      if args.publish_largest != "no" and not args.no_ours else None)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    report_all(pairs, cache, started)
+    report_all(pairs, publishing, cache, started)
 
 
 def measure_all(args, cache, work):
@@ -136,13 +145,25 @@ def measure_all(args, cache, work):
     return pairs
 
 
-def report_all(pairs, cache, started):
+def measure_largest(args, cache, work):
+    tools = ours.Tools(os.path.abspath(args.build), args.publisher, args.library, args.client,
+                       None if args.publish_options is None
+                       else shlex.split(args.publish_options))
+    release = fetch.load_releases([LARGEST])[0]
+    timed("fetching %s" % release.name, lambda: fetch.fetch(release, cache))()
+    rows = timed("publishing every version of %s" % release.name,
+                 lambda: ours.measure_publishing(tools, release, os.path.join(work, "publish")))()
+    return {"release": release.name, "options": tools.publish_options, "versions": rows}
+
+
+def report_all(pairs, publishing, cache, started):
     lines = ["Real release trees (cache %s, %.1f GiB on disk)" % (
         cache, common.disk_usage(cache) / 2**30)]
     for p in pairs:
         lines.append("  %-17s %-8s %s -> %s  (%s)" % (p["release"], p["label"], p["old"],
                                                       p["new"], p["what"]))
-    lines += report.render(pairs)
+    lines += report.render(pairs) if pairs else []
+    lines += report.publishing_lines(publishing) if publishing else []
     lines += ["", "ran in %.0f s" % (time.monotonic() - started)]
     print("\n".join(lines))
     results = os.path.join(cache, "results")
@@ -155,6 +176,9 @@ def report_all(pairs, cache, started):
                    {"summary": {k: v for k, v in p["sum"].items()
                                 if k not in ("c_top", "d_largest")}} for p in pairs],
                   f, indent=1)
+    if publishing:
+        with open(os.path.join(results, "realworld-%s-publish.json" % stamp), "w") as f:
+            json.dump(publishing, f, indent=1)
     print("results: %s/realworld-%s.{txt,json}" % (results, stamp))
 
 

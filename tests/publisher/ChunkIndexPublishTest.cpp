@@ -17,31 +17,9 @@ namespace fs = std::filesystem;
 
 namespace
 {
-class ChunkIndexPublishTest : public ::testing::Test
+class ChunkIndexPublishTest : public publishedtest::ChannelTest
 {
 protected:
-    void SetUp() override
-    {
-        std::string output;
-        ASSERT_EQ(qortest::runProgram({QOR_PUBLISH_PATH, "keygen", "--out", key()}, &output), 0)
-            << output;
-        m_pin = output.substr(0, output.find('\n'));
-        ASSERT_EQ(m_pin.size(), 32U);
-    }
-
-    std::string channel() const { return m_temp / "repo/PROD/APP/EN"; }
-    std::string key() const { return m_temp / "publisher.pem"; }
-
-    int run(const std::string& command, const std::vector<std::string>& extra,
-            std::string* output = nullptr)
-    {
-        std::vector<std::string> arguments = {QOR_PUBLISH_PATH, command,     "--repo",
-                                              m_temp / "repo",  "--product", "PROD",
-                                              "--channel",      "APP/EN"};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        return qortest::runProgram(arguments, output);
-    }
-
     int publish(const std::map<std::string, std::string>& files, std::string* output = nullptr)
     {
         fs::remove_all(m_temp / "release");
@@ -59,9 +37,6 @@ protected:
     {
         return publishedtest::PublishedChannel(channel()).version();
     }
-
-    qortest::TempFolder m_temp;
-    std::string m_pin;
 };
 
 std::string bigData(std::size_t size)

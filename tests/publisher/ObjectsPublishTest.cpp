@@ -40,33 +40,19 @@ void flipByte(const std::string& path, std::uint64_t offset)
     file.put(static_cast<char>(was ^ 0x5a));
 }
 
-class ObjectsPublishTest : public ::testing::Test
+class ObjectsPublishTest : public publishedtest::ChannelTest
 {
 protected:
     void SetUp() override
     {
-        std::string output;
-        ASSERT_EQ(qortest::runProgram({QOR_PUBLISH_PATH, "keygen", "--out", key()}, &output), 0)
-            << output;
-        m_pin = output.substr(0, output.find('\n'));
+        ChannelTest::SetUp();
         m_big = randomBytes(1300000, 1, 7);
         m_small = randomBytes(40000, 2, 4);
         m_noise = randomBytes(30000, 3, 8);
     }
 
-    std::string channel() const { return m_temp / "repo/PROD/APP/EN"; }
-    std::string key() const { return m_temp / "publisher.pem"; }
     std::string cache() const { return m_temp / "cache"; }
 
-    int run(const std::string& command, const std::vector<std::string>& extra,
-            std::string* output = nullptr)
-    {
-        std::vector<std::string> arguments = {QOR_PUBLISH_PATH, command,     "--repo",
-                                              m_temp / "repo",  "--product", "PROD",
-                                              "--channel",      "APP/EN"};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        return qortest::runProgram(arguments, output);
-    }
     int verify(std::string* output = nullptr) { return run("verify", {"--pin", m_pin}, output); }
 
     // Version 1.0.n: each file edited in one more place than in 1.0.(n-1).
@@ -111,8 +97,6 @@ protected:
         return entries;
     }
 
-    qortest::TempFolder m_temp;
-    std::string m_pin;
     std::string m_big;
     std::string m_small;
     std::string m_noise;

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <vector>
 #include <string>
 
 namespace publishedtest
@@ -81,5 +82,36 @@ private:
     std::string_view m_signatures;
     std::string_view m_payload;
     bool m_split = false;
+};
+
+// A fixture with a fresh key and qor-publish run on the channel PROD APP/EN
+// of a repository in its temporary folder.
+class ChannelTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::string output;
+        ASSERT_EQ(qortest::runProgram({QOR_PUBLISH_PATH, "keygen", "--out", key()}, &output), 0)
+            << output;
+        m_pin = output.substr(0, output.find('\n'));
+        ASSERT_EQ(m_pin.size(), 32U);
+    }
+
+    std::string channel() const { return m_temp / "repo/PROD/APP/EN"; }
+    std::string key() const { return m_temp / "publisher.pem"; }
+
+    int run(const std::string& command, const std::vector<std::string>& extra,
+            std::string* output = nullptr)
+    {
+        std::vector<std::string> arguments = {QOR_PUBLISH_PATH, command,     "--repo",
+                                              m_temp / "repo",  "--product", "PROD",
+                                              "--channel",      "APP/EN"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return qortest::runProgram(arguments, output);
+    }
+
+    qortest::TempFolder m_temp;
+    std::string m_pin;
 };
 } // namespace publishedtest
