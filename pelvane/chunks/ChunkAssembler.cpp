@@ -58,40 +58,16 @@ public:
 
     int accept(std::uint64_t offset, const char* data, std::size_t size) override
     {
-        // the first pending chunk that ends after `offset`
-        auto it = std::upper_bound(m_pending.begin(), m_pending.end(), offset,
-                                   [](std::uint64_t value, const Pending& p)
-                                   { return value < p.first() + p.length(); });
-        while (size > 0 && it != m_pending.end())
-        {
-            Pending& pending = *it;
-            if (offset < pending.first())
-            {
-                const std::uint64_t gap = pending.first() - offset;
-                if (gap >= size)
-                {
-                    return 0;
-                }
-                offset += gap;
-                data += gap;
-                size -= static_cast<std::size_t>(gap);
-            }
-            const std::uint64_t inChunk = offset - pending.first();
-            const std::size_t take =
-                static_cast<std::size_t>(std::min<std::uint64_t>(size, pending.length() - inChunk));
-            if (inChunk == pending.received && pending.received < pending.length())
-            {
-                if (const int error = takeBytes(pending, data, take, offset))
-                {
-                    return error;
-                }
-            }
-            offset += take;
-            data += take;
-            size -= take;
-            ++it;
-        }
-        return 0;
+        return splitAmongRuns(m_pending, offset, data, size,
+                              [this](Pending& pending, std::uint64_t inChunk, const char* bytes,
+                                     std::size_t count)
+                              {
+                                  const bool next = inChunk == pending.received &&
+                                                    pending.received < pending.length();
+                                  return next ? takeBytes(pending, bytes, count,
+                                                          pending.first() + inChunk)
+                                              : 0;
+                              });
     }
 
     std::vector<ByteRange> missing() const override

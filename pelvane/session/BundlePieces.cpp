@@ -31,6 +31,8 @@ public:
         std::unique_ptr<Sha256> digest = std::make_unique<Sha256>();
         bool failed = false; // arrived with other bytes from this mirror
         bool done = false;
+        std::uint64_t first() const { return piece.offset; }
+        std::uint64_t length() const { return piece.size; }
     };
 
     PieceReceiver(int fd, std::vector<Pending>& pending, const BundlePieces::Progress& progress,
@@ -41,49 +43,14 @@ public:
 
     int accept(std::uint64_t offset, const char* data, std::size_t size) override
     {
-        auto it = std::upper_bound(m_pending.begin(), m_pending.end(), offset,
-                                   [](std::uint64_t value, const Pending& p)
-                                   { return value < p.piece.offset + p.piece.size; });
-        while (size > 0 && it != m_pending.end())
-        {
-            Pending& p = *it;
-            if (offset < p.piece.offset)
-            {
-                const std::uint64_t gap = p.piece.offset - offset;
-                if (gap >= size)
-                {
-                    return 0;
-                }
-                offset += gap;
-                data += gap;
-                size -= static_cast<std::size_t>(gap);
-            }
-            const std::uint64_t inPiece = offset - p.piece.offset;
-            const std::size_t take =
-                static_cast<std::size_t>(std::min<std::uint64_t>(size, p.piece.size - inPiece));
-            if (inPiece == p.received && !p.done && !p.failed)
-            {
-                if (SystemCalls::writeAllAt(m_fd, data, take, p.at + inPiece) != 0)
-                {
-                    return errno;
-                }
-                p.digest->update(data, take);
-                p.received += take;
-                m_used += take;
-                m_bytes += take;
-                m_progress(m_bytes);
-                if (p.received == p.piece.size)
-                {
-                    p.done = digestsEqual(p.piece.sha256, p.digest->finishHex());
-                    p.failed = !p.done;
-                }
-            }
-            offset += take;
-            data += take;
-            size -= take;
-            ++it;
-        }
-        return 0;
+        return splitAmongRuns(m_pending, offset, data, size,
+                              [this](Pending& p, std::uint64_t inPiece, const char* bytes,
+                                     std::size_t count)
+                              {
+                                  return inPiece == p.received && !p.done && !p.failed
+                                             ? take(p, inPiece, bytes, count)
+                                             : 0;
+                              });
     }
 
     std::vector<ByteRange> missing() const override
@@ -111,6 +78,25 @@ public:
     std::uint64_t usedBytes() const override { return m_used; }
 
 private:
+    int take(Pending& p, std::uint64_t inPiece, const char* data, std::size_t count)
+    {
+        if (SystemCalls::writeAllAt(m_fd, data, count, p.at + inPiece) != 0)
+        {
+            return errno;
+        }
+        p.digest->update(data, count);
+        p.received += count;
+        m_used += count;
+        m_bytes += count;
+        m_progress(m_bytes);
+        if (p.received == p.piece.size)
+        {
+            p.done = digestsEqual(p.piece.sha256, p.digest->finishHex());
+            p.failed = !p.done;
+        }
+        return 0;
+    }
+
     int m_fd;
     std::vector<Pending>& m_pending;
     const BundlePieces::Progress& m_progress;
