@@ -175,6 +175,12 @@ bool mergeInto(const std::string& source, const std::string& destination)
                 return false;
             }
         }
+        else if (FileSystem::Status left; FileSystem::status(from, left) && !FileSystem::removeFile(from))
+        {
+            // a rename between two links of one file does nothing and succeeds;
+            // the destination already is that file, so the source link goes
+            return false;
+        }
         platform::crashPoint("finalize-entry");
     }
     return FileSystem::removeDirectory(source);

@@ -3,6 +3,7 @@
 #include "pelvane/base/PelvaneLog.h"
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
+#include "pelvane/deltas/ObjectDecoder.h"
 #include "pelvane/files/ExtractLayout.h"
 #include "pelvane/net/MirrorWalk.h"
 
@@ -24,7 +25,10 @@ int writeAt(int fd, const unsigned char* data, std::size_t size, std::uint64_t o
 }
 
 // The chunks still to come from the server, each hashed as its bytes arrive
-// in order; bytes for anything else are dropped.
+// in order; bytes for anything else are dropped. From a framed object the
+// ranges are the chunks' frames: each frame is gathered (at most
+// ChunkIndex::MAX_FRAME_BYTES), decoded alone into exactly its chunk, and
+// the chunk checked and written.
 class ChunkReceiver : public RangeSink
 {
 public:
@@ -33,62 +37,37 @@ public:
         const Chunk* chunk;
         std::uint64_t received = 0;
         std::unique_ptr<Sha256> digest = std::make_unique<Sha256>();
+        std::string frame; // a framed chunk's compressed bytes so far
+        std::uint64_t first() const { return framed ? chunk->compressedOffset : chunk->offset; }
+        std::uint64_t length() const { return framed ? chunk->compressedLength : chunk->length; }
+        bool framed = false;
     };
 
-    ChunkReceiver(int fd, const ChunkAssembler::Progress& progress) : m_fd(fd), m_progress(progress)
+    ChunkReceiver(int fd, const ChunkAssembler::Progress& progress, bool framed)
+        : m_fd(fd), m_progress(progress), m_framed(framed)
     {
     }
 
-    void add(const Chunk& chunk) { m_pending.push_back(Pending{&chunk}); }
+    void add(const Chunk& chunk)
+    {
+        Pending pending{&chunk};
+        pending.framed = m_framed;
+        m_pending.push_back(std::move(pending));
+    }
     bool empty() const { return m_pending.empty(); }
 
     int accept(std::uint64_t offset, const char* data, std::size_t size) override
     {
-        // the first pending chunk that ends after `offset`
-        auto it = std::upper_bound(m_pending.begin(), m_pending.end(), offset,
-                                   [](std::uint64_t value, const Pending& p)
-                                   { return value < p.chunk->offset + p.chunk->length; });
-        while (size > 0 && it != m_pending.end())
-        {
-            const Chunk& chunk = *it->chunk;
-            if (offset < chunk.offset)
-            {
-                const std::uint64_t gap = chunk.offset - offset;
-                if (gap >= size)
-                {
-                    return 0;
-                }
-                offset += gap;
-                data += gap;
-                size -= static_cast<std::size_t>(gap);
-            }
-            const std::uint64_t inChunk = offset - chunk.offset;
-            const std::size_t take =
-                static_cast<std::size_t>(std::min<std::uint64_t>(size, chunk.length - inChunk));
-            if (inChunk == it->received && it->received < chunk.length)
-            {
-                const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-                if (const int error = writeAt(m_fd, bytes, take, offset))
-                {
-                    return error;
-                }
-                it->digest->update(bytes, take);
-                it->received += take;
-                m_networkBytes += take;
-                m_progress(m_networkBytes);
-                if (it->received == chunk.length &&
-                    !digestsEqual(chunk.sha256, it->digest->finishHex()))
-                {
-                    m_mismatchAt = chunk.offset;
-                    return CHUNK_MISMATCH;
-                }
-            }
-            offset += take;
-            data += take;
-            size -= take;
-            ++it;
-        }
-        return 0;
+        return splitAmongRuns(m_pending, offset, data, size,
+                              [this](Pending& pending, std::uint64_t inChunk, const char* bytes,
+                                     std::size_t count)
+                              {
+                                  const bool next = inChunk == pending.received &&
+                                                    pending.received < pending.length();
+                                  return next ? takeBytes(pending, bytes, count,
+                                                          pending.first() + inChunk)
+                                              : 0;
+                              });
     }
 
     std::vector<ByteRange> missing() const override
@@ -96,10 +75,9 @@ public:
         std::vector<ByteRange> ranges;
         for (const Pending& p : m_pending)
         {
-            if (p.received < p.chunk->length)
+            if (p.received < p.length())
             {
-                ranges.push_back(
-                    {p.chunk->offset + p.received, p.chunk->offset + p.chunk->length - 1});
+                ranges.push_back({p.first() + p.received, p.first() + p.length() - 1});
             }
         }
         return FetchPlanner::merge(std::move(ranges));
@@ -111,8 +89,55 @@ public:
     std::uint64_t mismatchAt() const { return m_mismatchAt; }
 
 private:
+    int takeBytes(Pending& pending, const char* data, std::size_t take, std::uint64_t offset)
+    {
+        const Chunk& chunk = *pending.chunk;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+        pending.received += take;
+        m_networkBytes += take;
+        m_progress(m_networkBytes);
+        if (!pending.framed)
+        {
+            if (const int error = writeAt(m_fd, bytes, take, offset))
+            {
+                return error;
+            }
+            pending.digest->update(bytes, take);
+        }
+        else
+        {
+            pending.frame.append(data, take);
+            if (pending.received < pending.length())
+            {
+                return 0;
+            }
+            std::vector<unsigned char> decoded(chunk.length);
+            const deltas::CodecStatus status = deltas::decompressChunk(
+                pending.frame.data(), pending.frame.size(), decoded.data(), decoded.size());
+            std::string().swap(pending.frame);
+            if (!status.ok())
+            {
+                m_mismatchAt = chunk.offset;
+                return CHUNK_MISMATCH;
+            }
+            if (const int error = writeAt(m_fd, decoded.data(), decoded.size(), chunk.offset))
+            {
+                return error;
+            }
+            pending.digest->update(decoded.data(), decoded.size());
+        }
+        if (pending.received == pending.length() &&
+            !digestsEqual(chunk.sha256, pending.digest->finishHex()))
+        {
+            m_mismatchAt = chunk.offset;
+            return CHUNK_MISMATCH;
+        }
+        return 0;
+    }
+
     int m_fd;
     const ChunkAssembler::Progress& m_progress;
+    bool m_framed;
     std::vector<Pending> m_pending; // ascending by offset
     std::uint64_t m_networkBytes = 0;
     std::uint64_t m_mismatchAt = UINT64_MAX;
@@ -269,7 +294,8 @@ Outcome ChunkAssembler::verifyAndPlace(platform::FileDescriptor& out, const std:
 ChunkAssembler::Result ChunkAssembler::assemble(const std::vector<std::string>& fileUrls,
                                                 const std::string& versionFolder,
                                                 const ManifestFile& file, const ChunkIndex& index,
-                                                const ChunkPlan& plan, const Progress& progress)
+                                                const ChunkPlan& plan, const Progress& progress,
+                                                bool framed)
 {
     Result result;
     const ExtractLayout layout(versionFolder);
@@ -294,7 +320,7 @@ ChunkAssembler::Result ChunkAssembler::assemble(const std::vector<std::string>& 
         return result;
     }
     platform::FileDescriptor out(fd);
-    ChunkReceiver receiver(out.get(), progress);
+    ChunkReceiver receiver(out.get(), progress, framed);
     std::vector<std::size_t> repeats; // copies of chunks this file fetches first
     result.fetch = placeLocalChunks(assembly, out.get(), file, index, plan, m_cancel, receiver,
                                     repeats, result.localBytes);

@@ -43,9 +43,11 @@ public:
 
     // `fileUrls`: the file on each mirror in the order to try; a mirror that
     // fails mid-file leaves the chunks still missing to the next one.
+    // `framed`: the URLs name the file's framed object, and the missing
+    // chunks come as their compressed frames (the index gives where).
     Result assemble(const std::vector<std::string>& fileUrls, const std::string& versionFolder,
                     const ManifestFile& file, const ChunkIndex& index, const ChunkPlan& plan,
-                    const Progress& progress);
+                    const Progress& progress, bool framed = false);
 
     // ExtractLayout's assembly path, for callers that hold only the folder.
     static std::string assemblyPath(const std::string& versionFolder, const std::string& path);

@@ -47,6 +47,21 @@ std::string ExtractLayout::assemblyPath(const std::string& path) const
     return m_folder + "/" + PARTIAL + path + ".chunked";
 }
 
+std::string ExtractLayout::workPath(const std::string& path) const
+{
+    return m_folder + "/" + PARTIAL + path + ".work";
+}
+
+std::string ExtractLayout::compressedFolder() const
+{
+    return m_folder + "/zst";
+}
+
+std::string ExtractLayout::bundlePath() const
+{
+    return m_folder + "/bundle";
+}
+
 int ExtractLayout::makeFoldersFor(const std::string& path) const
 {
     const int error = safefiles::makeParentDirectories(m_folder, VERIFIED + path);

@@ -4,6 +4,11 @@
 //   Extract/<version>/partial/<path>.part        a whole download under way
 //   Extract/<version>/partial/<path>.part.meta   its server's validator (ETag, Last-Modified)
 //   Extract/<version>/partial/<path>.chunked     a file being assembled from chunks
+//   Extract/<version>/partial/<path>.work        a file being written from a local copy,
+//                                                a delta or a compressed object
+//   Extract/<version>/zst/                       compressed objects, laid out like the
+//                                                version folder (files/, partial/)
+//   Extract/<version>/bundle                     the pieces of the version's bundle fetched
 //   <Target>.pelvane-staging                     the next Target while it is built
 //   <Target>.pelvane-previous                    the old Target, set aside for the swap
 //
@@ -29,6 +34,10 @@ public:
     std::string partPath(const std::string& path) const;
     std::string metaPath(const std::string& path) const;
     std::string assemblyPath(const std::string& path) const;
+    std::string workPath(const std::string& path) const;
+    // The folder whose own layout holds the compressed objects while they come.
+    std::string compressedFolder() const;
+    std::string bundlePath() const;
 
     // Creates the folders that hold `path` below files/ and partial/; 0 or an errno.
     int makeFoldersFor(const std::string& path) const;

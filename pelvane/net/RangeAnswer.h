@@ -9,6 +9,7 @@
 #include "pelvane/net/ByteRange.h"
 #include "pelvane/net/HttpFetcher.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,6 +27,45 @@ public:
     // How many of the bytes given to accept() it kept, in all.
     virtual std::uint64_t usedBytes() const = 0;
 };
+
+// Hands the bytes [offset, offset + size) of an answer to the runs they
+// fall in: `runs` ascending and apart, each with first() and length();
+// take(run, offsetInRun, data, count) for each part, which answers 0 or an
+// errno (ending the split). Bytes outside every run are dropped.
+template <typename Run, typename Take>
+int splitAmongRuns(std::vector<Run>& runs, std::uint64_t offset, const char* data,
+                   std::size_t size, const Take& take)
+{
+    auto it = std::upper_bound(runs.begin(), runs.end(), offset,
+                               [](std::uint64_t value, const Run& run)
+                               { return value < run.first() + run.length(); });
+    while (size > 0 && it != runs.end())
+    {
+        if (offset < it->first())
+        {
+            const std::uint64_t gap = it->first() - offset;
+            if (gap >= size)
+            {
+                return 0;
+            }
+            offset += gap;
+            data += gap;
+            size -= static_cast<std::size_t>(gap);
+        }
+        const std::uint64_t inRun = offset - it->first();
+        const std::size_t count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, it->length() - inRun));
+        if (const int error = take(*it, inRun, data, count))
+        {
+            return error;
+        }
+        offset += count;
+        data += count;
+        size -= count;
+        ++it;
+    }
+    return 0;
+}
 
 class RangeAnswer : public FetchSink
 {

@@ -45,6 +45,7 @@ public:
     bool rangesRefused() const { return m_learned.refused; }
     std::size_t requestCount() const { return m_requests; }
     const CancelToken& cancel() const { return m_cancel; }
+    HttpFetcher& fetcher() const { return m_fetcher; }
 
 private:
     HttpFetcher& m_fetcher;

@@ -53,7 +53,8 @@ ChunkedUpdate::ChunkedUpdate(const UpdateConfig& config,
                              const std::vector<ManifestVersion>& updates, HttpFetcher& fetcher,
                              const CancelToken& cancel)
     : m_config(config), m_updates(updates), m_fetcher(fetcher), m_cancel(cancel),
-      m_base(config.productCode, config.channelName()), m_ranges(fetcher, cancel, &m_learned)
+      m_base(config.productCode, config.channelName()), m_ranges(fetcher, cancel, &m_learned),
+      m_ways(config, updates, m_ranges, cancel)
 {
     const char* setting = std::getenv(DISABLE_VARIABLE);
     const bool disabled =
@@ -174,7 +175,11 @@ Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted,
         work.index = std::move(index);
     };
     std::vector<std::pair<std::size_t, std::size_t>> toFetch; // with `parallel`
-    const std::vector<std::vector<bool>> superseded = FetchPlanner::superseded(m_updates);
+    std::vector<std::vector<bool>> superseded = FetchPlanner::superseded(m_updates);
+    if (const Outcome surveyed = m_ways.survey(superseded); !surveyed.ok())
+    {
+        return surveyed;
+    }
     m_work.assign(m_updates.size(), {});
     std::size_t chunkableFiles = 0;
     for (std::size_t u = 0; u < m_updates.size(); ++u)
@@ -207,7 +212,7 @@ Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted,
                 work.alreadyOnDisk = std::min(onDisk, file.size);
             }
             work.planned = file.size - work.alreadyOnDisk;
-            if (!wantsIndex(u, file, chunkableFiles > 1))
+            if (m_ways.settled(u, f) || !wantsIndex(u, file, chunkableFiles > 1))
             {
                 continue;
             }
@@ -335,6 +340,10 @@ Outcome ChunkedUpdate::prepare(const Parallel& parallel)
     std::unordered_set<std::string> wanted;
     if (const Outcome planned = planFiles(wanted, parallel); !planned.ok() || wanted.empty())
     {
+        if (planned.ok())
+        {
+            chooseWays();
+        }
         return planned;
     }
     if (!scanLocalCopies(wanted))
@@ -353,6 +362,7 @@ Outcome ChunkedUpdate::prepare(const Parallel& parallel)
         }
     }
     noteReads();
+    chooseWays();
     return {};
 }
 
@@ -382,6 +392,60 @@ void ChunkedUpdate::noteReads()
                 {
                     work.readsFrom.push_back(found->second);
                 }
+            }
+        }
+    }
+}
+
+bool ChunkedUpdate::framedChunks(const ManifestFile& file, const ChunkIndex& index)
+{
+    return file.framed && index.framed() && index.compressedSize() == file.framed->size;
+}
+
+void ChunkedUpdate::chooseWays()
+{
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            const FileWork& work = m_work[u][f];
+            if (work.superseded)
+            {
+                continue;
+            }
+            std::optional<UpdateWays::ChunkOffer> offer;
+            if (work.plan)
+            {
+                const bool framed = framedChunks(m_updates[u].files[f], *work.index);
+                offer = UpdateWays::ChunkOffer{framed ? 0 : work.plan->fetchBytes, 0};
+                bool previousMissing = false;
+                for (std::size_t i = 0; i < work.plan->local.size(); ++i)
+                {
+                    const bool missing = !work.plan->local[i];
+                    offer->ranges += missing && !previousMissing ? 1U : 0U;
+                    offer->bytes +=
+                        framed && missing ? work.index->chunks()[i].compressedLength : 0U;
+                    previousMissing = missing;
+                }
+            }
+            m_ways.choose(u, f, offer, work.alreadyOnDisk);
+        }
+    }
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            FileWork& work = m_work[u][f];
+            if (work.superseded)
+            {
+                continue;
+            }
+            work.planned = m_ways.plannedBytes(u, f);
+            const std::optional<std::size_t> carrier = m_ways.bundleCarrier(u, f);
+            if (carrier && std::find(work.readsFrom.begin(), work.readsFrom.end(), *carrier) ==
+                               work.readsFrom.end())
+            {
+                work.readsFrom.push_back(*carrier);
             }
         }
     }
@@ -430,40 +494,46 @@ Outcome ChunkedUpdate::download(std::size_t update, std::size_t file, const Whol
     const ManifestVersion& version = m_updates[update];
     const ManifestFile& entry = version.files[file];
     const FileWork& work = m_work[update][file];
-    std::vector<std::string> urls;
-    for (const std::string& mirror : m_config.mirrors)
-    {
-        urls.push_back(m_config.repository().file(version.number.text(), entry.path).url(mirror));
-    }
-    const std::string folder = m_config.versionFolder(version.number);
     // bytes already on disk before the run travel no more
     const std::uint64_t skipped = work.alreadyOnDisk;
-    const FileDownloader::Progress wholeProgress = [&](std::uint64_t bytesOfFile)
-    { progress(bytesOfFile > skipped ? bytesOfFile - skipped : 0); };
-    if (!work.plan)
+    const auto wholeRun = [&](const FileDownloader::Progress& wayProgress)
     {
-        return whole(wholeProgress);
-    }
-    RangeFetcher& fetcher = ranges != nullptr ? *ranges : m_ranges;
-    ChunkAssembler assembler(fetcher, fetcher.cancel());
-    const ChunkAssembler::Result assembled =
-        assembler.assemble(urls, folder, entry, *work.index, *work.plan, progress);
-    if (!assembled.fetchWhole)
+        return whole([&](std::uint64_t bytesOfFile)
+                     { wayProgress(bytesOfFile > skipped ? bytesOfFile - skipped : 0); });
+    };
+    const auto chunksRun = [&](const FileDownloader::Progress& wayProgress, bool& fellBack,
+                               std::uint64_t& networkBytes) -> Outcome
     {
-        // local chunks that no longer verified came over the network too
-        if (assembled.networkBytes > work.planned)
+        // compressed chunks when the file has a framed object its index describes
+        const bool framed = framedChunks(entry, *work.index);
+        std::vector<std::string> urls;
+        for (const std::string& mirror : m_config.mirrors)
         {
-            extraBytes(assembled.networkBytes - work.planned);
+            const RepositoryLayout layout = m_config.repository();
+            urls.push_back((framed ? layout.framed(version.number.text(), entry.path)
+                                   : layout.file(version.number.text(), entry.path))
+                               .url(mirror));
         }
-        return assembled.fetch;
-    }
-    PELVANE_LOG_WARN("Fetching " << entry.path << " whole: " << assembled.reason);
-    const std::uint64_t before = assembled.networkBytes;
-    if (before + entry.size > work.planned)
-    {
-        extraBytes(before + entry.size - work.planned);
-    }
-    return whole([&](std::uint64_t bytesOfFile) { progress(before + bytesOfFile); });
+        RangeFetcher& fetcher = ranges != nullptr ? *ranges : m_ranges;
+        ChunkAssembler assembler(fetcher, fetcher.cancel());
+        const ChunkAssembler::Result assembled = assembler.assemble(
+            urls, m_config.versionFolder(version.number), entry, *work.index, *work.plan,
+            wayProgress, framed);
+        networkBytes = assembled.networkBytes;
+        if (!assembled.fetchWhole)
+        {
+            // local chunks that no longer verified came over the network too
+            if (assembled.networkBytes > work.planned)
+            {
+                extraBytes(assembled.networkBytes - work.planned);
+            }
+            return assembled.fetch;
+        }
+        PELVANE_LOG_WARN("Fetching " << entry.path << " whole: " << assembled.reason);
+        fellBack = true;
+        return Outcome::failure(API_HASH);
+    };
+    return m_ways.download(update, file, progress, extraBytes, chunksRun, wholeRun, ranges);
 }
 
 std::vector<ManifestVersion> ChunkedUpdate::placedUpdates() const

@@ -14,6 +14,7 @@
 #include "pelvane/files/FileDownloader.h"
 #include "pelvane/net/RangeFetcher.h"
 #include "pelvane/session/UpdateConfig.h"
+#include "pelvane/session/UpdateWays.h"
 
 #include <optional>
 #include <string>
@@ -49,9 +50,9 @@ public:
     // A whole download of the file, across the mirrors.
     using WholeDownload = std::function<Outcome(const FileDownloader::Progress&)>;
 
-    // Brings one file into Extract; `extraBytes` learns of bytes beyond the
-    // plan (a fallback to a whole download). Thread-safe for different files,
-    // each with a range fetcher of its own (none: the plan's).
+    // Brings one file into Extract by its ways (UpdateWays); `extraBytes`
+    // learns of bytes beyond the plan (a fallback). Thread-safe for different
+    // files, each with a range fetcher of its own (none: the plan's).
     Outcome download(std::size_t update, std::size_t file, const WholeDownload& whole,
                      const FileDownloader::Progress& progress,
                      const std::function<void(std::uint64_t)>& extraBytes,
@@ -100,6 +101,10 @@ private:
     bool planChunks(std::size_t update, std::size_t file);
     // Fills readsFrom from the plans.
     void noteReads();
+    // Each file's ways, ranked with what its chunk plan offers.
+    void chooseWays();
+    // The missing chunks can come as frames of the file's framed object.
+    static bool framedChunks(const ManifestFile& file, const ChunkIndex& index);
 
     const UpdateConfig& m_config;
     const std::vector<ManifestVersion>& m_updates;
@@ -109,6 +114,7 @@ private:
     RangeSupport m_learned;
     RangeFetcher m_ranges;
     ChunkSources m_sources;
+    UpdateWays m_ways; // the choice of each file's way, cheapest first
     std::vector<std::vector<FileWork>> m_work;
     bool m_enabled = true;
 };

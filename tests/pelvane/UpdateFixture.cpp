@@ -256,6 +256,25 @@ Outcome UpdateFixture::runToEnd(const InitOptions& options)
     return outcome();
 }
 
+void UpdateFixture::installFirstVersion(const std::map<std::string, std::string>& files,
+                                        const std::vector<std::string>& options)
+{
+    publish("1.0.0", files, "", false, options);
+    qortest::ServerProcess web({"nginx", "--root", repo()});
+    ASSERT_TRUE(web.started()) << web.failure();
+    InitOptions init;
+    init.url = web.url();
+    ASSERT_EQ(runToEnd(init).result, 1);
+}
+
+Outcome UpdateFixture::updateFrom(const std::string& installed, const std::string& url)
+{
+    InitOptions options;
+    options.url = url;
+    options.version = installed;
+    return runToEnd(options);
+}
+
 std::string UpdateFixture::patternData(std::size_t size, unsigned seed)
 {
     std::string data(size, '\0');

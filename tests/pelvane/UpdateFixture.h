@@ -98,6 +98,13 @@ protected:
     bool startDownload(const InitOptions& options, const std::string& version = "1.0.0");
     // init + count + info(0) + downloadUntil + wait; the final outcome.
     Outcome runToEnd(const InitOptions& options);
+    // Publishes `files` as 1.0.0 (with more qor-publish options when given)
+    // and installs it through a first run from nothing: Target and the base
+    // store hold it.
+    void installFirstVersion(const std::map<std::string, std::string>& files,
+                             const std::vector<std::string>& options = {});
+    // A run from `installed` to the newest version at `url`; the final outcome.
+    Outcome updateFrom(const std::string& installed, const std::string& url);
 
     static std::string patternData(std::size_t size, unsigned seed);
     static void clearProxyEnvironment();

@@ -12,6 +12,7 @@ Exit status 77 means every case was skipped (a binary not built).
 import base64
 import ctypes
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -30,7 +31,9 @@ LIBRARY = os.path.join(BIN_DIR, "libPelvane.so")
 PUBLISHER = os.path.join(BIN_DIR, "qor-publish")
 PRODUCT, APPLICATION, LANGUAGE = "ORVANE", "0_TEST_0_EN", "EN"
 CHANNEL = "/%s/%s/%s" % (PRODUCT, APPLICATION, LANGUAGE)
-SETUP = bytes(range(256)) * 400  # 102400 bytes
+# 102400 bytes that do not compress: the file travels as published, not as a
+# compressed object in the bundle
+SETUP = random.Random(7).randbytes(102400)
 STRIP = ("User-Agent",)
 
 

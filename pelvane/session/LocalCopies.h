@@ -1,0 +1,47 @@
+// The files this machine already holds, found by their SHA-256 whatever
+// their path: Target and the base store. A folder walk lists them; only
+// files that may matter are hashed (each inode once): those of a size some
+// wanted file has, and those at a path the run brings (the likely sources
+// of its deltas). What is found is a hint: the file is hashed again when
+// it is used.
+#pragma once
+
+#include "pelvane/base/CancelToken.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace pelvane
+{
+class LocalCopies
+{
+public:
+    struct Wanted
+    {
+        std::unordered_set<std::uint64_t> sizes;
+        std::unordered_set<std::string> paths; // relative, as in the file lists
+    };
+
+    // Walks each root (a folder whose relative paths are release paths); a
+    // missing root adds nothing. False only when canceled.
+    bool survey(const std::vector<std::string>& roots, const Wanted& wanted,
+                const CancelToken& cancel);
+    // Remembers a file that will hold `sha256` (one an earlier update brings).
+    void add(const std::string& sha256, const std::string& path);
+
+    // A file that had this SHA-256 when it was surveyed, or null.
+    const std::string* find(const std::string& sha256) const;
+    std::size_t hashedFiles() const { return m_hashed; }
+
+private:
+    bool walk(const std::string& root, const std::string& relative, const Wanted& wanted,
+              const CancelToken& cancel, int depth);
+
+    std::unordered_map<std::string, std::string> m_bySha;
+    std::unordered_set<std::string> m_seenInodes; // "device:inode"
+    std::size_t m_hashed = 0;
+};
+} // namespace pelvane
