@@ -20,12 +20,13 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "support"))
 from servers import Nginx  # noqa: E402
 
 PRODUCT, CHANNEL = "BENCH", "APP/EN"  # what the driver asks for
-LOG_LINE = re.compile(r"^(\S+) (\S+) (\d+) .*sent=(\d+) wire=(\d+) request=(\d+)")
+LOG_LINE = re.compile(r"^(\S+) (\S+) (\d+) .*sent=(\d+) wire=(\d+) request=(\d+) conn=(\d+)")
 
 
 class WireNginx(Nginx):
-    """The test nginx, logging the bytes sent with their headers and the
-    request's own length beside the body bytes."""
+    """The test nginx, logging the bytes sent with their headers, the
+    request's own length and the connection's serial number beside the body
+    bytes."""
 
     def _write_config(self):
         super()._write_config()
@@ -35,7 +36,8 @@ class WireNginx(Nginx):
         if "sent=$body_bytes_sent'" not in text:
             raise RuntimeError("tests/support/servers.py changed its log format")
         text = text.replace("sent=$body_bytes_sent'",
-                            "sent=$body_bytes_sent wire=$bytes_sent request=$request_length'")
+                            "sent=$body_bytes_sent wire=$bytes_sent request=$request_length "
+                            "conn=$connection'")
         with open(path, "w") as f:
             f.write(text)
 
@@ -52,17 +54,20 @@ def kind_of(uri, status):
 
 def traffic(lines):
     totals = {"requests": len(lines), "wire": 0, "body": 0, "request_bytes": 0, "kinds": {}}
+    connections = set()
     for line in lines:
         found = LOG_LINE.match(line)
         if not found:
             continue
-        _, uri, status, body, wire, request = found.groups()
+        _, uri, status, body, wire, request, connection = found.groups()
+        connections.add(connection)
         totals["wire"] += int(wire)
         totals["body"] += int(body)
         totals["request_bytes"] += int(request)
         kind = totals["kinds"].setdefault(kind_of(uri, int(status)), [0, 0])
         kind[0] += 1
         kind[1] += int(wire)
+    totals["connections"] = len(connections)
     return totals
 
 
