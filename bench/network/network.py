@@ -177,13 +177,17 @@ def update_bench(args, tools, cache, work, make_link, cleanups):
     rows = []
     try:
         clients = []
-        for connections in args.connections:
-            client = ours.Client(tools, repository, os.path.join(
-                work, "update", "client-%s" % (connections or "default")), web.url)
+        # one client per setting over the link, and one straight from nginx: what
+        # the update costs without the link
+        runs = [(c, True) for c in args.connections] + [(args.connections[0], False)]
+        for number, (connections, over_link) in enumerate(runs):
+            client = ours.Client(tools, repository, os.path.join(work, "update",
+                                                                 "client-%d" % number), web.url)
             client_env(client, connections)
             client.update("")  # installs the old version straight from nginx
             client.forget_target()
-            clients.append((connections, client))
+            label = "%s%s" % (connections or "(default)", "" if over_link else ", loopback")
+            clients.append((label, over_link, client))
         repository.publish("2.0.0", new.tree)
         link = make_link(web.port).start()
         try:
@@ -192,41 +196,41 @@ def update_bench(args, tools, cache, work, make_link, cleanups):
             sanity(link, channel, "/%s/%s/2.0.0/files/%s" % (ours.PRODUCT, ours.CHANNEL,
                                                              largest[0]),
                    args.rtt_ms, args.rate_mbit)
-            for connections, client in clients:
-                client.url = link.url
+            for label, over_link, client in clients:
+                client.url = link.url if over_link else web.url
                 with Measured(web, link) as seen:
                     cost = client.update("1.0.0")
                 wrong, _ = ours.same_files(client.target, new.tree)
                 if wrong:
                     raise RuntimeError("Target differs from %s in %d files (%s)"
                                        % (new.number, len(wrong), wrong[0]))
-                rows.append((connections, cost, seen))
+                rows.append((label, over_link, cost, seen))
         finally:
             link.stop()
     finally:
         web.stop()
     rate = args.rate_mbit * 1e6 / 8
     print()
-    print("%-12s %8s %9s %9s %8s %8s %9s %8s %11s %6s" % (
+    print("%-20s %8s %9s %9s %8s %8s %9s %8s %11s %6s" % (
         "connections", "wall s", "KiB down", "KiB up", "requests", "conns", "link conns",
         "ideal s", "wall/ideal", "goal"))
-    for connections, cost, seen in rows:
+    for label, over_link, cost, seen in rows:
         down = seen.traffic["wire"]
         up = seen.asked
         ideal = down / rate + 10 * args.rtt_ms / 1000
-        link_conns = seen.link_counts["connections"] if seen.link_counts else "-"
-        print("%-12s %8.2f %9.0f %9.0f %8d %8d %9s %8.2f %11.2f %6s" % (
-            connections or "(default)", cost.wall, down / 1024, up / 1024,
-            seen.traffic["requests"], seen.traffic["connections"], link_conns, ideal,
-            cost.wall / ideal, "<=1.2"))
+        link_conns = seen.link_counts["connections"] if seen.link_counts and over_link else "-"
+        print("%-20s %8.2f %9.0f %9.0f %8d %8d %9s %8s %11s %6s" % (
+            label, cost.wall, down / 1024, up / 1024, seen.traffic["requests"],
+            seen.traffic["connections"], link_conns, "%.2f" % ideal if over_link else "-",
+            "%.2f" % (cost.wall / ideal) if over_link else "-", "<=1.2" if over_link else ""))
     print("  (ideal: bytes nginx sent, headers included, / %g Mbit/s + 10 round trips of %g ms;"
           % (args.rate_mbit, args.rtt_ms))
     print("   requests one after another cost at least requests x round trip)")
-    for connections, cost, seen in rows:
+    for label, over_link, cost, seen in rows:
         parts = ", ".join("%s %d (%.0f KiB)" % (k, n, b / 1024)
                           for k, (n, b) in sorted(seen.kinds.items()))
-        print("   %s: %s; requests x round trip %.1f s" % (
-            connections or "(default)", parts, seen.traffic["requests"] * args.rtt_ms / 1000))
+        print("   %s: %s%s" % (label, parts, "; requests x round trip %.1f s" % (
+            seen.traffic["requests"] * args.rtt_ms / 1000) if over_link else ""))
 
 
 def change_one_file(tree, names, number):
@@ -257,6 +261,7 @@ def metadata_bench(args, tools, work, make_link, cleanups):
     link = make_link(web.port).start()
     rows = []
     published = 0
+    pruned = None
     began = time.monotonic()
     try:
         for checkpoint in sorted(args.versions):
@@ -285,6 +290,11 @@ def metadata_bench(args, tools, work, make_link, cleanups):
                                                      "list.json.zst"))
             channel_size = os.path.getsize(os.path.join(channel_dir, "channel.qor"))
             rows.append((published, channel_size, list_size, behind, check, nothing))
+        keep = min(args.versions)
+        common.run([tools.publish, "prune", "--repo", repository.root, "--product", ours.PRODUCT,
+                    "--channel", ours.CHANNEL, "--key-file", repository.key, "--keep-versions",
+                    str(keep)], stdout=subprocess.DEVNULL)
+        pruned = keep, os.path.getsize(os.path.join(channel_dir, "channel.qor"))
     finally:
         link.stop()
         web.stop()
@@ -300,6 +310,15 @@ def metadata_bench(args, tools, work, make_link, cleanups):
             versions, channel_size, list_size, metadata, metadata / list_size, "<1.5x"))
     print("  (metadata/run: channel.qor and the file lists a run one version behind fetched,")
     print("   bytes nginx sent with headers; one list: the newest version's list.json.zst)")
+    if len(rows) > 1:
+        (few, few_size, _, _, _, _), (many, many_size, list_size, _, _, _) = rows[0], rows[-1]
+        growth = (many_size - few_size) / (many - few)
+        base = many_size - many * growth
+        print("   channel.qor grows %.0f B per version listed: metadata/run passes 1.5x one list"
+              " at about %d versions" % (growth, (0.5 * list_size - base) / growth))
+    if pruned is not None:
+        print("   pruned to the newest %d (qor-publish prune --keep-versions): channel.qor %d B"
+              % pruned)
     for versions, _, _, behind, _, _ in rows:
         print("   %d versions, one behind: %s" % (versions, ", ".join(
             "%s %d (%d B)" % (k, n, b) for k, (n, b) in sorted(behind.kinds.items()))))

@@ -115,6 +115,7 @@ class Relay:
 
         delivering = asyncio.ensure_future(deliver())
         loop = asyncio.get_running_loop()
+        due = loop.time()
         try:
             while True:
                 await room.wait()
@@ -131,8 +132,8 @@ class Relay:
                     room.clear()
                 queue.put_nowait((due, data))
         finally:
-            # the end of the stream travels like data: half a round trip
-            queue.put_nowait((loop.time() + self.rtt / 2, None))
+            # the end of the stream follows the data, half a round trip after it was seen
+            queue.put_nowait((max(due, loop.time() + self.rtt / 2), None))
             await delivering
 
     async def _serve(self, client_reader, client_writer):
