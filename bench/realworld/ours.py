@@ -20,6 +20,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "support"))
 from servers import Nginx  # noqa: E402
 
 PRODUCT, CHANNEL = "BENCH", "APP/EN"  # what the driver asks for
+LOG_FORMAT = ('$request_method $uri $status range="$http_range" sent=$body_bytes_sent '
+              'wire=$bytes_sent request=$request_length conn=$connection')
 LOG_LINE = re.compile(r"^(\S+) (\S+) (\d+) .*sent=(\d+) wire=(\d+) request=(\d+) conn=(\d+)")
 
 
@@ -33,11 +35,10 @@ class WireNginx(Nginx):
         path = os.path.join(self.workdir, "nginx.conf")
         with open(path) as f:
             text = f.read()
-        if "sent=$body_bytes_sent'" not in text:
-            raise RuntimeError("tests/support/servers.py changed its log format")
-        text = text.replace("sent=$body_bytes_sent'",
-                            "sent=$body_bytes_sent wire=$bytes_sent request=$request_length "
-                            "conn=$connection'")
+        # our own format in place of the test's, whatever that logs
+        text, found = re.subn(r"log_format qor [^;]*;", "log_format qor '%s';" % LOG_FORMAT, text)
+        if found != 1:
+            raise RuntimeError("tests/support/servers.py no longer writes a log_format qor")
         with open(path, "w") as f:
             f.write(text)
 
