@@ -20,12 +20,15 @@ Outcome FileListLoader::loadFrom(std::size_t mirror, const ChannelVersion& entry
     const std::string url =
         m_config.repository().list(entry.number.text()).url(m_config.mirrors[mirror]);
     std::string bytes;
-    Retries retries(m_cancel);
+    // like the top level: a trickling mirror cannot hold a list's tries for longer
+    const Deadline deadline = Deadline::after(m_config.transfer.limits.metadataDeadline);
+    Retries retries(m_cancel, std::nullopt, deadline);
     FetchResult fetched;
     do
     {
         // never more than channel.qor says it has
-        fetched = m_fetcher.fetchText(url, static_cast<std::size_t>(entry.list.size), bytes);
+        fetched = m_fetcher.fetchText(url, static_cast<std::size_t>(entry.list.size), bytes,
+                                      deadline);
     } while (!fetched.ok() && retries.tryAgain(fetched));
     if (!fetched.ok() && m_cancel.canceled())
     {

@@ -150,8 +150,17 @@ TEST_F(MirrorTest, ATrickleFailsLikeAStallIsRetriedAndTheNextMirrorServes)
     const std::string data = patternData(200000, 23);
     publish("1.0.0", {{"setup.bin", data}});
     const std::string file = channelPath() + "/1.0.0/files/setup.bin";
-    qortest::ServerProcess good({"nginx", "--root", repo()});
+    const std::string goodLog = temp() / "good.log";
+    qortest::ServerProcess good({"faults", "--root", repo(), "--requests-log", goodLog});
     ASSERT_TRUE(good.started()) << good.failure();
+    const auto askedOfGood = [&goodLog](const std::string& path) {
+        std::size_t asked = 0;
+        for (const SeenRequest& request : readRequests(goodLog))
+        {
+            asked += request.path == path ? 1U : 0U;
+        }
+        return asked;
+    };
     // 20 bytes a second against a minimum of 4 KiB in every half second
     const std::string drip = R"(","kind":"drip","bytes":1,"interval":0.05})";
     ::setenv("PELVANE_MIN_RATE_BYTES", "4096", 1);
@@ -169,6 +178,7 @@ TEST_F(MirrorTest, ATrickleFailsLikeAStallIsRetriedAndTheNextMirrorServes)
         {file, nullptr, 3},
         // no minimum rate: the deadline alone ends the top level, its tries included
         {channelPath() + "/channel.qor", "1500", 1},
+        {channelPath() + "/1.0.0/list.json.zst", "1500", 1},
     };
     int round = 0;
     for (const Case& c : cases)
@@ -185,10 +195,12 @@ TEST_F(MirrorTest, ATrickleFailsLikeAStallIsRetriedAndTheNextMirrorServes)
         ASSERT_TRUE(slow.started()) << slow.failure();
         fs::remove_all(extract());
         fs::remove_all(target());
+        const std::size_t askedBefore = askedOfGood(c.path);
         InitOptions options;
         options.url = slow.url() + " " + good.url();
         const Outcome end = runToEnd(options);
         ASSERT_EQ(end.result, 1) << "api " << end.api << " primary " << end.primary;
+        EXPECT_EQ(askedOfGood(c.path), askedBefore + 1) << "the next mirror did not serve";
         EXPECT_EQ(qortest::readTextFile(target() + "/setup.bin"), data);
         std::size_t tries = 0;
         for (const SeenRequest& request : readRequests(log))
