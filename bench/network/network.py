@@ -226,6 +226,12 @@ def update_bench(args, tools, cache, work, make_link, cleanups):
     print("  (ideal: bytes nginx sent, headers included, / %g Mbit/s + 10 round trips of %g ms;"
           % (args.rate_mbit, args.rtt_ms))
     print("   requests one after another cost at least requests x round trip)")
+    loopback = [cost.wall for _, over_link, cost, _ in rows if not over_link]
+    for label, over_link, cost, seen in rows:
+        if over_link and loopback:
+            extra = cost.wall - loopback[0]
+            print("   %s: the link added %.1f s to the loopback run, %.1f ms per request" % (
+                label, extra, 1000 * extra / max(1, seen.traffic["requests"])))
     for label, over_link, cost, seen in rows:
         parts = ", ".join("%s %d (%.0f KiB)" % (k, n, b / 1024)
                           for k, (n, b) in sorted(seen.kinds.items()))
