@@ -72,6 +72,22 @@ struct ChannelPaths
     std::string formerManifest; // what a format 2 repository holds instead
 };
 
+// Mirrors and caches revalidate channel.qor by Last-Modified (whole seconds)
+// and, on nginx, an ETag of the modification second and the size: a second
+// top level of the same size written within the same second would look
+// unchanged to every client holding the first.
+void stampLaterThan(const std::string& path, std::filesystem::file_time_type previous)
+{
+    using std::chrono::floor;
+    using std::chrono::seconds;
+    std::error_code failed;
+    const auto now = std::filesystem::last_write_time(path, failed);
+    if (!failed && floor<seconds>(now) <= floor<seconds>(previous))
+    {
+        std::filesystem::last_write_time(path, floor<seconds>(previous) + seconds(1), failed);
+    }
+}
+
 ChannelPaths channelPaths(const ChannelAddress& where)
 {
     ChannelPaths paths;
@@ -250,11 +266,17 @@ ExitCode Publisher::writeSigned(const ChannelAddress& where, pelvane::ChannelMan
         signatures += pelvane::ManifestSignature::formatLine(line);
     }
     const ChannelPaths paths = channelPaths(where);
+    std::error_code ignored;
+    const auto previous = std::filesystem::last_write_time(paths.channel, ignored);
     // one object, one rename: a client sees the old top level or the new one
     if (pelvane::safefiles::writeFileAtomically(
             paths.channel, pelvane::ChannelEnvelope::compose(signatures, payload)) != 0)
     {
         return refuse(EXIT_IO_ERROR, "cannot write " + paths.channel);
+    }
+    if (!ignored)
+    {
+        stampLaterThan(paths.channel, previous);
     }
     m_output << "Serial " << manifest.serial() << ", expires "
              << pelvane::formatUtc(manifest.expires()) << "\n";

@@ -5,6 +5,7 @@
 #include "pelvane/base/PelvaneErrors.h"
 #include "pelvane/base/PelvaneLog.h"
 #include "pelvane/net/HeaderText.h"
+#include "pelvane/net/TransferPool.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,6 +23,8 @@ namespace
 // callback and write(2) per byte on a fast link (profiled: about a tenth less
 // CPU per GiB than 512 KiB, for 1.5 MiB more memory).
 constexpr long CURL_BUFFER_BYTES = 2L * 1024L * 1024L;
+// A pool's transfers share the link: each gets less, and there are many.
+constexpr long POOLED_BUFFER_BYTES = 512L * 1024L;
 constexpr std::size_t MAX_DISCARDED_BODY = 64U * 1024U;
 constexpr int POLL_INTERVAL_MS = 100;
 
@@ -100,20 +103,28 @@ struct HttpFetcher::Response
     std::uint64_t slowWindowBytes = 0; // what the window that failed brought
 };
 
-HttpFetcher::HttpFetcher(const TransferSettings& settings, const CancelToken& cancel)
-    : m_settings(settings), m_cancel(cancel)
+HttpFetcher::HttpFetcher(const TransferSettings& settings, const CancelToken& cancel,
+                         TransferPool* pool)
+    : m_settings(settings), m_cancel(cancel), m_pool(pool)
 {
     CURL* easy = m_easy.get();
     if (easy == nullptr)
     {
         return;
     }
+    if (m_pool != nullptr)
+    {
+        // a transfer waits for a connection that may turn out to multiplex
+        // (HTTP/2) rather than open one more
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+    }
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file");
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutMs));
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, CURL_BUFFER_BYTES);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE,
+                     m_pool != nullptr ? POOLED_BUFFER_BYTES : CURL_BUFFER_BYTES);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "Pelvane/1.0");
     curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &HttpFetcher::onHeader);
@@ -404,19 +415,83 @@ bool HttpFetcher::windowFastEnough(Response& response, std::chrono::steady_clock
     return true;
 }
 
-HttpFetcher::Ended HttpFetcher::drive(Response& response, std::chrono::milliseconds limit,
-                                      const Deadline& deadline, CURLcode& code)
+// The checks of a running transfer, on whichever thread drives it: the
+// callbacks that move its clocks run on that thread too.
+class HttpFetcher::Watch : public TransferPool::Transfer
+{
+public:
+    using Clock = TransferPool::Clock;
+    Watch(HttpFetcher& fetcher, Response& response, std::chrono::milliseconds limit,
+          const Deadline& deadline)
+        : m_fetcher(fetcher), m_response(response), m_limit(limit), m_deadline(deadline)
+    {
+    }
+    bool canceled() const override { return m_fetcher.m_cancel.canceled(); }
+    void begin(Clock::time_point now) override
+    {
+        m_begin = now;
+        m_response.lastActivity = now;
+    }
+    bool keepGoing(Clock::time_point now) override
+    {
+        m_ended = verdict(now);
+        return m_ended == Ended::Done;
+    }
+    Ended ended() const { return m_ended; }
+    const Deadline& deadline() const { return m_deadline; }
+
+private:
+    Ended verdict(Clock::time_point now)
+    {
+        if (canceled())
+        {
+            return Ended::Canceled;
+        }
+        if (now - m_response.lastActivity >
+            std::chrono::milliseconds(m_fetcher.m_settings.stallTimeoutMs))
+        {
+            return Ended::Stalled;
+        }
+        if (!m_fetcher.windowFastEnough(m_response, now))
+        {
+            return Ended::TooSlow;
+        }
+        if (m_deadline.passed(now))
+        {
+            return Ended::DeadlinePassed;
+        }
+        if (m_limit.count() > 0 && now - m_begin > m_limit)
+        {
+            return Ended::OutOfTime;
+        }
+        return Ended::Done;
+    }
+
+    HttpFetcher& m_fetcher;
+    Response& m_response;
+    std::chrono::milliseconds m_limit;
+    const Deadline& m_deadline;
+    Clock::time_point m_begin;
+    Ended m_ended = Ended::Done;
+};
+
+HttpFetcher::Ended HttpFetcher::drive(Watch& watch, CURLcode& code)
 {
     CURLM* multi = m_multi.get();
-    const auto begin = std::chrono::steady_clock::now();
-    const auto stallLimit = std::chrono::milliseconds(m_settings.stallTimeoutMs);
+    if (curl_multi_add_handle(multi, m_easy.get()) != CURLM_OK)
+    {
+        code = CURLE_FAILED_INIT;
+        return Ended::Done;
+    }
+    watch.begin(std::chrono::steady_clock::now());
+    Ended ended = Ended::Done;
     for (;;)
     {
         int running = 0;
         if (curl_multi_perform(multi, &running) != CURLM_OK)
         {
             code = CURLE_FAILED_INIT;
-            return Ended::Done;
+            break;
         }
         if (running == 0)
         {
@@ -428,32 +503,17 @@ HttpFetcher::Ended HttpFetcher::drive(Response& response, std::chrono::milliseco
                     code = message->data.result;
                 }
             }
-            return Ended::Done;
+            break;
         }
-        const auto now = std::chrono::steady_clock::now();
-        if (m_cancel.canceled())
+        if (!watch.keepGoing(std::chrono::steady_clock::now()))
         {
-            return Ended::Canceled;
-        }
-        if (now - response.lastActivity > stallLimit)
-        {
-            return Ended::Stalled;
-        }
-        if (!windowFastEnough(response, now))
-        {
-            return Ended::TooSlow;
-        }
-        if (deadline.passed(now))
-        {
-            return Ended::DeadlinePassed;
-        }
-        if (limit.count() > 0 && now - begin > limit)
-        {
-            code = CURLE_OPERATION_TIMEDOUT;
-            return Ended::Done;
+            ended = watch.ended();
+            break;
         }
         curl_multi_poll(multi, nullptr, 0, POLL_INTERVAL_MS, nullptr);
     }
+    curl_multi_remove_handle(multi, m_easy.get());
+    return ended;
 }
 
 FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
@@ -462,8 +522,7 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
                                  const Deadline& deadline)
 {
     CURL* easy = m_easy.get();
-    CURLM* multi = m_multi.get();
-    if (easy == nullptr || multi == nullptr)
+    if (easy == nullptr || (m_pool == nullptr && !m_multi))
     {
         return Outcome::failure(API_INTERNAL, CURLE_FAILED_INIT);
     }
@@ -475,15 +534,29 @@ FetchResult HttpFetcher::perform(const std::string& url, FetchSink* sink,
     response.lastActivity = std::chrono::steady_clock::now();
     CurlHeaderList headers;
     const std::string proxy = configure(url, response, ifRange, postBody, limit, headers);
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
-    {
-        return Outcome::internal();
-    }
     m_response = &response;
+    Watch watch(*this, response, limit, deadline);
     CURLcode code = CURLE_OK;
-    const Ended ended = drive(response, limit, deadline, code);
-    curl_multi_remove_handle(multi, easy);
+    Ended ended = Ended::Done;
+    if (m_pool != nullptr)
+    {
+        const TransferPool::Ended pooled = m_pool->run(easy, url, watch);
+        code = pooled.code;
+        // canceled while it waited for a connection, or stopped by the watch
+        ended = !pooled.stopped                ? Ended::Done
+                : watch.ended() == Ended::Done ? Ended::Canceled
+                                               : watch.ended();
+    }
+    else
+    {
+        ended = drive(watch, code);
+    }
     m_response = nullptr;
+    if (ended == Ended::OutOfTime)
+    {
+        ended = Ended::Done;
+        code = CURLE_OPERATION_TIMEDOUT;
+    }
 
     if (ended == Ended::Canceled)
     {

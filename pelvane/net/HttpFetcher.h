@@ -6,7 +6,9 @@
 // library's own error codes. A transfer stops within about 100 ms of a
 // cancel, when no byte arrives for the stall time-out, when a window of the
 // transfer brings fewer bytes than the minimum rate asks (TransferLimits),
-// and when the caller's deadline passes.
+// and when the caller's deadline passes. Without a pool it drives its own
+// connection on the calling thread; with one, its transfers share the
+// pool's connections with the other fetchers of the run.
 #pragma once
 
 #include "pelvane/base/CancelToken.h"
@@ -80,10 +82,13 @@ struct FetchResult : Outcome
     }
 };
 
+class TransferPool;
+
 class HttpFetcher
 {
 public:
-    HttpFetcher(const TransferSettings& settings, const CancelToken& cancel);
+    HttpFetcher(const TransferSettings& settings, const CancelToken& cancel,
+                TransferPool* pool = nullptr);
 
     // resumeOffset 0: whole resource. With a resume offset and a validator the
     // server either continues (206) or, when the resource changed, sends it
@@ -120,14 +125,16 @@ private:
         Canceled,
         Stalled,
         TooSlow,
-        DeadlinePassed
+        DeadlinePassed,
+        OutOfTime // the transfer's own limit (post)
     };
+    class Watch;
     // Sets every option of one transfer; the proxy it goes through (empty: none).
     std::string configure(const std::string& url, const Response& response,
                           const std::string& ifRange, const std::string* postBody,
                           std::chrono::milliseconds limit, CurlHeaderList& headers);
-    Ended drive(Response& response, std::chrono::milliseconds limit, const Deadline& deadline,
-                CURLcode& code);
+    // The transfer's own loop, when there is no pool.
+    Ended drive(Watch& watch, CURLcode& code);
     // Whether the window that just ended brought enough bytes; starts the next.
     bool windowFastEnough(Response& response, std::chrono::steady_clock::time_point now);
     FetchResult classify(CURLcode code, const Response& response, bool usedProxy) const;
@@ -138,8 +145,9 @@ private:
 
     TransferSettings m_settings;
     const CancelToken& m_cancel;
+    TransferPool* m_pool;
     CurlEasy m_easy;
-    CurlMulti m_multi;
+    CurlMulti m_multi; // without a pool
     Response* m_response = nullptr; // the transfer in progress
     std::string m_ranges;           // set only during fetchRanges
     const Validators* m_since = nullptr; // set only during fetchTextIfChanged

@@ -44,19 +44,22 @@ std::uint64_t bytesIn(const std::vector<ByteRange>& ranges, std::size_t count)
 // for than bytes that were: a failed try like any other, so that the three
 // tries decide and not the number of ranges.
 Next judge(const std::string& url, const RangeAnswer& answer, std::size_t count,
-           FetchResult& result, bool& singleRangeOnly, bool& rangesRefused, bool& wasted)
+           FetchResult& result, RangeSupport& learned, bool& wasted)
 {
     wasted = false;
     if (answer.wholeAnswer() || result.secondary == 416)
     {
-        if (count > 1 && !singleRangeOnly)
+        if (count > 1)
         {
-            PELVANE_LOG_INFO("The server answers no multi-range request; one range per "
-                             "request from now on");
-            singleRangeOnly = true;
+            // a parallel transfer may have learned it first: ask again either way
+            if (!learned.singleRangeOnly.exchange(true))
+            {
+                PELVANE_LOG_INFO("The server answers no multi-range request; one range per "
+                                 "request from now on");
+            }
             return Next::AskAgain;
         }
-        rangesRefused = true;
+        learned.refused = true;
         return Next::Refused;
     }
     if (answer.unusable())
@@ -74,11 +77,11 @@ Next judge(const std::string& url, const RangeAnswer& answer, std::size_t count,
         wasted = true;
         return Next::Judged;
     }
-    if (count > 1 && answer.parts() == 1 && !answer.multipart() && !singleRangeOnly)
+    if (count > 1 && answer.parts() == 1 && !answer.multipart() &&
+        !learned.singleRangeOnly.exchange(true))
     {
         PELVANE_LOG_INFO("The server answered several ranges with one; one range per "
                          "request from now on");
-        singleRangeOnly = true;
     }
     if (result.ok() && answer.used() == 0)
     {
@@ -90,8 +93,9 @@ Next judge(const std::string& url, const RangeAnswer& answer, std::size_t count,
 }
 } // namespace
 
-RangeFetcher::RangeFetcher(HttpFetcher& fetcher, const CancelToken& cancel)
-    : m_fetcher(fetcher), m_cancel(cancel)
+RangeFetcher::RangeFetcher(HttpFetcher& fetcher, const CancelToken& cancel,
+                           RangeSupport* learned)
+    : m_fetcher(fetcher), m_cancel(cancel), m_learned(learned != nullptr ? *learned : m_own)
 {
 }
 
@@ -114,19 +118,19 @@ FetchResult RangeFetcher::fetch(const std::string& url, RangeSink& sink, bool& r
             refused = true;
             return {};
         }
-        if (m_rangesRefused)
+        if (m_learned.refused)
         {
             refused = true;
             return {};
         }
         const std::size_t count =
-            std::min(missing.size(), m_singleRangeOnly ? std::size_t{1} : MAX_RANGES_PER_REQUEST);
+            std::min(missing.size(), m_learned.singleRangeOnly ? std::size_t{1} : MAX_RANGES_PER_REQUEST);
         RangeAnswer answer(sink, bytesIn(missing, count));
         ++m_requests;
         FetchResult result = m_fetcher.fetchRanges(url, rangeHeaderValue(missing, count), answer);
         bool wasted = false;
         const Next next =
-            judge(url, answer, count, result, m_singleRangeOnly, m_rangesRefused, wasted);
+            judge(url, answer, count, result, m_learned, wasted);
         if (next == Next::Refused)
         {
             refused = true;
@@ -143,7 +147,7 @@ FetchResult RangeFetcher::fetch(const std::string& url, RangeSink& sink, bool& r
                 // the whole file is still there, on this server or the next
                 PELVANE_LOG_WARN("The server answers other ranges than asked for: no more "
                                  "ranges from it");
-                m_rangesRefused = true;
+                m_learned.refused = true;
                 refused = true;
                 return {};
             }

@@ -42,6 +42,8 @@ TransferLimits TransferLimits::fromEnvironment()
         numberFrom("PELVANE_MIN_RATE_WINDOW_MS", 1, MAX_MS, DEFAULT_MIN_RATE_WINDOW_MS));
     limits.metadataDeadline = std::chrono::milliseconds(
         numberFrom("PELVANE_METADATA_DEADLINE_MS", 1, MAX_MS, DEFAULT_METADATA_DEADLINE_MS));
+    limits.connections = static_cast<int>(
+        numberFrom("PELVANE_CONNECTIONS", 1, MAX_CONNECTIONS, DEFAULT_CONNECTIONS));
     return limits;
 }
 } // namespace pelvane

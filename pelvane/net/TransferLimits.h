@@ -18,6 +18,8 @@ struct TransferLimits
     static constexpr std::int64_t DEFAULT_MIN_RATE_WINDOW_MS = 30000;
     static constexpr std::int64_t DEFAULT_METADATA_DEADLINE_MS = 120000;
     static constexpr std::int64_t MAX_MS = 3600 * 1000;
+    static constexpr std::uint64_t DEFAULT_CONNECTIONS = 4;
+    static constexpr std::uint64_t MAX_CONNECTIONS = 16;
 
     // at least this many bytes in every window of a transfer; 0: no minimum
     std::uint64_t minRateBytes = DEFAULT_MIN_RATE_BYTES;
@@ -25,9 +27,12 @@ struct TransferLimits
     // the whole fetch of a repository's top-level metadata from one mirror,
     // its retries included
     std::chrono::milliseconds metadataDeadline{DEFAULT_METADATA_DEADLINE_MS};
+    // connections to a server that the files of a run share; 1: one
+    // transfer at a time
+    int connections = static_cast<int>(DEFAULT_CONNECTIONS);
 
     // PELVANE_MIN_RATE_BYTES, PELVANE_MIN_RATE_WINDOW_MS,
-    // PELVANE_METADATA_DEADLINE_MS; a value that is not a number in range
+    // PELVANE_METADATA_DEADLINE_MS, PELVANE_CONNECTIONS; a value that is not a number in range
     // keeps the default (logged).
     static TransferLimits fromEnvironment();
 };

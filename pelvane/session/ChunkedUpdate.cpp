@@ -53,7 +53,7 @@ ChunkedUpdate::ChunkedUpdate(const UpdateConfig& config,
                              const std::vector<ManifestVersion>& updates, HttpFetcher& fetcher,
                              const CancelToken& cancel)
     : m_config(config), m_updates(updates), m_fetcher(fetcher), m_cancel(cancel),
-      m_base(config.productCode, config.channelName()), m_ranges(fetcher, cancel)
+      m_base(config.productCode, config.channelName()), m_ranges(fetcher, cancel, &m_learned)
 {
     const char* setting = std::getenv(DISABLE_VARIABLE);
     const bool disabled =
@@ -109,25 +109,30 @@ bool ChunkedUpdate::wantsIndex(std::size_t update, const ManifestFile& file,
 }
 
 Outcome ChunkedUpdate::fetchIndex(const VersionNumber& version, const ManifestFile& file,
-                                  ChunkIndex& index)
+                                  ChunkIndex& index, HttpFetcher& fetcher)
 {
     MirrorWalk walk(m_config.mirrors.size(), MirrorWalk::MoveOn::AnyFailure);
-    return walk.run(
+    const Outcome fetched = walk.run(
         [&](std::size_t mirror)
         {
             return fetchIndexFrom(
                 m_config.repository().chunkIndex(version.text(), file.path).url(
                     m_config.mirrors[mirror]),
-                file, index);
+                file, index, fetcher);
         });
+    if (!fetched.ok() && !fetched.is(API_CANCELED))
+    {
+        PELVANE_LOG_INFO("No usable chunk index for " << file.path << "; it comes whole");
+    }
+    return fetched;
 }
 
 Outcome ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile& file,
-                                      ChunkIndex& index)
+                                      ChunkIndex& index, HttpFetcher& fetcher)
 {
     std::string bytes;
     const FetchResult fetched =
-        m_fetcher.fetchText(url, static_cast<std::size_t>(file.chunks->size), bytes,
+        fetcher.fetchText(url, static_cast<std::size_t>(file.chunks->size), bytes,
                             Deadline::after(m_config.transfer.limits.metadataDeadline));
     if (fetched.is(API_CANCELED))
     {
@@ -157,8 +162,18 @@ Outcome ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile
     return fetched.ok() ? Outcome::failure(API_BAD_MANIFEST) : Outcome(fetched);
 }
 
-Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted)
+Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted,
+                                 const Parallel& parallel)
 {
+    const auto take = [&](FileWork& work, ChunkIndex& index)
+    {
+        for (const Chunk& chunk : index.chunks())
+        {
+            wanted.insert(chunk.sha256);
+        }
+        work.index = std::move(index);
+    };
+    std::vector<std::pair<std::size_t, std::size_t>> toFetch; // with `parallel`
     const std::vector<std::vector<bool>> superseded = FetchPlanner::superseded(m_updates);
     m_work.assign(m_updates.size(), {});
     std::size_t chunkableFiles = 0;
@@ -196,22 +211,49 @@ Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted)
             {
                 continue;
             }
+            if (parallel)
+            {
+                toFetch.emplace_back(u, f);
+                continue;
+            }
             ChunkIndex index;
-            const Outcome fetched = fetchIndex(m_updates[u].number, file, index);
+            const Outcome fetched = fetchIndex(m_updates[u].number, file, index, m_fetcher);
             if (fetched.is(API_CANCELED))
             {
                 return fetched;
             }
-            if (!fetched.ok())
+            if (fetched.ok())
             {
-                PELVANE_LOG_INFO("No usable chunk index for " << file.path << "; it comes whole");
-                continue;
+                take(work, index);
             }
-            for (const Chunk& chunk : index.chunks())
-            {
-                wanted.insert(chunk.sha256);
-            }
-            work.index = std::move(index);
+        }
+    }
+    if (toFetch.empty())
+    {
+        return {};
+    }
+    // the indexes a few at a time; what they bring is taken in run order
+    std::vector<ChunkIndex> indexes(toFetch.size());
+    std::vector<bool> fetched(toFetch.size(), false);
+    const Outcome all = parallel(toFetch.size(),
+                                 [&](HttpFetcher& fetcher, std::size_t i)
+                                 {
+                                     const auto [u, f] = toFetch[i];
+                                     const Outcome one = fetchIndex(
+                                         m_updates[u].number, m_updates[u].files[f], indexes[i],
+                                         fetcher);
+                                     fetched[i] = one.ok();
+                                     return one.is(API_CANCELED) ? one : Outcome();
+                                 });
+    if (!all.ok())
+    {
+        return all;
+    }
+    for (std::size_t i = 0; i < toFetch.size(); ++i)
+    {
+        if (fetched[i])
+        {
+            take(m_work[toFetch[i].first][toFetch[i].second], indexes[i]);
         }
     }
     return {};
@@ -288,10 +330,10 @@ bool ChunkedUpdate::planChunks(std::size_t update, std::size_t file)
     return true;
 }
 
-Outcome ChunkedUpdate::prepare()
+Outcome ChunkedUpdate::prepare(const Parallel& parallel)
 {
     std::unordered_set<std::string> wanted;
-    if (const Outcome planned = planFiles(wanted); !planned.ok() || wanted.empty())
+    if (const Outcome planned = planFiles(wanted, parallel); !planned.ok() || wanted.empty())
     {
         return planned;
     }
@@ -310,7 +352,39 @@ Outcome ChunkedUpdate::prepare()
             }
         }
     }
+    noteReads();
     return {};
+}
+
+void ChunkedUpdate::noteReads()
+{
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        const ExtractLayout layout(m_config.versionFolder(m_updates[u].number));
+        std::unordered_map<std::string, std::size_t> fileAt;
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            fileAt.emplace(layout.verifiedPath(m_updates[u].files[f].path), f);
+        }
+        for (std::size_t f = 0; f < m_work[u].size(); ++f)
+        {
+            FileWork& work = m_work[u][f];
+            if (!work.plan)
+            {
+                continue;
+            }
+            for (const std::optional<ChunkSources::Location>& local : work.plan->local)
+            {
+                const auto found = local ? fileAt.find(local->file) : fileAt.end();
+                if (found != fileAt.end() && found->second != f &&
+                    std::find(work.readsFrom.begin(), work.readsFrom.end(), found->second) ==
+                        work.readsFrom.end())
+                {
+                    work.readsFrom.push_back(found->second);
+                }
+            }
+        }
+    }
 }
 
 bool ChunkedUpdate::takeChunksInPlace(const std::string& assembly, const ChunkIndex& index,
@@ -350,7 +424,8 @@ bool ChunkedUpdate::takeChunksInPlace(const std::string& assembly, const ChunkIn
 
 Outcome ChunkedUpdate::download(std::size_t update, std::size_t file, const WholeDownload& whole,
                                 const FileDownloader::Progress& progress,
-                                const std::function<void(std::uint64_t)>& extraBytes)
+                                const std::function<void(std::uint64_t)>& extraBytes,
+                                RangeFetcher* ranges)
 {
     const ManifestVersion& version = m_updates[update];
     const ManifestFile& entry = version.files[file];
@@ -369,7 +444,8 @@ Outcome ChunkedUpdate::download(std::size_t update, std::size_t file, const Whol
     {
         return whole(wholeProgress);
     }
-    ChunkAssembler assembler(m_ranges, m_cancel);
+    RangeFetcher& fetcher = ranges != nullptr ? *ranges : m_ranges;
+    ChunkAssembler assembler(fetcher, fetcher.cancel());
     const ChunkAssembler::Result assembled =
         assembler.assemble(urls, folder, entry, *work.index, *work.plan, progress);
     if (!assembled.fetchWhole)

@@ -32,9 +32,15 @@ public:
     ChunkedUpdate(const UpdateConfig& config, const std::vector<ManifestVersion>& updates,
                   HttpFetcher& fetcher, const CancelToken& cancel);
 
-    // Fetches the chunk indexes worth having and reads the local copies.
-    // Fails only when canceled: whatever goes wrong here means whole files.
-    Outcome prepare();
+    // Runs fetch(fetcher, i) for i in 0..count-1, a few at a time, each
+    // with a fetcher of its own; fails only when a fetch does (canceled).
+    using Parallel = std::function<Outcome(
+        std::size_t count, const std::function<Outcome(HttpFetcher&, std::size_t)>& fetch)>;
+
+    // Fetches the chunk indexes worth having (through `parallel` when
+    // given) and reads the local copies. Fails only when canceled:
+    // whatever goes wrong here means whole files.
+    Outcome prepare(const Parallel& parallel = {});
 
     bool superseded(std::size_t update, std::size_t file) const;
     std::uint64_t plannedBytes(std::size_t update) const;
@@ -44,10 +50,21 @@ public:
     using WholeDownload = std::function<Outcome(const FileDownloader::Progress&)>;
 
     // Brings one file into Extract; `extraBytes` learns of bytes beyond the
-    // plan (a fallback to a whole download).
+    // plan (a fallback to a whole download). Thread-safe for different files,
+    // each with a range fetcher of its own (none: the plan's).
     Outcome download(std::size_t update, std::size_t file, const WholeDownload& whole,
                      const FileDownloader::Progress& progress,
-                     const std::function<void(std::uint64_t)>& extraBytes);
+                     const std::function<void(std::uint64_t)>& extraBytes,
+                     RangeFetcher* ranges = nullptr);
+    // For the range fetchers of parallel transfers: what one learns about
+    // the servers' ranges, all know.
+    RangeSupport& rangeSupport() { return m_learned; }
+    // The files of the same update whose verified copies the file's chunks
+    // are read from: in parallel, it starts after they are done.
+    const std::vector<std::size_t>& readsFrom(std::size_t update, std::size_t file) const
+    {
+        return m_work[update][file].readsFrom;
+    }
 
     // The updates without the files that later ones replace, for Target.
     std::vector<ManifestVersion> placedUpdates() const;
@@ -61,6 +78,7 @@ private:
         std::optional<ChunkPlan> plan; // set: assemble from chunks
         std::uint64_t planned = 0;
         std::uint64_t alreadyOnDisk = 0; // a verified copy or a partial file to resume
+        std::vector<std::size_t> readsFrom;
     };
     bool chunkable(const ManifestFile& file) const;
     bool wantsIndex(std::size_t update, const ManifestFile& file, bool severalChunkable) const;
@@ -68,22 +86,27 @@ private:
     // at their own offsets as local.
     bool takeChunksInPlace(const std::string& assembly, const ChunkIndex& index, ChunkPlan& plan);
     // The index of one file from the first mirror that has a good one.
-    Outcome fetchIndex(const VersionNumber& version, const ManifestFile& file, ChunkIndex& index);
-    Outcome fetchIndexFrom(const std::string& url, const ManifestFile& file, ChunkIndex& index);
+    Outcome fetchIndex(const VersionNumber& version, const ManifestFile& file, ChunkIndex& index,
+                       HttpFetcher& fetcher);
+    Outcome fetchIndexFrom(const std::string& url, const ManifestFile& file, ChunkIndex& index,
+                           HttpFetcher& fetcher);
     // What each file needs: skipped, reused, resumed or fetched, and the
     // indexes worth having; `wanted` gathers their chunks.
-    Outcome planFiles(std::unordered_set<std::string>& wanted);
+    Outcome planFiles(std::unordered_set<std::string>& wanted, const Parallel& parallel);
     // Reads Target's and the base store's copies for the wanted chunks;
     // false when canceled.
     bool scanLocalCopies(const std::unordered_set<std::string>& wanted);
     // The chunks of one indexed file that are local; false when canceled.
     bool planChunks(std::size_t update, std::size_t file);
+    // Fills readsFrom from the plans.
+    void noteReads();
 
     const UpdateConfig& m_config;
     const std::vector<ManifestVersion>& m_updates;
     HttpFetcher& m_fetcher;
     const CancelToken& m_cancel;
     BaseStore m_base;
+    RangeSupport m_learned;
     RangeFetcher m_ranges;
     ChunkSources m_sources;
     std::vector<std::vector<FileWork>> m_work;

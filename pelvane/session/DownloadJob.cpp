@@ -3,6 +3,7 @@
 #include "pelvane/files/BaseStore.h"
 #include "pelvane/session/ChunkedUpdate.h"
 #include "pelvane/session/FileListLoader.h"
+#include "pelvane/session/FileScheduler.h"
 #include "platform/CrashPoint.h"
 
 #include "pelvane/base/PelvaneErrors.h"
@@ -11,12 +12,15 @@
 #include "pelvane/files/FileDownloader.h"
 #include "pelvane/files/TargetAssembler.h"
 #include "pelvane/net/MirrorWalk.h"
+#include "pelvane/net/TransferPool.h"
 #include "pelvane/session/StatsReport.h"
 
 #include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <memory>
+#include <optional>
 
 namespace pelvane
 {
@@ -27,18 +31,63 @@ DownloadJob::DownloadJob(UpdateConfig config, std::vector<ChannelVersion> run,
 {
 }
 
+// The fetchers of one file in flight: the run's own for one file at a
+// time, fetchers of its own on the pool for parallel files.
+struct DownloadJob::Lane
+{
+    Lane(HttpFetcher& shared, const CancelToken& cancel) : fetcher(shared), downloader(shared, cancel)
+    {
+    }
+    Lane(const TransferSettings& settings, const CancelToken& stop, TransferPool& pool,
+         ChunkedUpdate& plan)
+        : own(std::in_place, settings, stop, &pool), fetcher(*own), downloader(*own, stop)
+    {
+        ranges.emplace(*own, stop, &plan.rangeSupport());
+    }
+    std::optional<HttpFetcher> own;
+    HttpFetcher& fetcher;
+    FileDownloader downloader;
+    std::optional<RangeFetcher> ranges; // none: the plan's
+};
+
 Outcome DownloadJob::downloadUpdates()
 {
     safefiles::makeFolderPath(m_config.extract);
-    HttpFetcher fetcher(m_config.transfer, m_cancel);
+    const int connections = m_config.transfer.limits.connections;
+    std::optional<TransferPool> pool;
+    if (connections > 1)
+    {
+        pool.emplace(connections);
+    }
+    HttpFetcher fetcher(m_config.transfer, m_cancel, pool ? &*pool : nullptr);
     if (const Outcome listed = FileListLoader(m_config, fetcher, m_cancel).load(m_run, m_updates);
         !listed.ok())
     {
         return listed;
     }
-    FileDownloader downloader(fetcher, m_cancel);
     ChunkedUpdate plan(m_config, m_updates, fetcher, m_cancel);
-    if (const Outcome prepared = plan.prepare(); !prepared.ok())
+    FileScheduler scheduler(m_cancel, m_progress);
+    // lane 0 goes on with the run's own fetcher (a lone file asks as it
+    // always did, credentials learned included); the others are the pool's
+    std::vector<std::unique_ptr<Lane>> lanes;
+    lanes.push_back(std::make_unique<Lane>(fetcher, m_cancel));
+    for (int lane = 0; pool && lane < pool->maxTransfers(); ++lane)
+    {
+        lanes.push_back(std::make_unique<Lane>(m_config.transfer, scheduler.stop(), *pool, plan));
+    }
+    ChunkedUpdate::Parallel indexes;
+    if (pool)
+    {
+        indexes = [&](std::size_t count,
+                      const std::function<Outcome(HttpFetcher&, std::size_t)>& fetch)
+        {
+            return scheduler.run(std::vector<FileScheduler::File>(count), lanes.size() - 1,
+                                 [&](std::size_t lane, std::size_t i, const FileScheduler::Report&)
+                                 { return fetch(lanes[lane]->fetcher, i); },
+                                 false);
+        };
+    }
+    if (const Outcome prepared = plan.prepare(indexes); !prepared.ok())
     {
         return prepared;
     }
@@ -46,47 +95,52 @@ Outcome DownloadJob::downloadUpdates()
     {
         const ManifestVersion& update = m_updates[index];
         // the blocks of an update count the bytes it takes from the network
-        std::uint64_t planned = plan.plannedBytes(index);
         m_progress.setUpdate(static_cast<std::int32_t>(index + 1),
-                             ProgressState::blocksFor(planned));
+                             ProgressState::blocksFor(plan.plannedBytes(index)));
         PELVANE_LOG_INFO("Downloading update " << index + 1 << "/" << m_updates.size() << ": "
                                                << update.number.text());
         if (const int error = safefiles::makeDirectories(m_config.extract, update.number.text()))
         {
             return Outcome::disk(error);
         }
-        std::uint64_t bytesOfEarlierFiles = 0;
+        std::vector<std::size_t> fileOf; // the scheduler's files: those fetched
+        std::vector<std::size_t> taskOf(update.files.size(), 0);
+        std::vector<FileScheduler::File> files;
         for (std::size_t f = 0; f < update.files.size(); ++f)
         {
-            const ManifestFile& file = update.files[f];
             if (plan.superseded(index, f))
             {
                 continue;
             }
-            std::uint64_t bytesOfThisFile = plan.plannedBytes(index, f);
-            const auto progress = [&](std::uint64_t bytesOfFile) {
-                m_progress.setBytesDone(bytesOfEarlierFiles +
-                                        std::min(bytesOfFile, bytesOfThisFile));
-            };
-            const auto extra = [&](std::uint64_t bytes)
+            taskOf[f] = fileOf.size();
+            fileOf.push_back(f);
+            FileScheduler::File& task = files.emplace_back();
+            task.plannedBytes = plan.plannedBytes(index, f);
+            for (const std::size_t before : plan.readsFrom(index, f))
             {
-                bytesOfThisFile += bytes;
-                planned += bytes;
-                m_progress.setBlockCount(ProgressState::blocksFor(planned));
-            };
+                task.after.push_back(taskOf[before]);
+            }
+        }
+        const auto work = [&](std::size_t lane, std::size_t task, const FileScheduler::Report& report)
+        {
+            const ManifestFile& file = update.files[fileOf[task]];
+            Lane& on = *lanes[lane];
             const auto whole = [&](const FileDownloader::Progress& wholeProgress)
-            { return downloadFile(downloader, update, file, wholeProgress); };
-            const Outcome result = plan.download(index, f, whole, progress, extra);
-            if (!result.ok())
+            { return downloadFile(on.downloader, update, file, wholeProgress); };
+            const Outcome result = plan.download(index, fileOf[task], whole, report.progress,
+                                                 report.extra, on.ranges ? &*on.ranges : nullptr);
+            // a file stopped because another failed has not failed itself
+            if (!result.ok() && (!result.is(API_CANCELED) || m_cancel.canceled()))
             {
                 PELVANE_LOG_ERROR("Download of " << file.path
                                                  << " failed: " << apiErrorName(result.apiError));
-                return result;
             }
-            bytesOfEarlierFiles += bytesOfThisFile;
-            m_progress.setBytesDone(bytesOfEarlierFiles);
+            return result;
+        };
+        if (const Outcome fetched = scheduler.run(files, lanes.size() - 1, work); !fetched.ok())
+        {
+            return fetched;
         }
-        m_progress.setBlock(ProgressState::blocksFor(planned));
     }
     m_placed = plan.placedUpdates();
     return {};

@@ -1,7 +1,8 @@
 // The work behind downloadUntil, run on the library's own thread: the file
 // lists of the run's versions, then every update in order into Extract, each file verified, then Target assembled,
 // the FlagFile written and the outcome published; the statistics note goes
-// last.
+// last. The files of an update go out a few at a time over the run's pool
+// of connections (PELVANE_CONNECTIONS; 1: one after the other, on this thread).
 #pragma once
 
 #include "pelvane/base/CancelToken.h"
@@ -25,6 +26,7 @@ public:
     void run() noexcept;
 
 private:
+    struct Lane;
     Outcome downloadUpdates();
     // One file from the mirrors in turn; the place to wrap other per-file fetchers.
     Outcome downloadFile(FileDownloader& downloader, const ManifestVersion& update,

@@ -44,10 +44,16 @@ void ProgressState::setUpdate(std::int32_t currentUpdate, std::int32_t nbBlock)
 void ProgressState::setBytesDone(std::uint64_t bytesOfUpdate)
 {
     const std::int32_t nbBlock = m_nbBlock.load(std::memory_order_relaxed);
-    const std::uint64_t blocks = bytesOfUpdate / BLOCK_BYTES;
-    m_currentBlock.store(static_cast<std::int32_t>(
-                             std::min<std::uint64_t>(blocks, static_cast<std::uint64_t>(nbBlock))),
-                         std::memory_order_relaxed);
+    const auto blocks = static_cast<std::int32_t>(std::min<std::uint64_t>(
+        bytesOfUpdate / BLOCK_BYTES, static_cast<std::uint64_t>(nbBlock)));
+    // Never back: parallel files report in any order, and a file that
+    // starts over does not undo the blocks shown; the end of the update
+    // sets the exact count.
+    std::int32_t shown = m_currentBlock.load(std::memory_order_relaxed);
+    while (shown < blocks &&
+           !m_currentBlock.compare_exchange_weak(shown, blocks, std::memory_order_relaxed))
+    {
+    }
 }
 
 void ProgressState::setBlock(std::int32_t currentBlock)

@@ -1,5 +1,6 @@
-// The five values of getStatusUpdInter, written by the download thread and
-// read by any thread at any time without a lock: one relaxed load each.
+// The five values of getStatusUpdInter, written by the download thread (and
+// the threads of its parallel transfers) and read by any thread at any time
+// without a lock: one relaxed load each.
 #pragma once
 
 #include <atomic>
@@ -18,6 +19,7 @@ public:
     // Idle with every counter at 0, as before any download.
     void clear();
     void setUpdate(std::int32_t currentUpdate, std::int32_t nbBlock);
+    // The blocks done within the current update; they only grow.
     void setBytesDone(std::uint64_t bytesOfUpdate);
     // The current update needs more blocks than planned (a fallback).
     void setBlockCount(std::int32_t nbBlock)

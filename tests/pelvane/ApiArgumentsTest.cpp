@@ -146,10 +146,7 @@ TEST_F(ApiArgumentsTest, ASecondDownloadWhileOneRunsIsBusyAndLeavesItAlone)
     ASSERT_TRUE(web.started()) << web.failure();
     InitOptions options;
     options.url = web.url();
-    ASSERT_EQ(init(options).result, 1);
-    std::int32_t count = 0;
-    lib().getVersionCount(&count);
-    lib().downloadUntil("1.0.0");
+    ASSERT_TRUE(startDownload(options));
     ASSERT_EQ(status().status, 1);
     lib().downloadUntil("1.0.0");
     EXPECT_EQ(outcome().api, pelvane::API_BUSY);

@@ -167,10 +167,7 @@ TEST_F(DownloadTest, ProgressIsExactWhileTheServerHoldsBack)
     ASSERT_TRUE(faults.started()) << faults.failure();
     InitOptions options;
     options.url = faults.url();
-    ASSERT_EQ(init(options).result, 1);
-    std::int32_t count = 0;
-    lib().getVersionCount(&count);
-    lib().downloadUntil("1.0.0");
+    ASSERT_TRUE(startDownload(options));
 
     StatusSample held;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -323,10 +323,7 @@ TEST_F(FailureTest, CloseDownloadStopsQuicklyAndKeepsThePartialFile)
     ASSERT_TRUE(web.started()) << web.failure();
     InitOptions options;
     options.url = web.url();
-    ASSERT_EQ(init(options).result, 1);
-    std::int32_t count = 0;
-    lib().getVersionCount(&count);
-    lib().downloadUntil("1.0.0");
+    ASSERT_TRUE(startDownload(options));
     ASSERT_EQ(status().status, 1);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (status().currentBlock < 2 && std::chrono::steady_clock::now() < deadline)

@@ -28,7 +28,8 @@ void UpdateFixture::SetUp()
     ::unsetenv("PELVANE_BASE_STORE_MAX_MIB");
     ::unsetenv("PELVANE_CHUNKS");
     for (const char* limit :
-         {"PELVANE_MIN_RATE_BYTES", "PELVANE_MIN_RATE_WINDOW_MS", "PELVANE_METADATA_DEADLINE_MS"})
+         {"PELVANE_MIN_RATE_BYTES", "PELVANE_MIN_RATE_WINDOW_MS", "PELVANE_METADATA_DEADLINE_MS",
+          "PELVANE_CONNECTIONS"})
     {
         ::unsetenv(limit);
     }
@@ -211,6 +212,18 @@ bool UpdateFixture::waitForEnd(std::chrono::milliseconds limit, std::vector<Stat
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+}
+
+bool UpdateFixture::startDownload(const InitOptions& options, const std::string& version)
+{
+    if (init(options).result != 1)
+    {
+        return false;
+    }
+    std::int32_t count = 0;
+    lib().getVersionCount(&count);
+    lib().downloadUntil(version.c_str());
+    return true;
 }
 
 Outcome UpdateFixture::runToEnd(const InitOptions& options)

@@ -93,6 +93,9 @@ protected:
     // Polls until the status leaves 1; false when `limit` ran out first.
     bool waitForEnd(std::chrono::milliseconds limit = std::chrono::seconds(60),
                     std::vector<StatusSample>* samples = nullptr);
+    // init + count + downloadUntil(version), without waiting; false when
+    // the initialisation failed.
+    bool startDownload(const InitOptions& options, const std::string& version = "1.0.0");
     // init + count + info(0) + downloadUntil + wait; the final outcome.
     Outcome runToEnd(const InitOptions& options);
 

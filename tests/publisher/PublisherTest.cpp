@@ -220,8 +220,13 @@ TEST_F(PublisherTest, ResignRefreshesExpirySerialAndKeysWithoutTouchingPayloads)
     EXPECT_EQ(version().files[1].sha256, pelvane::sha256Hex(std::string(70000, 'z')));
     EXPECT_EQ(fs::last_write_time(channel() + "/1.0.0/files/sub/data.bin"), payloadTime);
 
-    // after the transition the new key alone carries on
+    // after the transition the new key alone carries on; a second top level
+    // within the same second still gets a later modification second, which
+    // is what mirrors revalidate by
+    const auto firstStamp = fs::last_write_time(channel() + "/channel.qor");
     ASSERT_EQ(run("resign", {"--key-file", key2}), 0);
+    EXPECT_GT(std::chrono::floor<std::chrono::seconds>(fs::last_write_time(channel() + "/channel.qor")),
+              std::chrono::floor<std::chrono::seconds>(firstStamp));
     EXPECT_EQ(signatureFor(m_pin), pelvane::ManifestSignature::Check::NoPinnedKey);
     EXPECT_EQ(signatureFor(pin2), pelvane::ManifestSignature::Check::Verified);
     EXPECT_EQ(run("resign", {"--key-file", key1()}), 3) << "the old key no longer signs";

@@ -12,11 +12,11 @@ Python API (context managers):
         web.url                     # "http://127.0.0.1:<port>" ("https://" with tls=True,
                                     # a fresh self-signed certificate in web.certificate)
         web.access_log              # one line per request (method, uri, status,
-                                    # Range, If-Range, bytes sent)
+                                    # Range, If-Range, bytes sent, connection number)
     Nginx(root, tls=True, ca_dir=make_ca(folder), cert_host="127.0.0.1", cert_days=2)
                                     # https with a certificate issued by a test CA for
                                     # cert_host (an IP or a DNS name); cert_days -1 gives
-                                    # an expired one
+                                    # an expired one; http2=True offers HTTP/2 (ALPN)
     Nginx(root, redirect_to="https://127.0.0.1:8443")
                                     # every request answered 302 to that base + its URI
                                     # ("{self}" stands for the server's own base URL)
@@ -41,7 +41,7 @@ to --port-file, atomically, if given):
 
     servers.py nginx --root DIR [--rate 200k] [--user U --password P] [--tls] [--port-file F]
                      [--ca-dir DIR [--cert-host H] [--cert-days N]] [--redirect-to URL]
-                     [--access-log F]
+                     [--access-log F] [--http2]
     servers.py make-ca --dir DIR      (a test certificate authority: DIR/ca.pem, DIR/ca.key)
     servers.py tinyproxy --user U --password P [--connect-port N]... [--log F] [--port-file F]
     servers.py faults --root DIR [--rule JSON]... [--rules-file F] [--multirange]
@@ -243,8 +243,10 @@ class Nginx(_ManagedProcess):
     name = "nginx"
 
     def __init__(self, root, rate=None, auth=None, tls=False, ca_dir=None,
-                 cert_host="127.0.0.1", cert_days=2, redirect_to=None, access_log=None):
+                 cert_host="127.0.0.1", cert_days=2, redirect_to=None, access_log=None,
+                 http2=False):
         super().__init__()
+        self.http2 = http2
         self.root = os.path.abspath(root)
         self.rate = rate
         self.auth = auth
@@ -295,8 +297,9 @@ class Nginx(_ManagedProcess):
         listen = "listen 127.0.0.1:%d;" % self.port
         if self.tls:
             self._make_certificate()
-            listen = ("listen 127.0.0.1:%d ssl;\n        ssl_certificate %s;\n"
-                      "        ssl_certificate_key %s;" % (self.port, self.certificate, self._key))
+            listen = ("listen 127.0.0.1:%d ssl%s;\n        ssl_certificate %s;\n"
+                      "        ssl_certificate_key %s;" % (self.port, " http2" if self.http2 else "",
+                                                           self.certificate, self._key))
         config = """
 %(user)s
 daemon off;
@@ -316,7 +319,8 @@ http {
     uwsgi_temp_path %(w)s/uwsgi;
     scgi_temp_path %(w)s/scgi;
     log_format qor '$request_method $uri $status range="$http_range" '
-                   'if_range="$http_if_range" auth="$http_authorization" sent=$body_bytes_sent';
+                   'if_range="$http_if_range" auth="$http_authorization" sent=$body_bytes_sent '
+                   'conn=$connection';
     access_log %(access_log)s qor;
     server {
         %(listen)s
@@ -1028,6 +1032,7 @@ def main(argv=None):
     p_nginx.add_argument("--cert-days", type=int, default=2, help="-1: already expired")
     p_nginx.add_argument("--redirect-to", help="answer every request 302 to this base URL")
     p_nginx.add_argument("--access-log", help="write the access log here")
+    p_nginx.add_argument("--http2", action="store_true", help="offer HTTP/2 over TLS")
 
     p_ca = sub.add_parser("make-ca", help="a certificate authority for tests")
     p_ca.add_argument("--dir", required=True)
@@ -1053,7 +1058,8 @@ def main(argv=None):
         auth = (args.user, args.password or "") if args.user else None
         server = Nginx(args.root, rate=args.rate, auth=auth, tls=args.tls, ca_dir=args.ca_dir,
                        cert_host=args.cert_host, cert_days=args.cert_days,
-                       redirect_to=args.redirect_to, access_log=args.access_log).start()
+                       redirect_to=args.redirect_to, access_log=args.access_log,
+                       http2=args.http2).start()
         _announce(server.port, args.port_file)
         return _run_until_signalled(server)
     if args.command == "make-ca":
