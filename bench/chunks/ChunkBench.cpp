@@ -1,5 +1,6 @@
 // Updates a client from INSTALLED to the newest version through
-// libPelvane.so and prints the time, the peak RSS and the final status:
+// libPelvane.so and prints the time, the peak RSS and the final status
+// (only the check's time when INSTALLED is the newest):
 //   chunk_bench LIB URL EXTRACT TARGET INSTALLED
 // The repository must hold product BENCH, channel APP/EN, signed by the key
 // whose pin is in PELVANE_BENCH_PIN.
@@ -31,6 +32,17 @@ int main(int argc, char** argv)
                        argv[2], "", "APP", "EN", argv[5], 30000, 30000, "", "");
     std::int32_t count = -1;
     lib.getVersionCount(&count);
+    if (count == 0)
+    {
+        // INSTALLED is the newest: the run is the check alone
+        std::int32_t api = 0, primary = 0, secondary = 0;
+        lib.getResultUpdInterEx(&api, &primary, &secondary);
+        lib.closeUpdInter();
+        std::printf("no newer version (api %d): %.3f s\n", api,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begin)
+                        .count());
+        return api == 0 ? 0 : 1;
+    }
     char version[1024] = {};
     char notes[4096] = {};
     std::int32_t files = 0, kib = 0, updates = 0;

@@ -10,33 +10,12 @@ set -euo pipefail
 build=$(cd "${1:?usage: run.sh <build-dir> [MiB]}" && pwd)
 large_mib=${2:-1024}
 here=$(cd "$(dirname "$0")" && pwd)
-servers="$here/../../tests/support/servers.py"
+source "$here/../support/nginx-bench.sh"
 lib="$build/bin/libPelvane.so"
 publish="$build/bin/qor-publish"
 bench="$build/bench/pelvane/pelvane_bench"
-for f in "$lib" "$publish" "$bench"; do
-  [[ -x "$f" || -f "$f" ]] || { echo "missing $f (build Pelvane qor-publish pelvane_bench signature_bench)"; exit 2; }
-done
-
-work=$(mktemp -d /tmp/pelvane-bench-XXXXXX)
-nginx_pid=""
-slow_pid=""
-cleanup() {
-  set +e
-  for pid in $nginx_pid $slow_pid; do
-    kill "$pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
-# plain downloads: no base store to reuse from (and none left in the real home)
-export PELVANE_BASE_STORE=0
-# accepted manifest serials are remembered under the bench's own folder
-export XDG_STATE_HOME="$work/state"
-PELVANE_BENCH_PIN=$("$publish" keygen --out "$work/bench.pem")
-export PELVANE_BENCH_PIN
+bench_setup "$build" pelvane-bench bin/libPelvane.so bin/qor-publish bench/pelvane/pelvane_bench \
+  bench/pelvane/signature_bench
 
 make_repo() { # name MiB
   mkdir -p "$work/release-$1"
@@ -47,21 +26,12 @@ make_repo() { # name MiB
   rm -rf "$work/release-$1"
 }
 
-start_nginx() { # root portfile [rate]
-  local extra=()
-  [[ -n "${3:-}" ]] && extra=(--rate "$3")
-  python3 "$servers" nginx --root "$1" --port-file "$2" "${extra[@]}" > /dev/null 2>&1 &
-  local pid=$!
-  for _ in $(seq 100); do [[ -s "$2" ]] && break; sleep 0.1; done
-  echo "$pid"
-}
-
 echo "== generating 10 MiB and ${large_mib} MiB updates in $work"
 make_repo small 10
 make_repo large "$large_mib"
 
-nginx_pid=$(start_nginx "$work" "$work/port")
-port=$(cat "$work/port")
+bench_nginx "$work" "$work/port"
+port=$bench_port
 
 run_library() { # name
   rm -rf "$work/extract" "$work/target"
@@ -101,8 +71,8 @@ large_line=$(run_library large)
 rm -rf "$work/extract" "$work/target"
 
 echo "== closeDownload latency (rate-limited server)"
-slow_pid=$(start_nginx "$work" "$work/slow-port" 2m)
-cancel_line=$("$bench" cancel "$lib" "http://127.0.0.1:$(cat "$work/slow-port")/repo-large" \
+bench_nginx "$work" "$work/slow-port" 2m
+cancel_line=$("$bench" cancel "$lib" "http://127.0.0.1:$bench_port/repo-large" \
   "$work/extract" "$work/target")
 status_line=$("$bench" status "$lib")
 verify_line=$("$build/bench/pelvane/signature_bench" | tail -1)

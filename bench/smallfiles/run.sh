@@ -14,31 +14,13 @@ build=$(cd "${1:?usage: run.sh <build-dir> [tree] [rounds]}" && pwd)
 tree=${2:-/usr/include}
 rounds=${3:-${QOR_BENCH_ROUNDS:-3}}
 here=$(cd "$(dirname "$0")" && pwd)
-servers="$here/../../tests/support/servers.py"
+source "$here/../support/nginx-bench.sh"
 lib="$build/bin/libPelvane.so"
 publish="$build/bin/qor-publish"
 bench="$build/bench/pelvane/pelvane_bench"
 foundation="$build/bench/foundation/qor_foundation_bench"
-for f in "$lib" "$publish" "$bench" "$foundation"; do
-  [[ -e "$f" ]] || { echo "missing $f (build Pelvane qor-publish pelvane_bench qor_foundation_bench)"; exit 2; }
-done
-
-work=$(mktemp -d /tmp/pelvane-smallfiles-XXXXXX)
-nginx_pid=""
-cleanup() {
-  set +e
-  if [[ -n $nginx_pid ]]; then
-    kill "$nginx_pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$nginx_pid" 2>/dev/null || break; sleep 0.1; done
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-unset http_proxy https_proxy all_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY
-export PELVANE_BASE_STORE=0
-export XDG_STATE_HOME="$work/state"
-PELVANE_BENCH_PIN=$("$publish" keygen --out "$work/bench.pem")
-export PELVANE_BENCH_PIN
+bench_setup "$build" pelvane-smallfiles bin/libPelvane.so bin/qor-publish \
+  bench/pelvane/pelvane_bench bench/foundation/qor_foundation_bench
 
 # regular files only: a release holds no links, fifos or unreadable files
 cp -a "$tree/." "$work/release/" 2>/dev/null || true
@@ -49,10 +31,8 @@ kib=$(du -sk "$work/release" | cut -f1)
   --key-file "$work/bench.pem" "$work/release" > /dev/null
 echo "== $files files, $((kib / 1024)) MiB from $tree ($(df -T "$work" | awk 'NR == 2 { print $2 }') under /tmp), $rounds rounds (median)"
 
-python3 "$servers" nginx --root "$work/repo" --port-file "$work/port" > /dev/null 2>&1 &
-nginx_pid=$!
-for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
-url="http://127.0.0.1:$(cat "$work/port")"
+bench_nginx "$work/repo" "$work/port"
+url="http://127.0.0.1:$bench_port"
 
 baseline=${QOR_BENCH_BASELINE_LIB:-}
 land() { # library: prints the seconds of one whole run into a fresh Extract and Target
