@@ -72,9 +72,10 @@ def options():
                         help="options for every publish (default: --complete and "
                         "--delta-from 3 where the publisher offers them)")
     parser.add_argument("--publish-largest", choices=("yes", "no", "only"),
-                        default=os.environ.get("QOR_BENCH_PUBLISH_LARGEST", "yes"),
+                        default=os.environ.get("QOR_BENCH_PUBLISH_LARGEST", "no"),
                         help="also publish every version of %s and print the publisher's time, "
-                        "memory and objects (only: nothing else)" % LARGEST)
+                        "memory and objects (only: nothing else; default no: it takes "
+                        "most of an hour on two cores)" % LARGEST)
     parser.add_argument("--tar-bsdiff-max-mib", type=int, default=200)
     parser.add_argument("--tar-bsdiff-minutes", type=int, default=20)
     parser.add_argument("releases", nargs="*")

@@ -34,7 +34,7 @@ class ChunkReceiver : public RangeSink
 public:
     struct Pending
     {
-        const Chunk* chunk;
+        const Chunk* chunk = nullptr;
         std::uint64_t received = 0;
         std::unique_ptr<Sha256> digest = std::make_unique<Sha256>();
         std::string frame; // a framed chunk's compressed bytes so far
@@ -50,7 +50,8 @@ public:
 
     void add(const Chunk& chunk)
     {
-        Pending pending{&chunk};
+        Pending pending;
+        pending.chunk = &chunk;
         pending.framed = m_framed;
         m_pending.push_back(std::move(pending));
     }

@@ -171,14 +171,14 @@ protected:
                 }
                 else
                 {
-                    const std::string source =
+                    const std::string before =
                         qortest::readTextFile(versionFolder(from) + "/files/" + path);
                     const std::string target = qortest::readTextFile(folder + "/files/" + path);
                     pelvane::deltas::DeltaOptions options;
                     // the publisher's level where it is quick enough for a test
                     options.patchFromLevel = target.size() < (8U << 20) ? 19 : 3;
                     ASSERT_TRUE(pelvane::deltas::makeDelta(pelvane::deltas::DeltaMethod::PatchFrom,
-                                                           bytesOf(source), bytesOf(target),
+                                                           bytesOf(before), bytesOf(target),
                                                            options, blob)
                                     .ok());
                 }
