@@ -240,3 +240,59 @@ def measure(tools, release, work):
     finally:
         web.stop()
     return results
+
+
+class OnePair:
+    """A release cut down to one pair of versions, each given by its own
+    tree, so that measure() can publish something other than the release's
+    trees (its installers)."""
+
+    class Version:
+        def __init__(self, number, tree):
+            self.number, self.tree = number, tree
+
+    def __init__(self, name, old, new):
+        self.name = name
+        self.versions = [OnePair.Version(old[0], old[1]), OnePair.Version(new[0], new[1])]
+
+    def pairs(self):
+        return [("1 behind", self.versions[0], self.versions[1])]
+
+
+def make_installer(tree, folder, name):
+    """folder/name: tree as one xz -9 tar, a vendor's single download."""
+    os.makedirs(folder)
+    out = os.path.join(folder, name)
+    with open(out, "wb") as f:
+        tar = subprocess.Popen(["tar", "--sort=name", "--owner=0", "--group=0",
+                                "--numeric-owner", "--mtime=@0", "-C", tree, "-cf", "-", "."],
+                               stdout=subprocess.PIPE)
+        xz = subprocess.run(["xz", "-9", "-T1", "-c"], stdin=tar.stdout, stdout=f)
+        tar.stdout.close()
+        if tar.wait() != 0 or xz.returncode != 0:
+            raise RuntimeError("tar | xz of %s failed" % tree)
+    return out
+
+
+def measure_installer(tools, release, work):
+    """The two newest versions of release published twice, each into a
+    repository of its own: as their trees, and as one file per version
+    (NAME.tar.xz of the tree); a client one version behind updates in both.
+    Returns the figures of measure() per way, and the installers' sizes."""
+    common.fresh_folder(work)
+    old, new = release.versions[-2:]
+    installers = {}
+    for version in (old, new):
+        folder = os.path.join(work, "installer-" + version.number.replace(":", "_"))
+        installers[version.number] = (folder, make_installer(version.tree, folder,
+                                                             release.name + ".tar.xz"))
+    ways = {"tree": OnePair(release.name, (old.number, old.tree), (new.number, new.tree)),
+            "installer": OnePair(release.name, (old.number, installers[old.number][0]),
+                                 (new.number, installers[new.number][0]))}
+    figures = {"release": release.name, "old": old.number, "new": new.number,
+               "options": tools.publish_options, "tree_bytes": common.tree_bytes(new.tree),
+               "installer_bytes": {n: os.path.getsize(p) for n, (_, p) in installers.items()}}
+    for way, pair in ways.items():
+        figures[way] = measure(tools, pair, os.path.join(work, way))["1 behind"]
+    shutil.rmtree(work, ignore_errors=True)
+    return figures

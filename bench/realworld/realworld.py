@@ -5,7 +5,7 @@ pairs of real release trees (see README.md).
     realworld.py --build BUILD_DIR [--quick] [--cache DIR] [--jobs N] [--recompute]
                  [--no-ours] [--publisher PATH] [--library PATH] [--client PATH]
                  [--publish-options "OPTIONS"] [--tar-bsdiff-max-mib N]
-                 [--tar-bsdiff-minutes N] [RELEASE...]
+                 [--tar-bsdiff-minutes N] [--installer RELEASE] [RELEASE...]
 
 Peer and design figures depend on the release trees only and are kept in
 CACHE/figures (--recompute computes them again); ours is measured on every
@@ -76,6 +76,10 @@ def options():
                         help="also publish every version of %s and print the publisher's time, "
                         "memory and objects (only: nothing else; default no: it takes "
                         "most of an hour on two cores)" % LARGEST)
+    parser.add_argument("--installer", metavar="RELEASE",
+                        default=os.environ.get("QOR_BENCH_INSTALLER"),
+                        help="only this: the two newest versions of RELEASE published as "
+                        "their trees and as one .tar.xz each, a client updated in both")
     parser.add_argument("--tar-bsdiff-max-mib", type=int, default=200)
     parser.add_argument("--tar-bsdiff-minutes", type=int, default=20)
     parser.add_argument("releases", nargs="*")
@@ -98,6 +102,15 @@ def main():
     # a folder of its own, so that two runs on one cache do not meet
     os.makedirs(os.path.join(cache, "work"), exist_ok=True)
     work = tempfile.mkdtemp(prefix="run-", dir=os.path.join(cache, "work"))
+    if args.installer:
+        try:
+            lines = report.installer_lines(measure_installer(args, cache, work))
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+        lines += ["", "ran in %.0f s" % (time.monotonic() - started)]
+        print("\n".join(lines))
+        save_results(cache, "installer", lines)
+        return
     try:
         pairs = measure_all(args, cache, work) if args.publish_largest != "only" else []
         publishing = (measure_largest(args, cache, work)
@@ -110,12 +123,7 @@ def main():
 def measure_all(args, cache, work):
     figures = common.Figures(os.path.join(cache, "figures"), args.recompute)
     file_figures = common.Figures(os.path.join(cache, "figures", "files"), args.recompute)
-    publish_options = (None if args.publish_options is None
-                       else shlex.split(args.publish_options))
-    tools = ours.Tools(os.path.abspath(args.build), args.publisher, args.library, args.client,
-                       publish_options)
-    if tools.missing and not args.no_ours:
-        raise SystemExit("missing %s (build the project first)" % ", ".join(tools.missing))
+    tools = tools_of(args)
 
     pairs = []
     for release in fetch.load_releases(args.releases):
@@ -146,10 +154,27 @@ def measure_all(args, cache, work):
     return pairs
 
 
-def measure_largest(args, cache, work):
+def tools_of(args):
     tools = ours.Tools(os.path.abspath(args.build), args.publisher, args.library, args.client,
                        None if args.publish_options is None
                        else shlex.split(args.publish_options))
+    if tools.missing and not args.no_ours:
+        raise SystemExit("missing %s (build the project first)" % ", ".join(tools.missing))
+    return tools
+
+
+def measure_installer(args, cache, work):
+    release = fetch.load_releases([args.installer])[0]
+    timed("fetching %s" % release.name, lambda: fetch.fetch(release, cache))()
+    if len(release.versions) < 2:
+        raise SystemExit("%s: fewer than two versions to update between" % release.name)
+    return timed("tree against installer, %s" % release.name,
+                 lambda: ours.measure_installer(tools_of(args), release,
+                                                os.path.join(work, "installer")))()
+
+
+def measure_largest(args, cache, work):
+    tools = tools_of(args)
     release = fetch.load_releases([LARGEST])[0]
     timed("fetching %s" % release.name, lambda: fetch.fetch(release, cache))()
     rows = timed("publishing every version of %s" % release.name,
@@ -167,11 +192,7 @@ def report_all(pairs, publishing, cache, started):
     lines += report.publishing_lines(publishing) if publishing else []
     lines += ["", "ran in %.0f s" % (time.monotonic() - started)]
     print("\n".join(lines))
-    results = os.path.join(cache, "results")
-    os.makedirs(results, exist_ok=True)
-    stamp = time.strftime("%Y%m%d-%H%M%S")
-    with open(os.path.join(results, "realworld-%s.txt" % stamp), "w") as f:
-        f.write("\n".join(lines) + "\n")
+    results, stamp = save_results(cache, "realworld", lines)
     with open(os.path.join(results, "realworld-%s.json" % stamp), "w") as f:
         json.dump([{k: v for k, v in p.items() if k not in ("files", "sum")} |
                    {"summary": {k: v for k, v in p["sum"].items()
@@ -181,6 +202,16 @@ def report_all(pairs, publishing, cache, started):
         with open(os.path.join(results, "realworld-%s-publish.json" % stamp), "w") as f:
             json.dump(publishing, f, indent=1)
     print("results: %s/realworld-%s.{txt,json}" % (results, stamp))
+
+
+def save_results(cache, name, lines):
+    """The printed lines in CACHE/results/NAME-STAMP.txt."""
+    results = os.path.join(cache, "results")
+    os.makedirs(results, exist_ok=True)
+    stamp = time.strftime("%Y%m%d-%H%M%S")
+    with open(os.path.join(results, "%s-%s.txt" % (name, stamp)), "w") as f:
+        f.write("\n".join(lines) + "\n")
+    return results, stamp
 
 
 if __name__ == "__main__":

@@ -211,6 +211,31 @@ def publishing_lines(publishing):
     return out
 
 
+def installer_lines(figures):
+    """The release published as its tree and as one .tar.xz per version."""
+    name = figures["release"]
+    out = ["", "== %s %s -> %s published as its tree and as one %s.tar.xz (options %s); "
+           "a client one version behind updates, KiB" % (
+               name, figures["old"], figures["new"], name,
+               " ".join(figures["options"]) or "none"), ""]
+    rows = []
+    for way, what in (("tree", "tree (%s KiB raw)" % kib(figures["tree_bytes"])),
+                      ("installer", "%s.tar.xz (%s KiB)" % (
+                          name, kib(figures["installer_bytes"][figures["new"]])))):
+        ours = figures[way]
+        rows.append([what, kib(ours["wire"]), ours["requests"],
+                     ", ".join("%s %d/%s" % (k, n, kib(b))
+                               for k, (n, b) in sorted(ours["kinds"].items())),
+                     kib(ours["published_bytes"]), "%.0f" % ours["publish_wall"]])
+    out += table(["published as", "nginx sent", "requests", "requests/KiB by kind",
+                  "published KiB", "publish s"], rows)
+    tree, installer = figures["tree"]["wire"], figures["installer"]["wire"]
+    out.append("  (the installer way costs %.1f times the tree way; the old %s.tar.xz is "
+               "%s KiB)" % (installer / tree, name,
+                            kib(figures["installer_bytes"][figures["old"]])))
+    return out
+
+
 def design_lines(pairs):
     out = ["", "== (a) per-file estimate: unchanged 0, changed = best of bsdiff, zstd "
            "--patch-from and its zstd -19 --long object, others as zstd -19 --long (KiB)", ""]
