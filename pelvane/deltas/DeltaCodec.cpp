@@ -112,7 +112,13 @@ CodecStatus makeDelta(DeltaMethod method, Bytes source, Bytes target, const Delt
         return makeSuffixPayload(source, target, suffix, delta);
     }
     case DeltaMethod::PatchFrom:
-        return makePatchFromPayload(source, target, options.patchFromLevel, delta);
+    {
+        const bool deep = source.size() + target.size() <= DeltaOptions::DEEP_PATCH_BYTES;
+        return makePatchFromPayload(source, target,
+                                    deep ? options.patchFromLevel
+                                         : std::min(options.patchFromLevel, 19),
+                                    delta);
+    }
     }
     return CodecStatus::failure(CodecError::Unsupported, "unknown method");
 }

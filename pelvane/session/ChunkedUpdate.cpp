@@ -386,14 +386,20 @@ void ChunkedUpdate::noteReads()
             for (const std::optional<ChunkSources::Location>& local : work.plan->local)
             {
                 const auto found = local ? fileAt.find(local->file) : fileAt.end();
-                if (found != fileAt.end() && found->second != f &&
-                    std::find(work.readsFrom.begin(), work.readsFrom.end(), found->second) ==
-                        work.readsFrom.end())
+                if (found != fileAt.end() && found->second != f)
                 {
-                    work.readsFrom.push_back(found->second);
+                    addReadFrom(work, found->second);
                 }
             }
         }
+    }
+}
+
+void ChunkedUpdate::addReadFrom(FileWork& work, std::size_t file)
+{
+    if (std::find(work.readsFrom.begin(), work.readsFrom.end(), file) == work.readsFrom.end())
+    {
+        work.readsFrom.push_back(file);
     }
 }
 
@@ -441,11 +447,9 @@ void ChunkedUpdate::chooseWays()
                 continue;
             }
             work.planned = m_ways.plannedBytes(u, f);
-            const std::optional<std::size_t> carrier = m_ways.bundleCarrier(u, f);
-            if (carrier && std::find(work.readsFrom.begin(), work.readsFrom.end(), *carrier) ==
-                               work.readsFrom.end())
+            if (const std::optional<std::size_t> before = m_ways.startsAfter(u, f))
             {
-                work.readsFrom.push_back(*carrier);
+                addReadFrom(work, *before);
             }
         }
     }

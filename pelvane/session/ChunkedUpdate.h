@@ -101,6 +101,7 @@ private:
     bool planChunks(std::size_t update, std::size_t file);
     // Fills readsFrom from the plans.
     void noteReads();
+    static void addReadFrom(FileWork& work, std::size_t file);
     // Each file's ways, ranked with what its chunk plan offers.
     void chooseWays();
     // The missing chunks can come as frames of the file's framed object.

@@ -181,6 +181,9 @@ Outcome UpdateWays::survey(std::vector<std::vector<bool>>& superseded)
     for (std::size_t u = 0; u < m_updates.size(); ++u)
     {
         const ManifestVersion& version = m_updates[u];
+        const ExtractLayout layout(m_config.versionFolder(version.number));
+        // a file the update holds twice travels once: the later ones copy it
+        std::unordered_map<std::string, std::size_t> firstWith;
         for (std::size_t f = 0; f < version.files.size(); ++f)
         {
             if (superseded[u][f])
@@ -193,6 +196,15 @@ Outcome UpdateWays::survey(std::vector<std::vector<bool>>& superseded)
             {
                 state.localPath = *held;
             }
+            else if (const auto same = firstWith.find(entry.sha256); same != firstWith.end())
+            {
+                state.localPath = layout.verifiedPath(version.files[same->second].path);
+                state.copyOf = same->second;
+            }
+            else
+            {
+                firstWith.emplace(entry.sha256, f);
+            }
             state.delta = bestDelta(u, f, u, {});
             if (!state.localPath)
             {
@@ -200,7 +212,6 @@ Outcome UpdateWays::survey(std::vector<std::vector<bool>>& superseded)
             }
         }
         // what this update brings is local for the later ones
-        const ExtractLayout layout(m_config.versionFolder(version.number));
         for (std::size_t f = 0; f < version.files.size(); ++f)
         {
             if (!superseded[u][f])
@@ -399,11 +410,19 @@ std::uint64_t UpdateWays::plannedBytes(std::size_t update, std::size_t file) con
     return bundle.carrier == file ? bundle.plannedBytes : 0;
 }
 
-std::optional<std::size_t> UpdateWays::bundleCarrier(std::size_t update, std::size_t file) const
+std::optional<std::size_t> UpdateWays::startsAfter(std::size_t update, std::size_t file) const
 {
     const FileState& state = m_files[update][file];
-    if (state.ways.empty() ||
-        (state.ways.front().way != FileWay::Delta && state.ways.front().way != FileWay::Bundled))
+    if (state.ways.empty())
+    {
+        return std::nullopt;
+    }
+    const FileWay first = state.ways.front().way;
+    if (first == FileWay::Local)
+    {
+        return state.copyOf;
+    }
+    if (first != FileWay::Delta && first != FileWay::Bundled)
     {
         return std::nullopt;
     }

@@ -60,9 +60,10 @@ public:
     // After every choose(): the bytes each file makes travel (the first file
     // of a version that needs its bundle carries all the bundle's pieces).
     std::uint64_t plannedBytes(std::size_t update, std::size_t file) const;
-    // The file that fetches the bundle pieces this file's first way reads,
-    // when that is another file: in parallel, this one starts after it.
-    std::optional<std::size_t> bundleCarrier(std::size_t update, std::size_t file) const;
+    // The other file of the update this file's first way reads (the one that
+    // fetches the bundle's pieces, or the one it is a copy of): in parallel,
+    // this one starts after it.
+    std::optional<std::size_t> startsAfter(std::size_t update, std::size_t file) const;
 
     using Progress = std::function<void(std::uint64_t bytesOfFile)>;
     // Runs the chunk way; sets `fellBack` when the file should go on to the
@@ -88,6 +89,7 @@ private:
     struct FileState
     {
         std::optional<std::string> localPath;
+        std::optional<std::size_t> copyOf; // the file of the same update localPath belongs to
         std::optional<DeltaOffer> delta;
         std::vector<WayCost> ways;
         std::uint64_t planned = 0;

@@ -271,6 +271,30 @@ protected:
             EXPECT_TRUE(qortest::readTextFile(target() + "/" + path) == content) << path;
         }
     }
+
+    // Serves the repository with nginx and updates from 1.0.0, which must
+    // succeed with `expected` in Target; `served` is what nginx sent.
+    void updateThroughNginx(const std::map<std::string, std::string>& expected,
+                            std::vector<Served>& served)
+    {
+        const std::string accessLog = temp() / "access.log";
+        qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
+        ASSERT_TRUE(web.started()) << web.failure();
+        const Outcome end = updateFrom("1.0.0", web.url());
+        ASSERT_EQ(end.result, 1) << end.api << " " << end.primary;
+        expectTarget(expected);
+        served = readAccessLog(accessLog);
+    }
+
+    // Nothing came as the file itself or as its compressed object.
+    static void expectNoWholeFiles(const std::vector<Served>& served)
+    {
+        for (const Served& one : served)
+        {
+            EXPECT_EQ(one.uri.find("/files/"), std::string::npos) << one.uri;
+            EXPECT_EQ(one.uri.find("/zst/"), std::string::npos) << one.uri;
+        }
+    }
 };
 } // namespace
 
@@ -285,25 +309,23 @@ TEST_F(FileWaysTest, WhatIsHeldLocallyAnywhereIsNotFetchedAndDeltasComeInTheBund
                                                    {"share/small.txt", edited(small, 5)},
                                                    {"unchanged.txt", "same bytes"},
                                                    {"new/place.dat", textData(5000, 3)},
-                                                   {"added.txt", textData(3000, 6)}};
+                                                   {"added.txt", textData(3000, 6)},
+                                                   {"twin/one.txt", textData(4000, 7)},
+                                                   {"twin/two.txt", textData(4000, 7)}};
     publish("2.0.0", v2, "", false, {"--complete"});
-    const std::string accessLog = temp() / "access.log";
-    qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
-    ASSERT_TRUE(web.started()) << web.failure();
-    const Outcome end = updateFrom("1.0.0", web.url());
-    ASSERT_EQ(end.result, 1) << end.api << " " << end.primary;
-    expectTarget(v2);
-    const std::vector<Served> served = readAccessLog(accessLog);
+    std::vector<Served> served;
+    ASSERT_NO_FATAL_FAILURE(updateThroughNginx(v2, served));
+    expectNoWholeFiles(served);
     std::uint64_t bundleBytes = 0;
     for (const Served& one : served)
     {
-        EXPECT_EQ(one.uri.find("/files/"), std::string::npos) << one.uri << ": no file whole";
-        EXPECT_EQ(one.uri.find("/zst/"), std::string::npos) << one.uri << ": deltas are smaller";
         bundleBytes += one.uri == uriOf("2.0.0", "bundle") ? one.sent : 0;
     }
     // the delta indexes, then the two deltas and the added file's object together
     EXPECT_EQ(requestsFor(served, uriOf("2.0.0", "bundle")), 2U);
     EXPECT_LT(bundleBytes, 20000U);
+    // a file the update holds twice travels once
+    EXPECT_NE(m_log.text().find("Way for twin/two.txt of 2.0.0: local copy, 0 bytes"), std::string::npos);
     const StatusSample last = status();
     EXPECT_EQ(last.currentBlock, last.nbBlock);
 }
@@ -340,13 +362,8 @@ TEST_F(FileWaysTest, APieceThatDoesNotVerifyFallsBackToTheNextWay)
     qortest::writeTextFile(zstFolder + "a.bin", damaged);
     const std::string cut = qortest::readTextFile(zstFolder + "b.bin");
     qortest::writeTextFile(zstFolder + "b.bin", cut.substr(0, cut.size() / 2));
-    const std::string accessLog = temp() / "access.log";
-    qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
-    ASSERT_TRUE(web.started()) << web.failure();
-    const Outcome end = updateFrom("1.0.0", web.url());
-    ASSERT_EQ(end.result, 1) << end.api << " " << end.primary;
-    expectTarget(v2);
-    const std::vector<Served> served = readAccessLog(accessLog);
+    std::vector<Served> served;
+    ASSERT_NO_FATAL_FAILURE(updateThroughNginx(v2, served));
     // a.bin: delta, then a damaged compressed object, then the file
     EXPECT_EQ(requestsFor(served, uriOf("2.0.0", "files/a.bin")), 1U);
     // b.bin: the delta of another source is refused, the cut object too
@@ -428,17 +445,12 @@ TEST_F(FileWaysTest, AClientWithNoDeltaPathTakesCompressedChunks)
     last.replace(100000, 2000, patternData(2000, 44));
     // deltas from the two versions before only: none from what this client holds
     publish("4.0.0", {{"app.bin", last}}, "", false, {"--complete", "--delta-from", "2"});
-    const std::string accessLog = temp() / "access.log";
-    qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
-    ASSERT_TRUE(web.started()) << web.failure();
-    const Outcome end = updateFrom("1.0.0", web.url());
-    ASSERT_EQ(end.result, 1) << end.api << " " << end.primary;
-    expectTarget({{"app.bin", last}});
+    std::vector<Served> served;
+    ASSERT_NO_FATAL_FAILURE(updateThroughNginx({{"app.bin", last}}, served));
+    expectNoWholeFiles(served);
     std::uint64_t ranged = 0;
-    for (const Served& one : readAccessLog(accessLog))
+    for (const Served& one : served)
     {
-        EXPECT_EQ(one.uri.find("/files/"), std::string::npos) << one.uri;
-        EXPECT_EQ(one.uri.find("/zst/"), std::string::npos) << one.uri;
         if (one.uri == uriOf("4.0.0", "zsf/app.bin"))
         {
             EXPECT_FALSE(one.range.empty()) << "frames of chunks, not the whole object";
@@ -492,18 +504,9 @@ TEST_F(FileWaysTest, TwoVersionsBehindAChainOfDeltasBeatsTheCompressedFile)
     const std::string last = edited(middle, 63);
     publish("1.1.0", {{"app.bin", middle}});
     publish("1.2.0", {{"app.bin", last}}, "", false, {"--delta-from", "1"});
-    const std::string accessLog = temp() / "access.log";
-    qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
-    ASSERT_TRUE(web.started()) << web.failure();
-    const Outcome end = updateFrom("1.0.0", web.url());
-    ASSERT_EQ(end.result, 1) << end.api << " " << end.primary;
-    expectTarget({{"app.bin", last}});
-    const std::vector<Served> served = readAccessLog(accessLog);
-    for (const Served& one : served)
-    {
-        EXPECT_EQ(one.uri.find("/files/"), std::string::npos) << one.uri;
-        EXPECT_EQ(one.uri.find("/zst/"), std::string::npos) << one.uri;
-    }
+    std::vector<Served> served;
+    ASSERT_NO_FATAL_FAILURE(updateThroughNginx({{"app.bin", last}}, served));
+    expectNoWholeFiles(served);
     EXPECT_EQ(requestsFor(served, uriOf("1.1.0", "bundle")), 2U);
     EXPECT_EQ(requestsFor(served, uriOf("1.2.0", "bundle")), 2U);
 }
