@@ -433,6 +433,22 @@ Outcome UpdateWays::needPiece(std::size_t update, const BundlePieces::Piece& pie
     return fetched;
 }
 
+Outcome UpdateWays::heldPiece(std::size_t update, const BundlePieces::Piece& piece,
+                              const Progress& progress, std::uint64_t& travelled,
+                              RangeFetcher& lane, std::vector<unsigned char>& bytes)
+{
+    // a copy, so that files decode their pieces in parallel while the
+    // bundle's file may be mapped again for pieces that come later
+    const std::lock_guard<std::mutex> bundle(m_bundleLock);
+    if (const Outcome fetched = needPiece(update, piece, progress, travelled, lane); !fetched.ok())
+    {
+        return fetched;
+    }
+    const std::span<const unsigned char> held = m_versions[update]->pieces.bytes(piece);
+    bytes.assign(held.begin(), held.end());
+    return {};
+}
+
 Outcome UpdateWays::place(std::size_t update, std::size_t file)
 {
     const ExtractLayout layout(m_config.versionFolder(m_updates[update].number));
@@ -489,17 +505,12 @@ Outcome UpdateWays::fromDelta(std::size_t update, std::size_t file, const Progre
 {
     const ManifestFile& entry = m_updates[update].files[file];
     const DeltaOffer& delta = *m_files[update][file].delta;
-    const std::lock_guard<std::mutex> bundle(m_bundleLock);
-    if (const Outcome fetched = needPiece(update, delta.piece, progress, travelled, lane);
-        !fetched.ok())
+    std::vector<unsigned char> bytes;
+    if (const Outcome held = heldPiece(update, delta.piece, progress, travelled, lane, bytes);
+        !held.ok() || bytes.empty())
     {
-        return fetched;
-    }
-    const std::span<const unsigned char> bytes = m_versions[update]->pieces.bytes(delta.piece);
-    if (bytes.empty())
-    {
-        next = true;
-        return Outcome::failure(API_HASH);
+        next = held.ok();
+        return held.ok() ? Outcome::failure(API_HASH) : held;
     }
     const ExtractLayout layout(m_config.versionFolder(m_updates[update].number));
     int fd = -1;
@@ -567,16 +578,12 @@ Outcome UpdateWays::fromBundled(std::size_t update, std::size_t file, const Prog
                                 bool& next, std::uint64_t& travelled, RangeFetcher& lane)
 {
     const BundlePieces::Piece piece = *bundledPiece(update, file);
-    const std::lock_guard<std::mutex> bundle(m_bundleLock);
-    if (const Outcome fetched = needPiece(update, piece, progress, travelled, lane); !fetched.ok())
+    std::vector<unsigned char> bytes;
+    if (const Outcome held = heldPiece(update, piece, progress, travelled, lane, bytes);
+        !held.ok() || bytes.empty())
     {
-        return fetched;
-    }
-    const std::span<const unsigned char> bytes = m_versions[update]->pieces.bytes(piece);
-    if (bytes.empty())
-    {
-        next = true;
-        return Outcome::failure(API_HASH);
+        next = held.ok();
+        return held.ok() ? Outcome::failure(API_HASH) : held;
     }
     return decodeObject(update, file, bytes, {piece.size, piece.sha256}, next);
 }

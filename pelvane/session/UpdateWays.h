@@ -106,6 +106,10 @@ private:
     // time, then this one alone if it is still missing.
     Outcome needPiece(std::size_t update, const BundlePieces::Piece& piece, const Progress& progress,
                       std::uint64_t& bytes, RangeFetcher& lane);
+    // needPiece, then a copy of the piece's bytes (empty: not held).
+    Outcome heldPiece(std::size_t update, const BundlePieces::Piece& piece,
+                      const Progress& progress, std::uint64_t& travelled, RangeFetcher& lane,
+                      std::vector<unsigned char>& bytes);
     // One way; `next` is set when the file should go on to the next way.
     Outcome runWay(std::size_t update, std::size_t file, const WayCost& way,
                    const Progress& progress, const ChunkRun& chunks, const WholeRun& whole,
