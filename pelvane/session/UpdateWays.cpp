@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 
 namespace pelvane
 {
@@ -156,17 +157,6 @@ Outcome UpdateWays::survey(std::vector<std::vector<bool>>& superseded)
                 wanted.paths.insert(version.files[f].path);
             }
         }
-        if (m_remote && version.bundleSize && !version.deltas.empty())
-        {
-            if (const int error = safefiles::makeFolderPath(layout.folder()))
-            {
-                return Outcome::disk(error);
-            }
-            if (const Outcome fetched = fetchDeltaIndexes(u); !fetched.ok())
-            {
-                return fetched;
-            }
-        }
     }
     std::vector<std::string> roots{m_config.target};
     const BaseStore base(m_config.productCode, m_config.channelName());
@@ -174,7 +164,16 @@ Outcome UpdateWays::survey(std::vector<std::vector<bool>>& superseded)
     {
         roots.push_back(base.folder() + "/files");
     }
-    if (!m_local.survey(roots, wanted, m_cancel))
+    // the local files are hashed while the delta indexes travel
+    bool surveyed = false;
+    std::thread surveying([&] { surveyed = m_local.survey(roots, wanted, m_cancel); });
+    const Outcome indexed = fetchAllDeltaIndexes();
+    surveying.join();
+    if (!indexed.ok())
+    {
+        return indexed;
+    }
+    if (!surveyed)
     {
         return Outcome::canceled();
     }
@@ -211,6 +210,28 @@ Outcome UpdateWays::survey(std::vector<std::vector<bool>>& superseded)
         }
     }
     PELVANE_LOG_INFO("Local files looked at by their SHA-256: " << m_local.hashedFiles());
+    return {};
+}
+
+Outcome UpdateWays::fetchAllDeltaIndexes()
+{
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        const ManifestVersion& version = m_updates[u];
+        if (!m_remote || !version.bundleSize || version.deltas.empty())
+        {
+            continue;
+        }
+        if (const int error = safefiles::makeFolderPath(
+                ExtractLayout(m_config.versionFolder(version.number)).folder()))
+        {
+            return Outcome::disk(error);
+        }
+        if (const Outcome fetched = fetchDeltaIndexes(u); !fetched.ok())
+        {
+            return fetched;
+        }
+    }
     return {};
 }
 

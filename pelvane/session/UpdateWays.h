@@ -95,6 +95,8 @@ private:
     struct VersionState;
 
     Outcome fetchDeltaIndexes(std::size_t update);
+    // Those of every update that has deltas, in order.
+    Outcome fetchAllDeltaIndexes();
     // The smallest delta of the file whose source is held before update
     // `heldBefore` comes, or, with `onlySource`, the one from that SHA-256.
     std::optional<DeltaOffer> bestDelta(std::size_t update, std::size_t file,
