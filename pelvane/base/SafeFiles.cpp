@@ -239,8 +239,12 @@ int cloneTree(const std::string& source, const std::string& destination,
     return 0;
 }
 
-int removeTree(const std::string& path)
+int removeTree(const std::string& path, const std::atomic<bool>* cancel)
 {
+    if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+    {
+        return ECANCELED;
+    }
     SystemCalls::Info info;
     if (SystemCalls::linkStatus(path, info) != 0)
     {
@@ -257,7 +261,7 @@ int removeTree(const std::string& path)
     }
     for (const SystemCalls::Entry& entry : entries)
     {
-        if (const int error = removeTree(path + "/" + entry.name))
+        if (const int error = removeTree(path + "/" + entry.name, cancel))
         {
             return error;
         }

@@ -39,7 +39,8 @@ int cloneTree(const std::string& source, const std::string& destination,
               const std::atomic<bool>* cancel);
 
 // Removes a file, a symbolic link or a whole folder tree; missing is fine.
-int removeTree(const std::string& path);
+// `cancel` set: stops between entries, ECANCELED.
+int removeTree(const std::string& path, const std::atomic<bool>* cancel = nullptr);
 
 // Writes `content` to a temporary file beside `path` and renames it over;
 // the file gets `mode` (before the umask). Not `durable`: without the flushes,

@@ -51,6 +51,19 @@ BaseStore::BaseStore(const std::string& product, const std::string& channel)
     m_folder = home + "/pelvane/base/" + sha256Hex(product + "\n" + channel).substr(0, 16);
 }
 
+std::string BaseStore::replacedFolder() const
+{
+    return m_folder + ".old";
+}
+
+void BaseStore::removeReplaced(const CancelToken& cancel) const
+{
+    if (!m_folder.empty())
+    {
+        safefiles::removeTree(replacedFolder(), &cancel.flag());
+    }
+}
+
 std::string BaseStore::filePath(const std::string& path) const
 {
     return m_folder + "/files/" + path;
@@ -81,7 +94,12 @@ void BaseStore::keep(const std::string& target, const std::vector<std::string>& 
         return;
     }
     const std::string fresh = m_folder + ".new";
+    const std::string replaced = replacedFolder();
     int error = safefiles::removeTree(fresh);
+    if (error == 0)
+    {
+        error = safefiles::removeTree(replaced); // one whose removal was cut short
+    }
     // the cache folder itself may sit behind a link (a moved home): no safe walk here
     if (error == 0)
     {
@@ -109,13 +127,20 @@ void BaseStore::keep(const std::string& target, const std::vector<std::string>& 
     {
         error = safefiles::writeFileAtomically(fresh + "/version.txt", version + "\n");
     }
-    if (error == 0)
+    // the old store is set aside, not removed: freeing its files can take
+    // seconds on a busy disk, and removeReplaced does it once the run is over
+    const bool existed = safefiles::pathExists(m_folder);
+    if (error == 0 && existed && platform::SystemCalls::rename(m_folder, replaced) != 0)
     {
-        error = safefiles::removeTree(m_folder);
+        error = errno;
     }
     if (error == 0 && platform::SystemCalls::rename(fresh, m_folder) != 0)
     {
         error = errno;
+        if (existed)
+        {
+            platform::SystemCalls::rename(replaced, m_folder);
+        }
     }
     if (error != 0)
     {

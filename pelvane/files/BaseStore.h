@@ -34,8 +34,12 @@ public:
     // nothing when they exceed the cap. Never fails the update.
     void keep(const std::string& target, const std::vector<std::string>& paths,
               const std::string& version, const CancelToken& cancel) const;
+    // Removes the store that keep() replaced; a cancel leaves the rest to
+    // the next keep().
+    void removeReplaced(const CancelToken& cancel) const;
 
 private:
+    std::string replacedFolder() const;
     std::string m_folder;
     bool m_enabled = true;
     std::uint64_t m_capBytes = DEFAULT_MAX_MIB * 1024 * 1024;

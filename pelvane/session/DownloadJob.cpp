@@ -287,6 +287,11 @@ void DownloadJob::run() noexcept
         // not lose the note; the note's own limit bounds the wait
         const CancelToken neverCanceled;
         report.send(m_config.statsUrl, m_config.transfer, neverCanceled);
+        if (result.ok())
+        {
+            // after the outcome: the caller need not wait for the disk to free them
+            BaseStore(m_config.productCode, m_config.channelName()).removeReplaced(m_cancel);
+        }
     }
     catch (...)
     {

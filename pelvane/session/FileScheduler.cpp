@@ -112,7 +112,8 @@ Outcome FileScheduler::run(const std::vector<File>& files, std::size_t parallelL
 
     std::mutex mutex;
     std::condition_variable fileDone;
-    std::size_t next = 0;
+    std::size_t next = 0; // the first file not started
+    std::vector<bool> started(files.size(), false);
     std::vector<bool> done(files.size(), false);
     std::optional<std::pair<std::size_t, Outcome>> failure; // the file and its outcome
     const auto ready = [&](std::size_t file)
@@ -152,19 +153,30 @@ Outcome FileScheduler::run(const std::vector<File>& files, std::size_t parallelL
             std::size_t file = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                if (failure || next >= files.size() || m_stop.canceled())
+                // the first file that may start: one waiting for others
+                // holds no lane while later files are ready
+                for (;;)
                 {
-                    return;
-                }
-                file = next++;
-                while (!ready(file) && !failure && !m_stop.canceled())
-                {
+                    while (next < files.size() && started[next])
+                    {
+                        ++next;
+                    }
+                    if (failure || next >= files.size() || m_stop.canceled())
+                    {
+                        return;
+                    }
+                    file = next;
+                    while (file < files.size() && (started[file] || !ready(file)))
+                    {
+                        ++file;
+                    }
+                    if (file < files.size())
+                    {
+                        break;
+                    }
                     fileDone.wait_for(lock, WAIT_STEP);
                 }
-                if (failure || m_stop.canceled())
-                {
-                    return;
-                }
+                started[file] = true;
             }
             Outcome result;
             try

@@ -11,7 +11,8 @@
 //   of the update names the outcome, and a stop that the failure caused is
 //   never the outcome.
 // A file whose chunks are read from other files of the update starts after
-// they are done. Lane 0 is the calling thread's: with fewer than two
+// they are done; while it waits, a free lane takes the next file that is
+// ready, so that files needing nothing run beside the one they wait for. Lane 0 is the calling thread's: with fewer than two
 // parallel lanes, or one file, the files run there one after the other.
 #pragma once
 

@@ -3,6 +3,10 @@
 #include "pelvane/base/Sha256.h"
 #include "platform/SystemCalls.h"
 
+#include <atomic>
+#include <optional>
+#include <thread>
+
 namespace pelvane
 {
 namespace
@@ -15,18 +19,64 @@ constexpr int MAX_DEPTH = 64;
 bool LocalCopies::survey(const std::vector<std::string>& roots, const Wanted& wanted,
                          const CancelToken& cancel)
 {
+    std::vector<Candidate> candidates;
     for (const std::string& root : roots)
     {
-        if (!walk(root, {}, wanted, cancel, 0))
+        if (!walk(root, {}, wanted, cancel, 0, candidates))
         {
             return false;
+        }
+    }
+    // two hashers: the files are many and small, the machine has cores to spare
+    std::vector<std::string> digests(candidates.size());
+    std::atomic<std::size_t> next{0};
+    const auto hashAll = [&]
+    {
+        for (std::size_t i = next++; i < candidates.size() && !cancel.canceled(); i = next++)
+        {
+            Sha256 digest;
+            int error = 0;
+            if (hashFilePrefix(candidates[i].path, candidates[i].size, digest, &cancel.flag(),
+                               error))
+            {
+                digests[i] = digest.finishHex();
+            }
+        }
+    };
+    std::optional<std::thread> helper;
+    if (candidates.size() > 1)
+    {
+        try
+        {
+            helper.emplace(hashAll);
+        }
+        catch (...)
+        {
+        }
+    }
+    hashAll();
+    if (helper)
+    {
+        helper->join();
+    }
+    if (cancel.canceled())
+    {
+        return false;
+    }
+    // in walk order, so that the first root's copy of a content wins
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+    {
+        if (!digests[i].empty())
+        {
+            ++m_hashed;
+            m_bySha.emplace(std::move(digests[i]), std::move(candidates[i].path));
         }
     }
     return true;
 }
 
 bool LocalCopies::walk(const std::string& root, const std::string& relative, const Wanted& wanted,
-                       const CancelToken& cancel, int depth)
+                       const CancelToken& cancel, int depth, std::vector<Candidate>& candidates)
 {
     if (depth > MAX_DEPTH)
     {
@@ -54,7 +104,7 @@ bool LocalCopies::walk(const std::string& root, const std::string& relative, con
         }
         if (info.type == SystemCalls::Type::Directory)
         {
-            if (!walk(root, path, wanted, cancel, depth + 1))
+            if (!walk(root, path, wanted, cancel, depth + 1, candidates))
             {
                 return false;
             }
@@ -67,18 +117,7 @@ bool LocalCopies::walk(const std::string& root, const std::string& relative, con
         {
             continue;
         }
-        Sha256 digest;
-        int error = 0;
-        if (!hashFilePrefix(full, info.size, digest, &cancel.flag(), error))
-        {
-            if (cancel.canceled())
-            {
-                return false;
-            }
-            continue;
-        }
-        ++m_hashed;
-        m_bySha.emplace(digest.finishHex(), full);
+        candidates.push_back({full, info.size});
     }
     return true;
 }

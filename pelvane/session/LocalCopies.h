@@ -2,8 +2,8 @@
 // their path: Target and the base store. A folder walk lists them; only
 // files that may matter are hashed (each inode once): those of a size some
 // wanted file has, and those at a path the run brings (the likely sources
-// of its deltas). What is found is a hint: the file is hashed again when
-// it is used.
+// of its deltas), on two threads. What is found is a hint: the file is
+// hashed again when it is used.
 #pragma once
 
 #include "pelvane/base/CancelToken.h"
@@ -37,8 +37,14 @@ public:
     std::size_t hashedFiles() const { return m_hashed; }
 
 private:
+    struct Candidate
+    {
+        std::string path;
+        std::uint64_t size = 0;
+    };
+    // Lists the files worth hashing, each inode once.
     bool walk(const std::string& root, const std::string& relative, const Wanted& wanted,
-              const CancelToken& cancel, int depth);
+              const CancelToken& cancel, int depth, std::vector<Candidate>& candidates);
 
     std::unordered_map<std::string, std::string> m_bySha;
     std::unordered_set<std::string> m_seenInodes; // "device:inode"

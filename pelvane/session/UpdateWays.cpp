@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 
 namespace pelvane
 {
@@ -156,17 +157,6 @@ Outcome UpdateWays::survey(std::vector<std::vector<bool>>& superseded)
                 wanted.paths.insert(version.files[f].path);
             }
         }
-        if (m_remote && version.bundleSize && !version.deltas.empty())
-        {
-            if (const int error = safefiles::makeFolderPath(layout.folder()))
-            {
-                return Outcome::disk(error);
-            }
-            if (const Outcome fetched = fetchDeltaIndexes(u); !fetched.ok())
-            {
-                return fetched;
-            }
-        }
     }
     std::vector<std::string> roots{m_config.target};
     const BaseStore base(m_config.productCode, m_config.channelName());
@@ -174,7 +164,16 @@ Outcome UpdateWays::survey(std::vector<std::vector<bool>>& superseded)
     {
         roots.push_back(base.folder() + "/files");
     }
-    if (!m_local.survey(roots, wanted, m_cancel))
+    // the local files are hashed while the delta indexes travel
+    bool surveyed = false;
+    std::thread surveying([&] { surveyed = m_local.survey(roots, wanted, m_cancel); });
+    const Outcome indexed = fetchAllDeltaIndexes();
+    surveying.join();
+    if (!indexed.ok())
+    {
+        return indexed;
+    }
+    if (!surveyed)
     {
         return Outcome::canceled();
     }
@@ -222,6 +221,28 @@ Outcome UpdateWays::survey(std::vector<std::vector<bool>>& superseded)
         }
     }
     PELVANE_LOG_INFO("Local files looked at by their SHA-256: " << m_local.hashedFiles());
+    return {};
+}
+
+Outcome UpdateWays::fetchAllDeltaIndexes()
+{
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        const ManifestVersion& version = m_updates[u];
+        if (!m_remote || !version.bundleSize || version.deltas.empty())
+        {
+            continue;
+        }
+        if (const int error = safefiles::makeFolderPath(
+                ExtractLayout(m_config.versionFolder(version.number)).folder()))
+        {
+            return Outcome::disk(error);
+        }
+        if (const Outcome fetched = fetchDeltaIndexes(u); !fetched.ok())
+        {
+            return fetched;
+        }
+    }
     return {};
 }
 
@@ -452,6 +473,22 @@ Outcome UpdateWays::needPiece(std::size_t update, const BundlePieces::Piece& pie
     return fetched;
 }
 
+Outcome UpdateWays::heldPiece(std::size_t update, const BundlePieces::Piece& piece,
+                              const Progress& progress, std::uint64_t& travelled,
+                              RangeFetcher& lane, std::vector<unsigned char>& bytes)
+{
+    // a copy, so that files decode their pieces in parallel while the
+    // bundle's file may be mapped again for pieces that come later
+    const std::lock_guard<std::mutex> bundle(m_bundleLock);
+    if (const Outcome fetched = needPiece(update, piece, progress, travelled, lane); !fetched.ok())
+    {
+        return fetched;
+    }
+    const std::span<const unsigned char> held = m_versions[update]->pieces.bytes(piece);
+    bytes.assign(held.begin(), held.end());
+    return {};
+}
+
 Outcome UpdateWays::place(std::size_t update, std::size_t file)
 {
     const ExtractLayout layout(m_config.versionFolder(m_updates[update].number));
@@ -508,17 +545,12 @@ Outcome UpdateWays::fromDelta(std::size_t update, std::size_t file, const Progre
 {
     const ManifestFile& entry = m_updates[update].files[file];
     const DeltaOffer& delta = *m_files[update][file].delta;
-    const std::lock_guard<std::mutex> bundle(m_bundleLock);
-    if (const Outcome fetched = needPiece(update, delta.piece, progress, travelled, lane);
-        !fetched.ok())
+    std::vector<unsigned char> bytes;
+    if (const Outcome held = heldPiece(update, delta.piece, progress, travelled, lane, bytes);
+        !held.ok() || bytes.empty())
     {
-        return fetched;
-    }
-    const std::span<const unsigned char> bytes = m_versions[update]->pieces.bytes(delta.piece);
-    if (bytes.empty())
-    {
-        next = true;
-        return Outcome::failure(API_HASH);
+        next = held.ok();
+        return held.ok() ? Outcome::failure(API_HASH) : held;
     }
     const ExtractLayout layout(m_config.versionFolder(m_updates[update].number));
     int fd = -1;
@@ -586,16 +618,12 @@ Outcome UpdateWays::fromBundled(std::size_t update, std::size_t file, const Prog
                                 bool& next, std::uint64_t& travelled, RangeFetcher& lane)
 {
     const BundlePieces::Piece piece = *bundledPiece(update, file);
-    const std::lock_guard<std::mutex> bundle(m_bundleLock);
-    if (const Outcome fetched = needPiece(update, piece, progress, travelled, lane); !fetched.ok())
+    std::vector<unsigned char> bytes;
+    if (const Outcome held = heldPiece(update, piece, progress, travelled, lane, bytes);
+        !held.ok() || bytes.empty())
     {
-        return fetched;
-    }
-    const std::span<const unsigned char> bytes = m_versions[update]->pieces.bytes(piece);
-    if (bytes.empty())
-    {
-        next = true;
-        return Outcome::failure(API_HASH);
+        next = held.ok();
+        return held.ok() ? Outcome::failure(API_HASH) : held;
     }
     return decodeObject(update, file, bytes, {piece.size, piece.sha256}, next);
 }

@@ -97,6 +97,8 @@ private:
     struct VersionState;
 
     Outcome fetchDeltaIndexes(std::size_t update);
+    // Those of every update that has deltas, in order.
+    Outcome fetchAllDeltaIndexes();
     // The smallest delta of the file whose source is held before update
     // `heldBefore` comes, or, with `onlySource`, the one from that SHA-256.
     std::optional<DeltaOffer> bestDelta(std::size_t update, std::size_t file,
@@ -108,6 +110,10 @@ private:
     // time, then this one alone if it is still missing.
     Outcome needPiece(std::size_t update, const BundlePieces::Piece& piece, const Progress& progress,
                       std::uint64_t& bytes, RangeFetcher& lane);
+    // needPiece, then a copy of the piece's bytes (empty: not held).
+    Outcome heldPiece(std::size_t update, const BundlePieces::Piece& piece,
+                      const Progress& progress, std::uint64_t& travelled, RangeFetcher& lane,
+                      std::vector<unsigned char>& bytes);
     // One way; `next` is set when the file should go on to the next way.
     Outcome runWay(std::size_t update, std::size_t file, const WayCost& way,
                    const Progress& progress, const ChunkRun& chunks, const WholeRun& whole,

@@ -74,6 +74,38 @@ TEST(FileSchedulerTest, ParallelFilesLogInFileOrderAndCountEveryByteOnce)
     EXPECT_EQ(done, 13);
 }
 
+TEST(FileSchedulerTest, AFileWaitingForAnotherHoldsNoLane)
+{
+    CancelToken cancel;
+    ProgressState progress;
+    FileScheduler scheduler(cancel, progress);
+    std::vector<FileScheduler::File> files = filesOf(5, 1);
+    files[1].after = {0}; // as files decoded from the bundle that file 0 brings
+    std::atomic<bool> lastDone{false};
+    std::atomic<bool> zeroSawLast{false};
+    std::atomic<bool> zeroDone{false};
+    std::atomic<bool> oneTooEarly{false};
+    const auto work = [&](std::size_t, std::size_t file, const FileScheduler::Report&)
+    {
+        if (file == 0)
+        {
+            // the later, independent files finish on the other lane meanwhile
+            for (int waited = 0; !lastDone && waited < 5000; waited += 5)
+            {
+                pause(5);
+            }
+            zeroSawLast = lastDone.load();
+            zeroDone = true;
+        }
+        oneTooEarly = oneTooEarly || (file == 1 && !zeroDone);
+        lastDone = lastDone || file == 4;
+        return Outcome();
+    };
+    ASSERT_TRUE(scheduler.run(files, 2, work).ok());
+    EXPECT_TRUE(zeroSawLast) << "the lane waiting for file 0 held files 2 to 4 back";
+    EXPECT_FALSE(oneTooEarly);
+}
+
 TEST(FileSchedulerTest, TheEarliestFailingFileNamesTheOutcomeAndStopsTheRest)
 {
     CancelToken cancel;
