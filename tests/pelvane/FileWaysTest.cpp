@@ -271,6 +271,19 @@ protected:
             EXPECT_TRUE(qortest::readTextFile(target() + "/" + path) == content) << path;
         }
     }
+
+    // A run from 1.0.0 to the newest version, served by nginx, that must end
+    // with `expected` in Target; what nginx served.
+    std::vector<Served> updateThroughNginx(const std::map<std::string, std::string>& expected)
+    {
+        const std::string accessLog = temp() / "access.log";
+        qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
+        EXPECT_TRUE(web.started()) << web.failure();
+        const Outcome end = updateFrom("1.0.0", web.url());
+        EXPECT_EQ(end.result, 1) << end.api << " " << end.primary;
+        expectTarget(expected);
+        return readAccessLog(accessLog);
+    }
 };
 } // namespace
 
@@ -287,13 +300,7 @@ TEST_F(FileWaysTest, WhatIsHeldLocallyAnywhereIsNotFetchedAndDeltasComeInTheBund
                                                    {"new/place.dat", textData(5000, 3)},
                                                    {"added.txt", textData(3000, 6)}};
     publish("2.0.0", v2, "", false, {"--complete"});
-    const std::string accessLog = temp() / "access.log";
-    qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
-    ASSERT_TRUE(web.started()) << web.failure();
-    const Outcome end = updateFrom("1.0.0", web.url());
-    ASSERT_EQ(end.result, 1) << end.api << " " << end.primary;
-    expectTarget(v2);
-    const std::vector<Served> served = readAccessLog(accessLog);
+    const std::vector<Served> served = updateThroughNginx(v2);
     std::uint64_t bundleBytes = 0;
     for (const Served& one : served)
     {
@@ -492,13 +499,7 @@ TEST_F(FileWaysTest, TwoVersionsBehindAChainOfDeltasBeatsTheCompressedFile)
     const std::string last = edited(middle, 63);
     publish("1.1.0", {{"app.bin", middle}});
     publish("1.2.0", {{"app.bin", last}}, "", false, {"--delta-from", "1"});
-    const std::string accessLog = temp() / "access.log";
-    qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
-    ASSERT_TRUE(web.started()) << web.failure();
-    const Outcome end = updateFrom("1.0.0", web.url());
-    ASSERT_EQ(end.result, 1) << end.api << " " << end.primary;
-    expectTarget({{"app.bin", last}});
-    const std::vector<Served> served = readAccessLog(accessLog);
+    const std::vector<Served> served = updateThroughNginx({{"app.bin", last}});
     for (const Served& one : served)
     {
         EXPECT_EQ(one.uri.find("/files/"), std::string::npos) << one.uri;
@@ -517,14 +518,8 @@ TEST_F(FileWaysTest, ARenamedFileIsAssembledFromTheChunksOfItsOldName)
     const std::map<std::string, std::string> v2 = {{"lib/libfoo.so.1.3", edited(old, 72)},
                                                    {"README", "two"}};
     publish("2.0.0", v2, "", false, {"--complete"});
-    const std::string accessLog = temp() / "access.log";
-    qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
-    ASSERT_TRUE(web.started()) << web.failure();
-    const Outcome end = updateFrom("1.0.0", web.url());
-    ASSERT_EQ(end.result, 1) << end.api << " " << end.primary;
-    expectTarget(v2);
     std::uint64_t ranged = 0;
-    for (const Served& one : readAccessLog(accessLog))
+    for (const Served& one : updateThroughNginx(v2))
     {
         if (one.uri == uriOf("2.0.0", "files/lib/libfoo.so.1.3"))
         {
