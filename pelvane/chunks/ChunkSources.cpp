@@ -16,7 +16,9 @@ bool ChunkSources::scanFile(const std::string& path, const std::unordered_set<st
 {
     platform::FileDescriptor file(
         platform::SystemCalls::open(path, platform::SystemCalls::OpenMode::Read));
-    if (!file.valid())
+    platform::SystemCalls::Info info;
+    if (!file.valid() || platform::SystemCalls::status(file.get(), info) != 0 ||
+        !m_chunked.emplace(info.device, info.inode).second)
     {
         return true;
     }

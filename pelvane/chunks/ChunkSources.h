@@ -7,6 +7,7 @@
 #include "pelvane/base/CancelToken.h"
 #include "pelvane/chunks/ChunkIndex.h"
 
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -25,10 +26,15 @@ public:
     };
 
     // Chunks the file at `path` and remembers where each of the `wanted`
-    // hashes lies. A missing or unreadable file adds nothing. False only
-    // when canceled.
+    // hashes lies. A missing or unreadable file adds nothing, and so does
+    // one already chunked through another link (each inode is read once).
+    // False only when canceled.
     bool scanFile(const std::string& path, const std::unordered_set<std::string>& wanted,
                   const CancelToken& cancel);
+    bool chunked(std::uint64_t device, std::uint64_t inode) const
+    {
+        return m_chunked.count({device, inode}) != 0;
+    }
     // A file that will hold exactly the chunks of `index` once it is verified.
     void addIndexed(const std::string& path, const ChunkIndex& index);
 
@@ -42,5 +48,6 @@ public:
 
 private:
     std::unordered_map<std::string, Location> m_locations;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> m_chunked; // device, inode
 };
 } // namespace pelvane

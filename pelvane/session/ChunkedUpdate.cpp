@@ -30,23 +30,6 @@ bool regularFile(const std::string& path)
     std::uint64_t size = 0;
     return safefiles::regularFileSize(path, size) == 0;
 }
-
-// A hard link of a file already read (Target and the base store share inodes).
-bool linkOfAny(const std::vector<std::string>& scanned, const std::string& candidate)
-{
-    for (const std::string& done : scanned)
-    {
-        platform::SystemCalls::Info one;
-        platform::SystemCalls::Info two;
-        if (platform::SystemCalls::pathStatus(done, one) == 0 &&
-            platform::SystemCalls::pathStatus(candidate, two) == 0 && one.device == two.device &&
-            one.inode == two.inode)
-        {
-            return true;
-        }
-    }
-    return false;
-}
 } // namespace
 
 ChunkedUpdate::ChunkedUpdate(const UpdateConfig& config,
@@ -105,8 +88,13 @@ bool ChunkedUpdate::wantsIndex(std::size_t update, const ManifestFile& file,
     // an index pays only when some local copy, or another file of the run,
     // may hold part of the file
     return severalChunkable || regularFile(layout.assemblyPath(file.path)) ||
-           regularFile(m_config.target + "/" + file.path) ||
-           (m_base.enabled() && regularFile(m_base.filePath(file.path)));
+           heldAtPath(file.path) || !m_related->candidates(file.path, file.size).empty();
+}
+
+bool ChunkedUpdate::heldAtPath(const std::string& path) const
+{
+    return regularFile(m_config.target + "/" + path) ||
+           (m_base.enabled() && regularFile(m_base.filePath(path)));
 }
 
 Outcome ChunkedUpdate::fetchIndex(const VersionNumber& version, const ManifestFile& file,
@@ -180,6 +168,16 @@ Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted,
     {
         return surveyed;
     }
+    std::unordered_set<std::string> kept;
+    for (const ManifestVersion& version : m_updates)
+    {
+        for (const ManifestFile& file : version.files)
+        {
+            kept.insert(file.path);
+        }
+    }
+    m_related.emplace(m_ways.localCopies().listed(), kept,
+                      !m_updates.empty() && m_updates.front().complete);
     m_work.assign(m_updates.size(), {});
     std::size_t chunkableFiles = 0;
     for (std::size_t u = 0; u < m_updates.size(); ++u)
@@ -266,8 +264,7 @@ Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted,
 
 bool ChunkedUpdate::scanLocalCopies(const std::unordered_set<std::string>& wanted)
 {
-    // Local copies of the same paths: Target and the base store, each file once.
-    std::vector<std::string> scanned;
+    // Local copies of the same paths: Target and the base store, each inode once.
     for (std::size_t u = 0; u < m_updates.size(); ++u)
     {
         for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
@@ -284,15 +281,72 @@ bool ChunkedUpdate::scanLocalCopies(const std::unordered_set<std::string>& wante
             }
             for (const std::string& candidate : candidates)
             {
-                if (!regularFile(candidate) || linkOfAny(scanned, candidate))
-                {
-                    continue;
-                }
-                scanned.push_back(candidate);
-                if (!m_sources.scanFile(candidate, wanted, m_cancel))
+                if (regularFile(candidate) && !m_sources.scanFile(candidate, wanted, m_cancel))
                 {
                     return false;
                 }
+            }
+        }
+    }
+    return scanRelatedFiles(wanted);
+}
+
+bool ChunkedUpdate::scanRelatedFiles(const std::unordered_set<std::string>& wanted)
+{
+    std::uint64_t bytes = 0;
+    std::size_t files = 0;
+    bool capLogged = false;
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            const ManifestFile& entry = m_updates[u].files[f];
+            const std::optional<ChunkIndex>& index = m_work[u][f].index;
+            if (!index || heldAtPath(entry.path))
+            {
+                continue; // the same path's copy was read
+            }
+            const auto missing = [&]
+            {
+                return std::any_of(index->chunks().begin(), index->chunks().end(),
+                                   [&](const Chunk& chunk)
+                                   {
+                                       const ChunkSources::Location* at = m_sources.find(chunk.sha256);
+                                       return at == nullptr || at->length != chunk.length;
+                                   });
+            };
+            for (const LocalFile* candidate : m_related->candidates(entry.path, entry.size))
+            {
+                if (!missing())
+                {
+                    break;
+                }
+                if (m_sources.chunked(candidate->device, candidate->inode))
+                {
+                    continue;
+                }
+                if (files >= MAX_RELATED_FILES || bytes + candidate->size > MAX_RELATED_BYTES)
+                {
+                    if (!capLogged)
+                    {
+                        PELVANE_LOG_INFO("Not chunking " << candidate->full << " for "
+                                                         << entry.path << ": the run has chunked "
+                                                         << files << " files, " << bytes
+                                                         << " bytes beyond the same paths");
+                        capLogged = true;
+                    }
+                    continue;
+                }
+                ++files;
+                bytes += candidate->size;
+                const std::size_t before = m_sources.size();
+                if (!m_sources.scanFile(candidate->full, wanted, m_cancel))
+                {
+                    return false;
+                }
+                PELVANE_LOG_INFO("Chunks for " << entry.path << " looked for in "
+                                               << candidate->full << ": "
+                                               << m_sources.size() - before << " found");
             }
         }
     }

@@ -1,8 +1,9 @@
 // The plan of one download run and the way each of its files is fetched:
 // files that a later update of the run replaces are skipped; a file with a
 // chunk index and a local copy worth reading (Target, the base store, or
-// files fetched earlier in the run) is assembled from local chunks plus
-// range requests; everything else is fetched whole as before. The plan
+// files fetched earlier in the run; at the same path, or for a renamed or
+// new file the related files RelatedFiles names) is assembled from local
+// chunks plus range requests; everything else is fetched whole as before. The plan
 // fixes how many bytes each update takes from the network, so that the
 // status's blocks count what really travels.
 #pragma once
@@ -10,6 +11,7 @@
 #include "pelvane/chunks/ChunkAssembler.h"
 #include "pelvane/chunks/ChunkSources.h"
 #include "pelvane/chunks/FetchPlanner.h"
+#include "pelvane/chunks/RelatedFiles.h"
 #include "pelvane/files/BaseStore.h"
 #include "pelvane/files/FileDownloader.h"
 #include "pelvane/net/RangeFetcher.h"
@@ -29,6 +31,11 @@ public:
     // Index files above this are not worth their memory; the file comes whole.
     static constexpr std::uint64_t MAX_INDEX_BYTES = 16U * 1024U * 1024U;
     static constexpr const char* DISABLE_VARIABLE = "PELVANE_CHUNKS";
+    // What a run chunks beyond the same paths, for files no local copy holds
+    // at their own path (RelatedFiles picks the files): about a second of
+    // local reading, and a bound on the files opened.
+    static constexpr std::uint64_t MAX_RELATED_BYTES = 512U * 1024U * 1024U;
+    static constexpr std::size_t MAX_RELATED_FILES = 1000;
 
     ChunkedUpdate(const UpdateConfig& config, const std::vector<ManifestVersion>& updates,
                   HttpFetcher& fetcher, const CancelToken& cancel);
@@ -97,6 +104,11 @@ private:
     // Reads Target's and the base store's copies for the wanted chunks;
     // false when canceled.
     bool scanLocalCopies(const std::unordered_set<std::string>& wanted);
+    // Then, for files that no local copy holds at their path, the local
+    // files RelatedFiles names, within the caps; false when canceled.
+    bool scanRelatedFiles(const std::unordered_set<std::string>& wanted);
+    // Target or the base store holds a file at `path`.
+    bool heldAtPath(const std::string& path) const;
     // The chunks of one indexed file that are local; false when canceled.
     bool planChunks(std::size_t update, std::size_t file);
     // Fills readsFrom from the plans.
@@ -115,6 +127,7 @@ private:
     RangeSupport m_learned;
     RangeFetcher m_ranges;
     ChunkSources m_sources;
+    std::optional<RelatedFiles> m_related; // set by planFiles
     UpdateWays m_ways; // the choice of each file's way, cheapest first
     std::vector<std::vector<FileWork>> m_work;
     bool m_enabled = true;

@@ -110,6 +110,10 @@ bool LocalCopies::walk(const std::string& root, const std::string& relative, con
             }
             continue;
         }
+        if (info.type == SystemCalls::Type::File)
+        {
+            m_listed.push_back({path, full, info.size, info.device, info.inode});
+        }
         if (info.type != SystemCalls::Type::File ||
             (wanted.sizes.count(info.size) == 0 && wanted.paths.count(path) == 0) ||
             !m_seenInodes.insert(std::to_string(info.device) + ":" + std::to_string(info.inode))

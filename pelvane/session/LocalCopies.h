@@ -7,6 +7,7 @@
 #pragma once
 
 #include "pelvane/base/CancelToken.h"
+#include "pelvane/chunks/RelatedFiles.h"
 
 #include <cstdint>
 #include <string>
@@ -36,6 +37,9 @@ public:
     const std::string* find(const std::string& sha256) const;
     std::size_t hashedFiles() const { return m_hashed; }
 
+    // Every regular file the walk saw, hashed or not (chunks look there too).
+    const std::vector<LocalFile>& listed() const { return m_listed; }
+
 private:
     struct Candidate
     {
@@ -48,6 +52,7 @@ private:
 
     std::unordered_map<std::string, std::string> m_bySha;
     std::unordered_set<std::string> m_seenInodes; // "device:inode"
+    std::vector<LocalFile> m_listed;
     std::size_t m_hashed = 0;
 };
 } // namespace pelvane

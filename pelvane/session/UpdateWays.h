@@ -46,6 +46,8 @@ public:
     Outcome survey(std::vector<std::vector<bool>>& superseded);
     // The file needs no chunk index: a local copy or a delta serves it.
     bool settled(std::size_t update, std::size_t file) const;
+    // What survey() found in Target and the base store.
+    const LocalCopies& localCopies() const { return m_local; }
 
     // What the chunk way would fetch, when it is open to the file.
     struct ChunkOffer

@@ -5,6 +5,7 @@
 #include "pelvane/base/Sha256.h"
 #include "pelvane/chunks/ContentChunker.h"
 #include "pelvane/chunks/FetchPlanner.h"
+#include "pelvane/chunks/RelatedFiles.h"
 
 #include "ServerProcess.h"
 
@@ -267,4 +268,47 @@ TEST(FetchPlannerTest, RangesMergeWhenTheyTouchAndChunksComeFromWhereTheyAre)
     EXPECT_EQ(plan.local[2]->offset, 50U);
     EXPECT_EQ(plan.fetchBytes, 200U);
     EXPECT_EQ(plan.localBytes, 400U);
+}
+
+TEST(RelatedFilesTest, RenamedMovedAndRemovedFilesAreNamedMostLikelyFirstAndBounded)
+{
+    const std::uint64_t mib = 1024 * 1024;
+    std::uint64_t inode = 0;
+    const auto local = [&inode](const std::string& path, std::uint64_t size)
+    { return LocalFile{path, "/t/" + path, size, 1, ++inode}; };
+    std::vector<LocalFile> files = {
+        local("lib/libfoo.so.1.2", 4 * mib),         // the same stem
+        local("share/a/libfoo.so.1.3", 9 * mib),     // the same name, farther in size
+        local("share/b/libfoo.so.1.3", 3 * mib),     // the same name, closer
+        local("lib/libfoo.so.1.3", 4 * mib),         // its own path: read already
+        local("lib/libfoo-tiny.so", 1000),           // under one chunk
+        local("lib/libfoo.a", 40 * mib),             // the stem, but ten times the size
+        local("data/old-name.pak", 4 * mib + 7),     // gone from the new tree
+        local("data/other.pak", 9 * mib),            // gone, of another size
+        local("data/kept.pak", 4 * mib),             // still in the new tree
+    };
+    files.push_back(files[0]); // the base store's hard link of Target's file
+    files.back().full = "/base/lib/libfoo.so.1.2";
+    const std::unordered_set<std::string> kept = {"lib/libfoo.so.1.3", "data/kept.pak"};
+
+    const auto names = [](const std::vector<const LocalFile*>& found)
+    {
+        std::vector<std::string> out;
+        for (const LocalFile* file : found)
+        {
+            out.push_back(file->full);
+        }
+        return out;
+    };
+    EXPECT_EQ(names(RelatedFiles(files, kept, true).candidates("lib/libfoo.so.1.3", 4 * mib)),
+              (std::vector<std::string>{"/t/share/b/libfoo.so.1.3", "/t/share/a/libfoo.so.1.3",
+                                        "/t/lib/libfoo.so.1.2", "/t/data/old-name.pak"}));
+    // an overlay run removes nothing: no name in common, no candidate
+    EXPECT_TRUE(RelatedFiles(files, kept, false).candidates("bin/new-tool", 4 * mib).empty());
+    EXPECT_EQ(names(RelatedFiles(files, kept, true).candidates("bin/new-tool", 4 * mib)),
+              (std::vector<std::string>{"/t/lib/libfoo.so.1.2", "/t/data/old-name.pak",
+                                        "/t/share/b/libfoo.so.1.3"}));
+    EXPECT_EQ(RelatedFiles::stem("libvips-cpp.so.8.18.7"), "libvips-cpp");
+    EXPECT_EQ(RelatedFiles::stem("tool-2.1"), "tool");
+    EXPECT_EQ(RelatedFiles::stem(".config"), "");
 }

@@ -510,3 +510,27 @@ TEST_F(FileWaysTest, TwoVersionsBehindAChainOfDeltasBeatsTheCompressedFile)
     EXPECT_EQ(requestsFor(served, uriOf("1.1.0", "bundle")), 2U);
     EXPECT_EQ(requestsFor(served, uriOf("1.2.0", "bundle")), 2U);
 }
+
+TEST_F(FileWaysTest, ARenamedFileIsAssembledFromTheChunksOfItsOldName)
+{
+    // bytes that do not compress: the chunks come from files/ by ranges
+    const std::string old = patternData(4 * 1024 * 1024, 71);
+    install({{"lib/libfoo.so.1.2", old}, {"README", "one"}});
+    fs::remove_all(target()); // the base store holds the old name alone
+    const std::map<std::string, std::string> v2 = {{"lib/libfoo.so.1.3", edited(old, 72)},
+                                                   {"README", "two"}};
+    publish("2.0.0", v2, "", false, {"--complete"});
+    std::vector<Served> served;
+    ASSERT_NO_FATAL_FAILURE(updateThroughNginx(v2, served));
+    std::uint64_t ranged = 0;
+    for (const Served& one : served)
+    {
+        if (one.uri == uriOf("2.0.0", "files/lib/libfoo.so.1.3"))
+        {
+            EXPECT_EQ(one.status, 206) << "never the whole file";
+            ranged += one.sent;
+        }
+    }
+    EXPECT_GT(ranged, 0U);
+    EXPECT_LT(ranged, old.size() / 4) << "most chunks came from lib/libfoo.so.1.2";
+}
