@@ -110,6 +110,8 @@ def requests_by_kind(lines):
             kind = "channel.qor %s" % status
         elif name == "list.json.zst":
             kind = "file lists"
+        elif "/history/" in uri:
+            kind = "history"
         elif "/cidx/" in uri:
             kind = "chunk indexes"
         else:
@@ -292,10 +294,14 @@ def metadata_bench(args, tools, work, make_link, cleanups):
                                              "%d.0.0" % published], env=client.env)
             if check.status != 0:
                 raise RuntimeError("the check with nothing new failed (%d)" % check.status)
+            # older than every version channel.qor lists: the history comes along
+            with Measured(web, link) as far:
+                client.update("1.0.0")
+            client.forget_target()
             list_size = os.path.getsize(os.path.join(channel_dir, "%d.0.0" % published,
                                                      "list.json.zst"))
             channel_size = os.path.getsize(os.path.join(channel_dir, "channel.qor"))
-            rows.append((published, channel_size, list_size, behind, check, nothing))
+            rows.append((published, channel_size, list_size, behind, check, nothing, far))
         keep = min(args.versions)
         common.run([tools.publish, "prune", "--repo", repository.root, "--product", ours.PRODUCT,
                     "--channel", ours.CHANNEL, "--key-file", repository.key, "--keep-versions",
@@ -309,7 +315,7 @@ def metadata_bench(args, tools, work, make_link, cleanups):
     print()
     print("%-9s %12s %10s %14s %9s %6s" % ("versions", "channel.qor", "one list",
                                            "metadata/run", "x list", "goal"))
-    for versions, channel_size, list_size, behind, _, _ in rows:
+    for versions, channel_size, list_size, behind, _, _, _ in rows:
         metadata = sum(b for k, (n, b) in behind.kinds.items()
                        if k.startswith("channel.qor") or k == "file lists")
         print("%-9d %10d B %8d B %12d B %9.2f %6s" % (
@@ -317,21 +323,38 @@ def metadata_bench(args, tools, work, make_link, cleanups):
     print("  (metadata/run: channel.qor and the file lists a run one version behind fetched,")
     print("   bytes nginx sent with headers; one list: the newest version's list.json.zst)")
     if len(rows) > 1:
-        (few, few_size, _, _, _, _), (many, many_size, list_size, _, _, _) = rows[0], rows[-1]
+        (few, few_size, _, _, _, _, _), (many, many_size, list_size, _, _, _, _) = rows[0], rows[-1]
         growth = (many_size - few_size) / (many - few)
         base = many_size - many * growth
-        print("   channel.qor grows %.0f B per version listed: metadata/run passes 1.5x one list"
-              " at about %d versions" % (growth, (0.5 * list_size - base) / growth))
+        if growth > 1:
+            print("   channel.qor grows %.0f B per version published: metadata/run passes 1.5x one"
+                  " list at about %d versions" % (growth, (0.5 * list_size - base) / growth))
+        else:
+            print("   channel.qor grows %.1f B per version published from %d to %d versions"
+                  % (growth, few, many))
     if pruned is not None:
         print("   pruned to the newest %d (qor-publish prune --keep-versions): channel.qor %d B"
               % pruned)
-    for versions, _, _, behind, _, _ in rows:
+    for versions, _, _, behind, _, _, _ in rows:
         print("   %d versions, one behind: %s" % (versions, ", ".join(
             "%s %d (%d B)" % (k, n, b) for k, (n, b) in sorted(behind.kinds.items()))))
     print()
+    print("%-9s %14s %14s %14s %9s" % ("versions", "history", "file lists", "metadata/run",
+                                         "x list"))
+    for versions, _, list_size, _, _, _, far in rows:
+        history = far.kinds.get("history", [0, 0])
+        lists = far.kinds.get("file lists", [0, 0])
+        metadata = sum(b for k, (n, b) in far.kinds.items()
+                       if k.startswith("channel.qor") or k in ("file lists", "history"))
+        print("%-9d %5d, %6d B %5d, %6d B %12d B %9.2f" % (
+            versions, history[0], history[1], lists[0], lists[1], metadata, metadata / list_size))
+    print("  (a client at 1.0.0, older than every version channel.qor lists, updating to the")
+    print("   newest: requests and bytes of the history objects and file lists, and all its")
+    print("   metadata; its channel.qor was cached, so that request is a 304)")
+    print()
     print("%-9s %10s %12s %14s %14s %9s %8s" % ("versions", "requests", "answers", "wire (nginx)",
                                                 "wire (link)", "check s", "goal"))
-    for versions, _, _, _, check, nothing in rows:
+    for versions, _, _, _, check, nothing, _ in rows:
         statuses = ",".join(sorted(k.split()[-1] for k in nothing.kinds))
         nginx_wire = nothing.traffic["wire"] + nothing.asked
         counts = nothing.link_counts
