@@ -68,15 +68,10 @@ std::optional<HistoryObject> ChannelHistory::decode(std::string_view compressed,
         error = "it holds no version";
         return std::nullopt;
     }
-    if (const auto previous = root.find("previous"); previous != root.end())
+    if (!field::optionalObjectRef(root, "previous", object.previous, MAX_OBJECT_BYTES))
     {
-        ObjectRef ref;
-        if (!field::objectRef(*previous, ref, MAX_OBJECT_BYTES))
-        {
-            error = "bad reference to the previous history object";
-            return std::nullopt;
-        }
-        object.previous = std::move(ref);
+        error = "bad reference to the previous history object";
+        return std::nullopt;
     }
     return object;
 }

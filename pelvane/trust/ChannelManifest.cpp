@@ -101,15 +101,10 @@ std::optional<ChannelManifest> ChannelManifest::parse(std::string_view payload, 
     {
         return std::nullopt;
     }
-    if (const auto history = root.find("history"); history != root.end())
+    if (!field::optionalObjectRef(root, "history", manifest.m_history, MAX_HISTORY_BYTES))
     {
-        ObjectRef ref;
-        if (!field::objectRef(*history, ref, MAX_HISTORY_BYTES))
-        {
-            error = "bad history reference";
-            return std::nullopt;
-        }
-        manifest.m_history = std::move(ref);
+        error = "bad history reference";
+        return std::nullopt;
     }
     return manifest;
 }

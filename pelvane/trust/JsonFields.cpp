@@ -70,6 +70,19 @@ bool objectRef(const json& value, ObjectRef& ref, std::uint64_t maxSize)
            text(value, "sha256", ref.sha256, 64) && isLowerHex(ref.sha256, 64);
 }
 
+bool optionalObjectRef(const json& object, const char* name, std::optional<ObjectRef>& ref,
+                       std::uint64_t maxSize)
+{
+    const auto found = object.find(name);
+    if (found == object.end())
+    {
+        ref.reset();
+        return true;
+    }
+    ref.emplace();
+    return objectRef(*found, *ref, maxSize);
+}
+
 int formatOf(const json& object)
 {
     const auto format = object.find("format");

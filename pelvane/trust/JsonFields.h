@@ -26,6 +26,9 @@ bool text(const nlohmann::json& object, const char* name, std::string& out, std:
 bool count(const nlohmann::json& object, const char* name, std::uint64_t& out, std::uint64_t max);
 // {"size": n, "sha256": "<64 hex>"} with n at most maxSize.
 bool objectRef(const nlohmann::json& value, ObjectRef& ref, std::uint64_t maxSize);
+// An optional {"size", "sha256"} member: false when it is there but bad.
+bool optionalObjectRef(const nlohmann::json& object, const char* name,
+                       std::optional<ObjectRef>& ref, std::uint64_t maxSize);
 // The integer "format" member, or -1.
 int formatOf(const nlohmann::json& object);
 
