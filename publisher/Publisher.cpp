@@ -182,6 +182,7 @@ ExitCode Publisher::readSigned(const ChannelAddress& where, const std::vector<Si
 {
     const ChannelPaths paths = channelPaths(where);
     manifest.reset();
+    m_history.reset();
     if (!pelvane::safefiles::pathExists(paths.channel))
     {
         if (pelvane::safefiles::pathExists(paths.formerManifest))
@@ -227,7 +228,20 @@ ExitCode Publisher::readSigned(const ChannelAddress& where, const std::vector<Si
     {
         return refuse(EXIT_BAD_INPUT, "the repository's channel.qor is unreadable: " + problem);
     }
+    m_history = historyOf(where);
+    if (const std::string wrong = m_history->read(*manifest); !wrong.empty())
+    {
+        manifest.reset();
+        return refuse(EXIT_BAD_INPUT, "the repository's " + wrong + "; nothing changed");
+    }
     return EXIT_OK;
+}
+
+HistoryFiles Publisher::historyOf(const ChannelAddress& where) const
+{
+    const ChannelPaths paths = channelPaths(where);
+    return HistoryFiles(where.repository, paths.layout, where.product,
+                        paths.application + "/" + paths.language);
 }
 
 ExitCode Publisher::writeSigned(const ChannelAddress& where, pelvane::ChannelManifest& manifest,
@@ -240,6 +254,15 @@ ExitCode Publisher::writeSigned(const ChannelAddress& where, pelvane::ChannelMan
     manifest.setSerial(
         std::max<std::uint64_t>(manifest.serial() + 1, static_cast<std::uint64_t>(now)));
     manifest.setExpires(now + static_cast<std::int64_t>(expiresInDays) * 86400);
+    if (!m_history)
+    {
+        m_history = historyOf(where);
+    }
+    // the history objects first, channel.qor naming them last
+    if (const std::string failed = m_history->write(manifest, m_output); !failed.empty())
+    {
+        return refuse(EXIT_IO_ERROR, failed);
+    }
     const std::string payload = manifest.serialize();
     std::string problem;
     if (!pelvane::ChannelManifest::parse(payload, problem))
@@ -272,6 +295,10 @@ ExitCode Publisher::writeSigned(const ChannelAddress& where, pelvane::ChannelMan
     m_output << "Serial " << manifest.serial() << ", expires "
              << pelvane::formatUtc(manifest.expires()) << "\n";
     // only now that no signed top level names them
+    if (const std::string failed = m_history->removeUnused(m_output); !failed.empty())
+    {
+        return refuse(EXIT_IO_ERROR, failed);
+    }
     for (const pelvane::ChannelVersion& version : dropped)
     {
         const std::string folder = paths.layout.versionFolder(version.number.text()).path(where.repository);
@@ -692,11 +719,12 @@ ExitCode Publisher::verify(const ChannelAddress& where, const std::string& pin)
     {
         return refuse(EXIT_VERIFY_FAILED, "signature: " + problem);
     }
-    const auto manifest = pelvane::ChannelManifest::parse(payload, problem);
+    auto manifest = pelvane::ChannelManifest::parse(payload, problem);
     if (!manifest)
     {
         return refuse(EXIT_VERIFY_FAILED, "channel.qor: " + problem);
     }
+    const std::size_t listed = manifest->versions().size();
     std::size_t faults = 0;
     const auto report = [&](const std::string& text)
     {
@@ -713,6 +741,11 @@ ExitCode Publisher::verify(const ChannelAddress& where, const std::string& pin)
         report("channel.qor expired at " + pelvane::formatUtc(manifest->expires()) +
                " (run qor-publish resign)");
     }
+    // every object of the chain as a client checks it; the versions it holds are checked below
+    if (const std::string wrong = historyOf(where).read(*manifest); !wrong.empty())
+    {
+        report(wrong);
+    }
     // oldest first, so that every version a delta starts from is checked before it is used
     std::map<std::string, objectchecks::DeltaSource> sources;
     for (const pelvane::ChannelVersion& version : manifest->versions())
@@ -725,7 +758,12 @@ ExitCode Publisher::verify(const ChannelAddress& where, const std::string& pin)
     }
     m_output << "OK: serial " << manifest->serial() << ", expires "
              << pelvane::formatUtc(manifest->expires()) << ", " << manifest->versions().size()
-             << " versions\n";
+             << " versions";
+    if (manifest->versions().size() > listed)
+    {
+        m_output << " (" << manifest->versions().size() - listed << " of them in the history)";
+    }
+    m_output << "\n";
     return EXIT_OK;
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "pelvane/trust/ChannelManifest.h"
+#include "publisher/HistoryFiles.h"
 #include "publisher/ObjectChecks.h"
 #include "publisher/SigningKey.h"
 #include "publisher/VersionBuilder.h"
@@ -78,11 +79,14 @@ private:
     ExitCode refuse(ExitCode code, const std::string& message);
     ExitCode checkAddress(const ChannelAddress& where);
     ExitCode checkSigning(const std::vector<SigningKey>& keys, int expiresInDays);
-    // Reads the current channel.qor when there is one; refuses it unless one
-    // of `keys` signed it, and refuses a repository of an older format.
+    // Reads the current channel.qor when there is one, with every version of
+    // its history; refuses it unless one of `keys` signed it, and refuses a
+    // repository of an older format.
     ExitCode readSigned(const ChannelAddress& where, const std::vector<SigningKey>& keys,
                         std::optional<pelvane::ChannelManifest>& manifest);
-    // Signs and writes channel.qor, then deletes the folders of `dropped`.
+    // Moves the older versions of `manifest` (every version) to history
+    // objects, signs and writes channel.qor, then deletes the history objects
+    // and the folders of `dropped` that it no longer names.
     ExitCode writeSigned(const ChannelAddress& where, pelvane::ChannelManifest& manifest,
                          const std::vector<SigningKey>& keys, int expiresInDays,
                          const std::vector<pelvane::ChannelVersion>& dropped = {});
@@ -101,7 +105,11 @@ private:
     std::size_t verifyVersion(const ChannelAddress& where, const pelvane::ChannelVersion& entry,
                               std::map<std::string, objectchecks::DeltaSource>& sources);
 
+    // The history objects of the channel read last.
+    HistoryFiles historyOf(const ChannelAddress& where) const;
+
     std::ostream& m_output;
     std::ostream& m_errors;
+    std::optional<HistoryFiles> m_history;
 };
 } // namespace publisher

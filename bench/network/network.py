@@ -21,6 +21,7 @@ the update once per value.
 """
 
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -110,6 +111,8 @@ def requests_by_kind(lines):
             kind = "channel.qor %s" % status
         elif name == "list.json.zst":
             kind = "file lists"
+        elif "/history/" in uri:
+            kind = "history"
         elif "/cidx/" in uri:
             kind = "chunk indexes"
         else:
@@ -239,6 +242,30 @@ def update_bench(args, tools, cache, work, make_link, cleanups):
             seen.traffic["requests"] * args.rtt_ms / 1000) if over_link else ""))
 
 
+def listing_everything(channel_dir):
+    """The bytes channel.qor would have if it listed every version, as it did
+    before history objects: its own, plus the entries of the history chain
+    it names (the same compact JSON), less its reference to the chain; and
+    how many versions it lists and how many objects the chain has."""
+    with open(os.path.join(channel_dir, "channel.qor"), "rb") as f:
+        text = f.read()
+    payload = json.loads(text.split(b"\n\n", 1)[1])
+    size = len(text)
+    objects = 0
+    link = payload.get("history")
+    if link:
+        size -= len(('"history":%s,' % json.dumps(link, separators=(",", ":"))).encode())
+    while link:
+        path = os.path.join(channel_dir, "history", link["sha256"] + ".json.zst")
+        history = json.loads(subprocess.run(["zstd", "-dc", path], check=True,
+                                            stdout=subprocess.PIPE).stdout)
+        for entry in history["versions"]:
+            size += len(json.dumps(entry, separators=(",", ":"), ensure_ascii=False).encode()) + 1
+        link = history.get("previous")
+        objects += 1
+    return size, len(payload["versions"]), objects
+
+
 def change_one_file(tree, names, number):
     """One real file of the tree gets a line, as a small release changes it."""
     path = os.path.join(tree, names[number % len(names)])
@@ -292,10 +319,15 @@ def metadata_bench(args, tools, work, make_link, cleanups):
                                              "%d.0.0" % published], env=client.env)
             if check.status != 0:
                 raise RuntimeError("the check with nothing new failed (%d)" % check.status)
+            # older than every version channel.qor lists: the history comes along
+            with Measured(web, link) as far:
+                client.update("1.0.0")
+            client.forget_target()
             list_size = os.path.getsize(os.path.join(channel_dir, "%d.0.0" % published,
                                                      "list.json.zst"))
             channel_size = os.path.getsize(os.path.join(channel_dir, "channel.qor"))
-            rows.append((published, channel_size, list_size, behind, check, nothing))
+            before = listing_everything(channel_dir)
+            rows.append((published, channel_size, list_size, behind, check, nothing, far, before))
         keep = min(args.versions)
         common.run([tools.publish, "prune", "--repo", repository.root, "--product", ours.PRODUCT,
                     "--channel", ours.CHANNEL, "--key-file", repository.key, "--keep-versions",
@@ -307,31 +339,45 @@ def metadata_bench(args, tools, work, make_link, cleanups):
     print("   (published and measured in %.0f s; repository in %s)"
           % (time.monotonic() - began, os.path.dirname(repository.root)))
     print()
-    print("%-9s %12s %10s %14s %9s %6s" % ("versions", "channel.qor", "one list",
-                                           "metadata/run", "x list", "goal"))
-    for versions, channel_size, list_size, behind, _, _ in rows:
+    print("%-9s %12s %10s %14s %9s %6s %16s" % ("versions", "channel.qor", "one list",
+                                                "metadata/run", "x list", "goal",
+                                                "listing all: x"))
+    for versions, channel_size, list_size, behind, _, _, _, (before, _, _) in rows:
         metadata = sum(b for k, (n, b) in behind.kinds.items()
                        if k.startswith("channel.qor") or k == "file lists")
-        print("%-9d %10d B %8d B %12d B %9.2f %6s" % (
-            versions, channel_size, list_size, metadata, metadata / list_size, "<1.5x"))
+        print("%-9d %10d B %8d B %12d B %9.2f %6s %8d B %5.2f" % (
+            versions, channel_size, list_size, metadata, metadata / list_size, "<1.5x", before,
+            (metadata - channel_size + before) / list_size))
     print("  (metadata/run: channel.qor and the file lists a run one version behind fetched,")
-    print("   bytes nginx sent with headers; one list: the newest version's list.json.zst)")
-    if len(rows) > 1:
-        (few, few_size, _, _, _, _), (many, many_size, list_size, _, _, _) = rows[0], rows[-1]
-        growth = (many_size - few_size) / (many - few)
-        base = many_size - many * growth
-        print("   channel.qor grows %.0f B per version listed: metadata/run passes 1.5x one list"
-              " at about %d versions" % (growth, (0.5 * list_size - base) / growth))
+    print("   bytes nginx sent with headers; one list: the newest version's list.json.zst;")
+    print("   listing all: channel.qor and metadata/run if channel.qor listed every version, as")
+    print("   before history objects)")
+    for versions, _, _, _, _, _, _, (_, listed, objects) in rows:
+        print("   %d versions published: channel.qor lists %d, %d history objects hold the rest"
+              % (versions, listed, objects))
     if pruned is not None:
         print("   pruned to the newest %d (qor-publish prune --keep-versions): channel.qor %d B"
               % pruned)
-    for versions, _, _, behind, _, _ in rows:
+    for versions, _, _, behind, _, _, _, _ in rows:
         print("   %d versions, one behind: %s" % (versions, ", ".join(
             "%s %d (%d B)" % (k, n, b) for k, (n, b) in sorted(behind.kinds.items()))))
     print()
+    print("%-9s %14s %14s %14s %9s" % ("versions", "history", "file lists", "metadata/run",
+                                         "x list"))
+    for versions, _, list_size, _, _, _, far, _ in rows:
+        history = far.kinds.get("history", [0, 0])
+        lists = far.kinds.get("file lists", [0, 0])
+        metadata = sum(b for k, (n, b) in far.kinds.items()
+                       if k.startswith("channel.qor") or k in ("file lists", "history"))
+        print("%-9d %5d, %6d B %5d, %6d B %12d B %9.2f" % (
+            versions, history[0], history[1], lists[0], lists[1], metadata, metadata / list_size))
+    print("  (a client at 1.0.0, older than every version channel.qor lists, updating to the")
+    print("   newest: requests and bytes of the history objects and file lists, and all its")
+    print("   metadata; its channel.qor was cached, so that request is a 304)")
+    print()
     print("%-9s %10s %12s %14s %14s %9s %8s" % ("versions", "requests", "answers", "wire (nginx)",
                                                 "wire (link)", "check s", "goal"))
-    for versions, _, _, _, check, nothing in rows:
+    for versions, _, _, _, check, nothing, _, _ in rows:
         statuses = ",".join(sorted(k.split()[-1] for k in nothing.kinds))
         nginx_wire = nothing.traffic["wire"] + nothing.asked
         counts = nothing.link_counts

@@ -14,22 +14,30 @@ FileListLoader::FileListLoader(const UpdateConfig& config, HttpFetcher& fetcher,
 {
 }
 
+FetchResult FileListLoader::fetchBounded(HttpFetcher& fetcher, const UpdateConfig& config,
+                                         const CancelToken& cancel, const std::string& url,
+                                         std::size_t maxBytes, std::string& bytes)
+{
+    // like the top level: a trickling mirror cannot hold the tries for longer
+    const Deadline deadline = Deadline::after(config.transfer.limits.metadataDeadline);
+    Retries retries(cancel, std::nullopt, deadline);
+    FetchResult fetched;
+    do
+    {
+        fetched = fetcher.fetchText(url, maxBytes, bytes, deadline);
+    } while (!fetched.ok() && retries.tryAgain(fetched));
+    return fetched;
+}
+
 Outcome FileListLoader::loadFrom(std::size_t mirror, const ChannelVersion& entry,
                                  ManifestVersion& list)
 {
     const std::string url =
         m_config.repository().list(entry.number.text()).url(m_config.mirrors[mirror]);
     std::string bytes;
-    // like the top level: a trickling mirror cannot hold a list's tries for longer
-    const Deadline deadline = Deadline::after(m_config.transfer.limits.metadataDeadline);
-    Retries retries(m_cancel, std::nullopt, deadline);
-    FetchResult fetched;
-    do
-    {
-        // never more than channel.qor says it has
-        fetched = m_fetcher.fetchText(url, static_cast<std::size_t>(entry.list.size), bytes,
-                                      deadline);
-    } while (!fetched.ok() && retries.tryAgain(fetched));
+    // never more than channel.qor says it has
+    const FetchResult fetched = fetchBounded(m_fetcher, m_config, m_cancel, url,
+                                             static_cast<std::size_t>(entry.list.size), bytes);
     if (!fetched.ok() && m_cancel.canceled())
     {
         return Outcome::canceled();

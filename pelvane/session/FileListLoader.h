@@ -23,6 +23,13 @@ public:
     // `lists[i]` is the version `run[i]` with its files.
     Outcome load(const std::vector<ChannelVersion>& run, std::vector<ManifestVersion>& lists);
 
+    // One metadata object of at most maxBytes, with the usual retries under
+    // the metadata deadline (a trickling mirror cannot hold them longer);
+    // a longer body reads as API_HASH.
+    static FetchResult fetchBounded(HttpFetcher& fetcher, const UpdateConfig& config,
+                                    const CancelToken& cancel, const std::string& url,
+                                    std::size_t maxBytes, std::string& bytes);
+
 private:
     Outcome loadFrom(std::size_t mirror, const ChannelVersion& entry, ManifestVersion& list);
 

@@ -4,6 +4,7 @@
 #include "pelvane/base/PelvaneLog.h"
 #include "pelvane/net/MirrorWalk.h"
 #include "pelvane/net/Retries.h"
+#include "pelvane/session/HistoryLoader.h"
 #include "pelvane/trust/ChannelEnvelope.h"
 #include "pelvane/trust/UtcTime.h"
 
@@ -177,6 +178,15 @@ ManifestLoader::Loaded ManifestLoader::load()
                                                              << " passed over, trying "
                                                              << m_config.mirrors[mirror + 1]);
                               });
+    if (loaded.manifest && HistoryLoader::needed(*loaded.manifest, m_config.installed))
+    {
+        // a client older than every version listed: the versions between come from the history
+        loaded.outcome = HistoryLoader(m_config, fetcher, m_cancel).load(*loaded.manifest, loaded.mirror);
+        if (!loaded.outcome.ok())
+        {
+            loaded.manifest.reset();
+        }
+    }
     return loaded;
 }
 } // namespace pelvane

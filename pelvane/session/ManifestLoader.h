@@ -4,7 +4,9 @@
 // next one; since every check is on signed bytes, a mirror needs no trust.
 // The copy accepted last is cached (ChannelCache) and the next run asks
 // whether it changed: a 304 costs one small request, and the cached copy,
-// judged like a fresh one, then stands for the answer.
+// judged like a fresh one, then stands for the answer. A client older than
+// every version listed gets the versions between from the channel's history
+// (HistoryLoader), so that the manifest it returns holds them all.
 #pragma once
 
 #include "pelvane/base/CancelToken.h"

@@ -92,43 +92,77 @@ std::optional<ChannelManifest> ChannelManifest::parse(std::string_view payload, 
         return std::nullopt;
     }
     const auto versions = root.find("versions");
-    if (versions == root.end() || !versions->is_array() || versions->size() > MAX_VERSIONS)
+    if (versions == root.end())
     {
         error = "bad version list";
         return std::nullopt;
     }
-    for (const json& item : *versions)
+    if (!parseVersions(*versions, MAX_VERSIONS, manifest.m_versions, error))
     {
-        ChannelVersion version;
-        if (!parseVersion(item, version, error))
-        {
-            return std::nullopt;
-        }
-        if (manifest.find(version.number) != nullptr)
-        {
-            error = "duplicate version " + version.number.text();
-            return std::nullopt;
-        }
-        manifest.put(std::move(version));
+        return std::nullopt;
+    }
+    if (!field::optionalObjectRef(root, "history", manifest.m_history, MAX_HISTORY_BYTES))
+    {
+        error = "bad history reference";
+        return std::nullopt;
     }
     return manifest;
 }
 
+bool ChannelManifest::parseVersions(const json& array, std::size_t maxCount,
+                                    std::vector<ChannelVersion>& versions, std::string& error)
+{
+    if (!array.is_array() || array.size() > maxCount)
+    {
+        error = "bad version list";
+        return false;
+    }
+    ChannelManifest sorted;
+    for (const json& item : array)
+    {
+        ChannelVersion version;
+        if (!parseVersion(item, version, error))
+        {
+            return false;
+        }
+        if (sorted.find(version.number) != nullptr)
+        {
+            error = "duplicate version " + version.number.text();
+            return false;
+        }
+        sorted.put(std::move(version));
+    }
+    versions = std::move(sorted.m_versions);
+    return true;
+}
+
+json ChannelManifest::serializeVersions(const std::vector<ChannelVersion>& versions)
+{
+    json array = json::array();
+    for (const ChannelVersion& version : versions)
+    {
+        array.push_back({{"version", version.number.text()},
+                         {"notes", version.notes},
+                         {"complete", version.complete},
+                         {"fileCount", version.fileCount},
+                         {"totalSize", version.totalSize},
+                         {"list", {{"size", version.list.size}, {"sha256", version.list.sha256}}}});
+    }
+    return array;
+}
+
 std::string ChannelManifest::serialize() const
 {
-    json versions = json::array();
-    for (const ChannelVersion& version : m_versions)
+    json root = {{"format", FORMAT},
+                 {"product", m_product},
+                 {"channel", m_channel},
+                 {"serial", m_serial},
+                 {"expires", formatUtc(m_expires)},
+                 {"versions", serializeVersions(m_versions)}};
+    if (m_history)
     {
-        versions.push_back({{"version", version.number.text()},
-                            {"notes", version.notes},
-                            {"complete", version.complete},
-                            {"fileCount", version.fileCount},
-                            {"totalSize", version.totalSize},
-                            {"list", {{"size", version.list.size}, {"sha256", version.list.sha256}}}});
+        root["history"] = {{"size", m_history->size}, {"sha256", m_history->sha256}};
     }
-    const json root = {{"format", FORMAT},       {"product", m_product},
-                       {"channel", m_channel},   {"serial", m_serial},
-                       {"expires", formatUtc(m_expires)}, {"versions", versions}};
     // compact: every client fetches these bytes on every run that finds
     // something new; invalid UTF-8 in notes is replaced instead of throwing
     return root.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
@@ -172,5 +206,19 @@ std::vector<ChannelVersion> ChannelManifest::keepNewest(std::size_t keep)
         m_versions.erase(m_versions.begin(), end);
     }
     return dropped;
+}
+
+void ChannelManifest::prependOlder(std::vector<ChannelVersion> older)
+{
+    older.insert(older.end(), std::make_move_iterator(m_versions.begin()),
+                 std::make_move_iterator(m_versions.end()));
+    m_versions = std::move(older);
+}
+
+void ChannelManifest::dropOldest(std::size_t count)
+{
+    m_versions.erase(m_versions.begin(),
+                     m_versions.begin() +
+                         static_cast<std::ptrdiff_t>(std::min(count, m_versions.size())));
 }
 } // namespace pelvane

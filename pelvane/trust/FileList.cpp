@@ -3,7 +3,6 @@
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/trust/JsonFields.h"
 
-#include <zstd.h>
 
 #include <memory>
 #include <set>
@@ -258,55 +257,13 @@ std::string FileList::serialize() const
 
 std::optional<FileList> FileList::decode(std::string_view compressed, std::string& error)
 {
-    const std::unique_ptr<ZSTD_DStream, decltype(&ZSTD_freeDStream)> stream(ZSTD_createDStream(),
-                                                                           &ZSTD_freeDStream);
-    if (!stream)
-    {
-        error = "out of memory";
-        return std::nullopt;
-    }
-    // a window beyond what the publisher uses is a bomb, not a list
-    ZSTD_DCtx_setParameter(stream.get(), ZSTD_d_windowLogMax, 27);
-    std::string json;
-    ZSTD_inBuffer in{compressed.data(), compressed.size(), 0};
-    std::size_t pending = 1;
-    char buffer[64 * 1024];
-    while (in.pos < in.size || pending != 0)
-    {
-        ZSTD_outBuffer out{buffer, sizeof buffer, 0};
-        pending = ZSTD_decompressStream(stream.get(), &out, &in);
-        if (ZSTD_isError(pending))
-        {
-            error = std::string("file list is not zstd data: ") + ZSTD_getErrorName(pending);
-            return std::nullopt;
-        }
-        if (json.size() + out.pos > MAX_JSON_BYTES)
-        {
-            error = "file list too large";
-            return std::nullopt;
-        }
-        json.append(buffer, out.pos);
-        if (in.pos == in.size && out.pos == 0 && pending != 0)
-        {
-            error = "file list is cut short";
-            return std::nullopt;
-        }
-    }
-    return parse(json, error);
+    const std::optional<std::string> json =
+        jsonfields::decompress(compressed, MAX_JSON_BYTES, "file list", error);
+    return json ? parse(*json, error) : std::nullopt;
 }
 
 std::string FileList::encode() const
 {
-    const std::string json = serialize();
-    std::string compressed(ZSTD_compressBound(json.size()), '\0');
-    const std::size_t size =
-        ZSTD_compress(compressed.data(), compressed.size(), json.data(), json.size(),
-                      COMPRESSION_LEVEL);
-    if (ZSTD_isError(size))
-    {
-        return {};
-    }
-    compressed.resize(size);
-    return compressed;
+    return jsonfields::compress(serialize(), COMPRESSION_LEVEL);
 }
 } // namespace pelvane

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,16 @@ bool text(const nlohmann::json& object, const char* name, std::string& out, std:
 bool count(const nlohmann::json& object, const char* name, std::uint64_t& out, std::uint64_t max);
 // {"size": n, "sha256": "<64 hex>"} with n at most maxSize.
 bool objectRef(const nlohmann::json& value, ObjectRef& ref, std::uint64_t maxSize);
+// An optional {"size", "sha256"} member: false when it is there but bad.
+bool optionalObjectRef(const nlohmann::json& object, const char* name,
+                       std::optional<ObjectRef>& ref, std::uint64_t maxSize);
 // The integer "format" member, or -1.
 int formatOf(const nlohmann::json& object);
+
+// The zstd data `compressed` decoded into at most maxBytes; empty with
+// `error` set (naming `what`) when it is no zstd data, cut, or decodes to more.
+std::optional<std::string> decompress(std::string_view compressed, std::size_t maxBytes,
+                                      const char* what, std::string& error);
+// `text` as one zstd frame at `level`; empty when compressing failed.
+std::string compress(std::string_view text, int level);
 } // namespace pelvane::jsonfields

@@ -63,6 +63,21 @@ RepositoryLayout::Place RepositoryLayout::formerManifest() const
     return Place(std::move(parts));
 }
 
+RepositoryLayout::Place RepositoryLayout::historyFolder() const
+{
+    std::vector<std::string> parts = m_channel;
+    parts.emplace_back(HISTORY_FOLDER);
+    return Place(std::move(parts));
+}
+
+RepositoryLayout::Place RepositoryLayout::history(const std::string& sha256) const
+{
+    std::vector<std::string> parts = m_channel;
+    parts.emplace_back(HISTORY_FOLDER);
+    parts.push_back(sha256 + HISTORY_SUFFIX);
+    return Place(std::move(parts));
+}
+
 RepositoryLayout::Place RepositoryLayout::versionFolder(const std::string& version) const
 {
     std::vector<std::string> parts = m_channel;

@@ -8,6 +8,7 @@
 //   <Product>/<Application>/<Language>/<version>/zsf/<path>     the same, one frame per chunk
 //   <Product>/<Application>/<Language>/<version>/cidx/<path>    its chunk index
 //   <Product>/<Application>/<Language>/<version>/bundle         delta sections, small objects
+//   <Product>/<Application>/<Language>/history/<sha256>.json.zst  older entries of channel.qor
 //
 // Generated objects live in folders of their own, so no release file name is
 // reserved. Nothing else in the library or the publisher joins these names.
@@ -23,6 +24,8 @@ class RepositoryLayout
 public:
     static constexpr const char* CHANNEL_FILE = "channel.qor";
     static constexpr const char* LIST_FILE = "list.json.zst";
+    static constexpr const char* HISTORY_FOLDER = "history";
+    static constexpr const char* HISTORY_SUFFIX = ".json.zst";
     // what a format 2 repository held instead of channel.qor
     static constexpr const char* FORMER_MANIFEST_FILE = "manifest.json";
 
@@ -45,6 +48,9 @@ public:
     Place channelFolder() const;
     Place channel() const;
     Place formerManifest() const;
+    Place historyFolder() const;
+    // A history object, named by the SHA-256 of its bytes.
+    Place history(const std::string& sha256) const;
     Place versionFolder(const std::string& version) const;
     // Where qor-publish builds a version folder before it is renamed into place.
     Place incomingFolder(const std::string& version) const;

@@ -3,6 +3,7 @@
 #include "UpdateFixture.h"
 
 #include "pelvane/base/PelvaneErrors.h"
+#include "pelvane/trust/ChannelHistory.h"
 
 #include <filesystem>
 
@@ -371,4 +372,70 @@ TEST_F(DownloadTest, AClientOlderThanEveryKeptVersionStartsAtTheNewestCompleteOn
     EXPECT_NE(log.find("/1.2.0/list.json.zst 200"), std::string::npos) << log;
     EXPECT_NE(log.find("/1.3.0/list.json.zst 200"), std::string::npos) << log;
     EXPECT_EQ(log.find("/1.0.0/"), std::string::npos) << "nothing of a pruned version is asked for";
+}
+
+TEST_F(DownloadTest, AClientOlderThanEveryListedVersionGetsTheSameAnswersThroughTheHistory)
+{
+    // 1.0 .. 1.2W: even versions whole trees, odd ones overlays of one file
+    const std::size_t last = 2 * pelvane::ChannelHistory::LISTED;
+    for (std::size_t i = 0; i <= last; ++i)
+    {
+        const std::string n = std::to_string(i);
+        if (i % 2 == 0)
+        {
+            publish("1." + n, {{"a.txt", "a" + n}, {"b.txt", "b"}}, "notes " + n, false,
+                    {"--complete", "--delta-from", "0"});
+        }
+        else
+        {
+            publish("1." + n, {{"c.txt", "c" + n}}, "notes " + n, false, {"--delta-from", "0"});
+        }
+    }
+    ASSERT_TRUE(fs::is_directory(channelFolder() + "/history"));
+    const std::string accessLog = temp() / "access.log";
+    qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
+    ASSERT_TRUE(web.started()) << web.failure();
+    InitOptions options;
+    options.url = web.url();
+    const auto countFrom = [&](const std::string& installed)
+    {
+        options.version = installed;
+        EXPECT_EQ(init(options).result, 1);
+        std::int32_t count = -1;
+        lib().getVersionCount(&count);
+        EXPECT_EQ(outcome().result, 1) << outcome().api;
+        return count;
+    };
+    // a client inside the listed window never asks for the history
+    EXPECT_EQ(countFrom("1." + std::to_string(last - 4)), 4);
+    EXPECT_EQ(qortest::readTextFile(accessLog).find("/history/"), std::string::npos);
+
+    // older than every version listed: every newer version, as if all were listed
+    EXPECT_EQ(countFrom("1.0"), static_cast<std::int32_t>(last));
+    EXPECT_NE(qortest::readTextFile(accessLog).find("/history/"), std::string::npos);
+    char version[16] = {};
+    char notes[16] = {};
+    std::int32_t files = 0, kib = 0, updates = 0;
+    lib().getVersionInfo(static_cast<std::int32_t>(last) - 1, version, sizeof version, notes,
+                         sizeof notes, &files, &kib, &updates);
+    ASSERT_EQ(outcome().result, 1);
+    EXPECT_STREQ(version, "1.1");
+    EXPECT_STREQ(notes, "notes 1");
+    EXPECT_EQ(files, 1);
+    EXPECT_EQ(updates, 1);
+    lib().getVersionInfo(static_cast<std::int32_t>(last) - 3, version, sizeof version, notes,
+                         sizeof notes, &files, &kib, &updates);
+    EXPECT_STREQ(version, "1.3");
+    EXPECT_EQ(files, 3) << "1.2's tree and 1.3's file";
+    EXPECT_EQ(updates, 2);
+    lib().getVersionInfo(0, version, sizeof version, notes, sizeof notes, &files, &kib, &updates);
+    EXPECT_EQ(std::string(version), "1." + std::to_string(last));
+    EXPECT_EQ(updates, 1);
+
+    // and it updates to a version that only the history lists
+    lib().downloadUntil("1.3");
+    ASSERT_TRUE(waitForEnd());
+    ASSERT_EQ(outcome().result, 1) << outcome().api;
+    EXPECT_EQ(qortest::readTextFile(target() + "/a.txt"), "a2");
+    EXPECT_EQ(qortest::readTextFile(target() + "/c.txt"), "c3");
 }

@@ -1,6 +1,7 @@
 // The signed top level and the file lists shared by library and publisher,
 // version order, and the path rules that keep writes inside Extract and Target.
 #include "pelvane/trust/ChannelEnvelope.h"
+#include "pelvane/trust/ChannelHistory.h"
 #include "pelvane/trust/ChannelManifest.h"
 #include "pelvane/trust/FileList.h"
 #include "pelvane/base/SafeFiles.h"
@@ -183,6 +184,71 @@ TEST(ManifestTest, HostileManifestsAreRefusedWithAReason)
         std::string error;
         EXPECT_FALSE(FileList::decode(bytes, error).has_value());
         EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(ManifestTest, AHistoryChainIsWalkedBackToItsEndButNoFurtherThanItsBound)
+{
+    // one version per object, 0.0 the oldest; each object names the one before
+    const auto entry = [](std::size_t i)
+    {
+        ChannelVersion version;
+        version.number = *VersionNumber::parse("0." + std::to_string(i));
+        version.notes = "n" + std::to_string(i);
+        version.list = {9, std::string(64, 'a')};
+        return version;
+    };
+    std::vector<std::string> objects; // oldest first
+    std::optional<ObjectRef> previous;
+    for (std::size_t i = 0; i <= ChannelHistory::MAX_CHAIN_OBJECTS; ++i)
+    {
+        objects.push_back(ChannelHistory::encode("P", "A/L", {{entry(i)}, previous}));
+        previous = ObjectRef{objects.back().size(), sha256Hex(objects.back())};
+    }
+    const auto topNaming = [&](std::size_t newest)
+    {
+        ChannelManifest top;
+        top.put(entry(ChannelHistory::MAX_CHAIN_OBJECTS + 1));
+        top.setHistory(ObjectRef{objects[newest].size(), sha256Hex(objects[newest])});
+        return top;
+    };
+    std::string problem;
+    {
+        SCOPED_TRACE("a chain of three objects");
+        HistoryChain chain("P", "A/L", topNaming(2));
+        for (std::size_t i = 3; i-- > 0;)
+        {
+            ASSERT_TRUE(chain.next());
+            ASSERT_TRUE(chain.take(objects[i], problem)) << problem;
+        }
+        EXPECT_FALSE(chain.next());
+        const std::vector<ChannelVersion> versions = chain.releaseVersions();
+        ASSERT_EQ(versions.size(), 3U);
+        EXPECT_EQ(versions.front().number.text(), "0.0");
+        EXPECT_EQ(versions.back().notes, "n2");
+        EXPECT_EQ(chain.links().size(), 3U);
+    }
+    {
+        SCOPED_TRACE("one object more than the bound");
+        HistoryChain chain("P", "A/L", topNaming(ChannelHistory::MAX_CHAIN_OBJECTS));
+        std::size_t taken = 0;
+        for (std::size_t i = ChannelHistory::MAX_CHAIN_OBJECTS + 1; i-- > 0;)
+        {
+            if (!chain.take(objects[i], problem))
+            {
+                break;
+            }
+            ++taken;
+        }
+        EXPECT_EQ(taken, ChannelHistory::MAX_CHAIN_OBJECTS - 1);
+        EXPECT_NE(problem.find("longer than"), std::string::npos) << problem;
+    }
+    {
+        SCOPED_TRACE("another channel's history");
+        ChannelManifest top = topNaming(0);
+        HistoryChain chain("P", "B/L", top);
+        EXPECT_FALSE(chain.take(objects[0], problem));
+        EXPECT_NE(problem.find("history of P A/L"), std::string::npos) << problem;
     }
 }
 

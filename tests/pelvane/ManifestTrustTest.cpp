@@ -6,6 +6,7 @@
 #include "pelvane/base/PelvaneErrors.h"
 #include "pelvane/base/Sha256.h"
 #include "pelvane/trust/ChannelEnvelope.h"
+#include "pelvane/trust/ChannelHistory.h"
 #include "pelvane/trust/ChannelManifest.h"
 
 #include <nlohmann/json.hpp>
@@ -33,11 +34,12 @@ protected:
         ASSERT_TRUE(m_web->started()) << m_web->failure();
     }
     // init + getVersionCount: the manifest's verdict.
-    Outcome countWith(const std::string& key = {})
+    Outcome countWith(const std::string& key = {}, const std::string& installed = {})
     {
         InitOptions options;
         options.url = m_web->url();
         options.key = key;
+        options.version = installed;
         const Outcome initialised = init(options);
         if (initialised.result != 1)
         {
@@ -300,4 +302,58 @@ TEST_F(ManifestTrustTest, NothingNewCostsOneConditionalRequestWhileTheCachedCopy
     EXPECT_EQ(runStatuses("1.0.0", count), std::vector<std::string>{"200"});
     EXPECT_EQ(count, 1);
     expectNothingWritten();
+}
+
+TEST_F(ManifestTrustTest, AHistoryObjectThatIsNotWhatChannelQorNamesIsRefusedWithCode8)
+{
+    publish("1.0.0", {{"a.bin", "one"}});
+    const std::string genuine = channelPayload();
+    std::string problem;
+    const auto top = pelvane::ChannelManifest::parse(genuine, problem);
+    ASSERT_TRUE(top) << problem;
+    const auto historyOf = [&](const char* number)
+    {
+        pelvane::HistoryObject object;
+        pelvane::ChannelVersion older = top->versions().front();
+        older.number = *pelvane::VersionNumber::parse(number);
+        object.versions.push_back(older);
+        return pelvane::ChannelHistory::encode(PRODUCT, APPLICATION + "/" + LANGUAGE, object);
+    };
+    const std::string older = historyOf("0.9");
+    std::string flipped = older;
+    flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 1);
+    struct Case
+    {
+        const char* what;
+        std::string named;  // the object channel.qor names
+        std::string served; // what the mirror serves under its name
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {"other bytes of the same size", older, flipped, "does not match the size and SHA-256"},
+        {"longer than named", older, older + "x", "longer than the link"},
+        {"not older than the versions listed", historyOf("2.0"), historyOf("2.0"),
+         "not all older than those after it"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        const std::string sha = pelvane::sha256Hex(c.named);
+        fs::create_directories(channelFolder() + "/history");
+        qortest::writeTextFile(channelFolder() + "/history/" + sha + ".json.zst", c.served);
+        auto payload = nlohmann::json::parse(genuine);
+        payload["history"] = {{"size", c.named.size()}, {"sha256", sha}};
+        writeSignedChannel(payload.dump());
+        qortest::LogCapture log;
+        const Outcome refused = countWith(); // nothing installed: every version is wanted
+        EXPECT_EQ(refused.api, pelvane::API_BAD_MANIFEST);
+        EXPECT_NE(log.text().find("ERROR History object " + sha + " from " + m_web->url() +
+                                  " refused: "),
+                  std::string::npos)
+            << log.text();
+        EXPECT_NE(log.text().find(c.refusal), std::string::npos) << log.text();
+        expectNothingWritten();
+    }
+    // a client that is not behind the versions listed never needs it
+    EXPECT_EQ(countWith({}, "1.0.0").result, 1);
 }

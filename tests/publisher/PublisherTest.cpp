@@ -3,6 +3,7 @@
 #include "PublishedChannel.h"
 
 #include "pelvane/base/Sha256.h"
+#include "pelvane/trust/ChannelHistory.h"
 
 #include <gtest/gtest.h>
 
@@ -337,6 +338,59 @@ TEST_F(PublisherTest, PruningKeepsTheNewestVersionsAndDeletesTheOthersOnlyWhenCl
     EXPECT_FALSE(fs::exists(channel() + "/1.2.0"));
     EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 0) << output;
     EXPECT_EQ(run("prune", {"--key-file", key1()}, &output), 1) << "prune needs the count";
+}
+
+TEST_F(PublisherTest, TheTopLevelStopsGrowingPastItsWindowAndTheHistoryIsVerifiedAndPruned)
+{
+    const std::size_t window = pelvane::ChannelHistory::LISTED;
+    const std::string history = channel() + "/history";
+    std::size_t mostListed = 0;
+    std::uintmax_t sizeBefore = 0;
+    for (std::size_t i = 1; i <= 2 * window; ++i)
+    {
+        sizeBefore = i > 1 ? fs::file_size(channelFile()) : 0;
+        ASSERT_EQ(publish("1." + std::to_string(i), key1(), {"--complete", "--delta-from", "0"}), 0);
+        mostListed = std::max(mostListed, manifest()->versions().size());
+    }
+    // 2W versions: the oldest W went to one history object, the newest W stay
+    EXPECT_EQ(mostListed, 2 * window - 1);
+    const auto top = manifest();
+    ASSERT_EQ(top->versions().size(), window);
+    EXPECT_EQ(top->versions().front().number.text(), "1." + std::to_string(window + 1));
+    ASSERT_TRUE(top->history());
+    EXPECT_LT(fs::file_size(channelFile()), sizeBefore) << "channel.qor shrank";
+    const std::string object = history + "/" + top->history()->sha256 + ".json.zst";
+    ASSERT_TRUE(fs::exists(object));
+    std::string output;
+    ASSERT_EQ(run("verify", {"--pin", m_pin}, &output), 0) << output;
+    EXPECT_NE(output.find(std::to_string(2 * window) + " versions (" + std::to_string(window) +
+                          " of them in the history)"),
+              std::string::npos)
+        << output;
+
+    // a history object that is not what channel.qor names: verify says so, publish refuses
+    const std::string genuine = qortest::readTextFile(object);
+    std::string forged = genuine;
+    forged[forged.size() / 2] = static_cast<char>(forged[forged.size() / 2] ^ 1);
+    qortest::writeTextFile(object, forged);
+    EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 6);
+    EXPECT_NE(output.find("does not match the size and SHA-256"), std::string::npos) << output;
+    const std::string channelBefore = qortest::readTextFile(channelFile());
+    EXPECT_EQ(publish("3.0", key1(), {"--complete"}), 2);
+    EXPECT_EQ(qortest::readTextFile(channelFile()), channelBefore) << "nothing changed";
+    qortest::writeTextFile(object, genuine);
+
+    // pruning into the listed window leaves no history behind
+    ASSERT_EQ(run("prune", {"--key-file", key1(), "--keep-versions", std::to_string(window + 8)},
+                  &output),
+              0)
+        << output;
+    const auto pruned = manifest();
+    EXPECT_EQ(pruned->versions().size(), window + 8);
+    EXPECT_FALSE(pruned->history());
+    EXPECT_FALSE(fs::exists(history)) << "no object names a kept version";
+    EXPECT_FALSE(fs::exists(channel() + "/1." + std::to_string(window - 8)));
+    EXPECT_EQ(run("verify", {"--pin", m_pin}, &output), 0) << output;
 }
 
 TEST_F(PublisherTest, NotesCanComeFromAFile)
