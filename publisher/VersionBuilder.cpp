@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
+#include <memory>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -28,6 +30,11 @@ namespace deltas = pelvane::deltas;
 struct VersionBuilder::FileWork
 {
     pelvane::ManifestFile file;
+    std::unique_ptr<ChunkIndexFiles::Builder> chunks; // until its index is written
+    std::string wholeSpool;  // where its objects are made (empty: none)
+    std::string framedSpool;
+    deltas::CompressedObject whole;
+    deltas::CompressedObject framed;
     std::string smallObject; // a compressed object bound for the bundle, until it is there
     std::uint64_t beat = 0;  // what a delta has to be smaller than
     // per source version: the delta kept from it (empty: none) and its source's SHA-256
@@ -84,7 +91,8 @@ bool fileMatches(const std::string& path, const pelvane::ManifestFile& entry)
 // The file at `source` compressed into a new file at `spool`: whole, or
 // one frame per piece of `pieces`.
 std::string compress(const std::string& source, const std::string& spool,
-                     const std::vector<std::uint32_t>* pieces, deltas::CompressedObject& object)
+                     const std::vector<std::uint32_t>* pieces,
+                     const deltas::CompressionOptions& options, deltas::CompressedObject& object)
 {
     platform::FileDescriptor out(platform::SystemCalls::open(
         spool, platform::SystemCalls::OpenMode::CreateNewNoFollow, 0644));
@@ -94,8 +102,8 @@ std::string compress(const std::string& source, const std::string& spool,
     }
     deltas::FdSink sink(out.get());
     const deltas::CodecStatus status =
-        pieces == nullptr ? deltas::compressWhole(source, sink, {}, object)
-                          : deltas::compressFramed(source, *pieces, sink, {}, object);
+        pieces == nullptr ? deltas::compressWhole(source, sink, options, object)
+                          : deltas::compressFramed(source, *pieces, sink, options, object);
     const bool closed = out.close();
     if (!status.ok() || !closed)
     {
@@ -114,81 +122,81 @@ std::string place(const std::string& spool, const std::string& destination)
 }
 } // namespace
 
-std::string VersionBuilder::buildFile(const std::string& path, FileWork& work)
+std::string VersionBuilder::copyFile(const std::string& path, FileWork& work)
 {
     pelvane::ManifestFile& file = work.file;
     file.path = path;
-    const std::string destination = pelvane::RepositoryLayout::fileIn(m_incoming, path);
-    ChunkIndexFiles::Builder chunks;
-    if (!copyAndHash(fs::path(m_release) / path, destination, file, chunks))
+    work.chunks = std::make_unique<ChunkIndexFiles::Builder>();
+    if (!copyAndHash(fs::path(m_release) / path,
+                     pelvane::RepositoryLayout::fileIn(m_incoming, path), file, *work.chunks))
     {
         return "cannot copy " + path;
     }
-    pelvane::ChunkIndex& index = chunks.finish();
+    work.chunks->finish();
     work.beat = file.size;
-    if (file.size == 0)
-    {
-        return chunks.write(pelvane::RepositoryLayout::chunkIndexIn(m_incoming, path), file)
-                   ? std::string()
-                   : "cannot write the chunk index of " + path;
-    }
-    const std::string spool = m_incoming + "/" + WORK_FOLDER + "/" + pelvane::sha256Hex(path);
-    deltas::CompressedObject object;
-    if (std::string failure = compress(destination, spool, nullptr, object); !failure.empty())
-    {
-        return failure;
-    }
+    return {};
+}
+
+std::string VersionBuilder::placeObjects(FileWork& work)
+{
+    pelvane::ManifestFile& file = work.file;
+    const std::string& path = file.path;
     std::error_code error;
-    if (object.size >= file.size)
+    if (file.size > 0)
     {
-        fs::remove(spool, error); // it does not shrink: the file is its own object
-    }
-    else if (object.size < LARGE_OBJECT_BYTES)
-    {
-        work.smallObject = spool;
-        file.bundled = pelvane::BundleRef{0, object.size, object.sha256};
-        work.beat = object.size;
-    }
-    else
-    {
-        const std::string large = pelvane::RepositoryLayout::compressedIn(m_incoming, path);
-        if (std::string failure = place(spool, large); !failure.empty())
+        if (work.whole.size >= file.size)
         {
-            return failure;
+            fs::remove(work.wholeSpool, error); // it does not shrink: the file is its own object
         }
-        file.compressed = pelvane::ObjectRef{object.size, object.sha256};
-        work.beat = object.size;
-        // the same bytes again, one frame per chunk, for clients that hold
-        // some of its chunks already
-        std::vector<std::uint32_t> lengths;
-        lengths.reserve(index.chunks().size());
-        for (const pelvane::Chunk& chunk : index.chunks())
+        else if (work.whole.size < LARGE_OBJECT_BYTES)
         {
-            lengths.push_back(chunk.length);
+            work.smallObject = work.wholeSpool;
+            file.bundled = pelvane::BundleRef{0, work.whole.size, work.whole.sha256};
+            work.beat = work.whole.size;
         }
-        deltas::CompressedObject framed;
-        if (std::string failure = compress(destination, spool, &lengths, framed); !failure.empty())
+        else
         {
-            return failure;
-        }
-        if (framed.size < file.size && index.setCompressedLengths(framed.frames))
-        {
-            if (std::string failure =
-                    place(spool, pelvane::RepositoryLayout::framedIn(m_incoming, path));
+            if (std::string failure = place(
+                    work.wholeSpool, pelvane::RepositoryLayout::compressedIn(m_incoming, path));
                 !failure.empty())
             {
                 return failure;
             }
-            file.framed = pelvane::ObjectRef{framed.size, framed.sha256};
+            file.compressed = pelvane::ObjectRef{work.whole.size, work.whole.sha256};
+            work.beat = work.whole.size;
+            // the twin, for clients that hold some of its chunks already
+            if (!work.framedSpool.empty() && work.framed.size < file.size &&
+                work.chunks->finish().setCompressedLengths(work.framed.frames))
+            {
+                if (std::string failure =
+                        place(work.framedSpool,
+                              pelvane::RepositoryLayout::framedIn(m_incoming, path));
+                    !failure.empty())
+                {
+                    return failure;
+                }
+                file.framed = pelvane::ObjectRef{work.framed.size, work.framed.sha256};
+                work.framedSpool.clear();
+            }
         }
-        else
+        if (!work.framedSpool.empty())
         {
-            fs::remove(spool, error);
+            fs::remove(work.framedSpool, error); // a small object needs no twin
         }
     }
-    if (!chunks.write(pelvane::RepositoryLayout::chunkIndexIn(m_incoming, path), file))
+    if (!work.chunks->write(pelvane::RepositoryLayout::chunkIndexIn(m_incoming, path), file))
     {
         return "cannot write the chunk index of " + path;
+    }
+    work.chunks.reset();
+    // a delta no smaller than the object would only cost the client a
+    // source lookup and an apply
+    for (auto& [sourceSha, delta] : work.deltas)
+    {
+        if (delta.size() >= work.beat)
+        {
+            delta.clear();
+        }
     }
     return {};
 }
@@ -214,7 +222,7 @@ std::string VersionBuilder::build(const std::vector<std::string>& paths,
     }
     std::vector<FileWork> work(paths.size());
     std::vector<std::string> failures(paths.size());
-    runInParallel(paths.size(), [&](std::size_t i) { failures[i] = buildFile(paths[i], work[i]); });
+    runInParallel(paths.size(), [&](std::size_t i) { failures[i] = copyFile(paths[i], work[i]); });
     for (const std::string& failure : failures)
     {
         if (!failure.empty())
@@ -222,13 +230,21 @@ std::string VersionBuilder::build(const std::vector<std::string>& paths,
             return failure;
         }
     }
+    if (std::string failure = makeObjectsAndDeltas(sources, work); !failure.empty())
+    {
+        return failure;
+    }
     std::uint64_t raw = 0;
     std::uint64_t large = 0;
     std::uint64_t small = 0;
     std::size_t largeCount = 0;
     std::size_t smallCount = 0;
-    for (const FileWork& item : work)
+    for (FileWork& item : work)
     {
+        if (std::string failure = placeObjects(item); !failure.empty())
+        {
+            return failure;
+        }
         raw += item.file.size;
         if (item.file.compressed)
         {
@@ -245,26 +261,44 @@ std::string VersionBuilder::build(const std::vector<std::string>& paths,
              << smallCount << " in the bundle (" << small << " bytes), "
              << paths.size() - largeCount - smallCount << " files that do not shrink; " << raw
              << " bytes raw\n";
-    if (const std::string failure = makeDeltas(sources, work); !failure.empty())
+    m_output << "Delta cache "
+             << (m_cache.folder().empty() ? std::string("(none)") : m_cache.folder()) << ": "
+             << m_cache.hits() << " found, " << m_cache.made() << " made";
+    if (m_cache.damaged() > 0)
     {
-        return failure;
+        m_output << " (" << m_cache.damaged() << " damaged entries made again)";
     }
+    if (m_cache.unwritable() > 0)
+    {
+        m_output << " (" << m_cache.unwritable() << " could not be stored)";
+    }
+    m_output << "\n";
     const std::string failure = writeBundle(sources, work, version);
     fs::remove_all(fs::path(m_incoming) / WORK_FOLDER, error);
     return failure;
 }
 
-std::string VersionBuilder::makeDeltas(const std::vector<SourceVersion>& sources,
-                                       std::vector<FileWork>& work)
+std::string VersionBuilder::makeObjectsAndDeltas(const std::vector<SourceVersion>& sources,
+                                                 std::vector<FileWork>& work)
 {
-    // one per method, so that the two methods of the largest file (which
-    // alone can take longer than all the others) run side by side
+    // Every compression and every delta is a task of its own, all in one
+    // queue, the largest files' first: the few large files (one browser
+    // library is most of its release) take longer than all the others
+    // together, so their objects, twins and deltas run side by side from
+    // the start instead of one after the other at the end.
+    enum class Kind
+    {
+        Whole,
+        Framed,
+        Delta
+    };
     struct Task
     {
         std::size_t file;
-        std::size_t source;
-        const pelvane::ManifestFile* from;
-        deltas::DeltaMethod method;
+        Kind kind;
+        std::size_t source = 0;
+        const pelvane::ManifestFile* from = nullptr;
+        deltas::DeltaMethod method = deltas::DeltaMethod::Suffix;
     };
     const std::vector<deltas::DeltaMethod> methods = deltas::DeltaOptions{}.methods;
     std::vector<std::map<std::string, const pelvane::ManifestFile*>> byPath(sources.size());
@@ -278,86 +312,125 @@ std::string VersionBuilder::makeDeltas(const std::vector<SourceVersion>& sources
     std::vector<Task> tasks;
     for (std::size_t f = 0; f < work.size(); ++f)
     {
-        work[f].deltas.resize(sources.size());
-        std::set<std::string> seen{work[f].file.sha256};
+        FileWork& item = work[f];
+        item.deltas.resize(sources.size());
+        if (item.file.size == 0)
+        {
+            continue;
+        }
+        const std::string spool =
+            m_incoming + "/" + WORK_FOLDER + "/" + pelvane::sha256Hex(item.file.path);
+        item.wholeSpool = spool;
+        tasks.push_back({f, Kind::Whole});
+        // only a file above the limit can have a large object, and only a
+        // large object gets a twin
+        if (item.file.size >= LARGE_OBJECT_BYTES)
+        {
+            item.framedSpool = spool + ".framed";
+            tasks.push_back({f, Kind::Framed});
+        }
+        std::set<std::string> seen{item.file.sha256};
         for (std::size_t s = 0; s < sources.size(); ++s)
         {
-            const auto found = byPath[s].find(work[f].file.path);
+            const auto found = byPath[s].find(item.file.path);
             if (found != byPath[s].end() && seen.insert(found->second->sha256).second &&
-                work[f].file.size > 0 && found->second->size > 0)
+                found->second->size > 0)
             {
                 for (const deltas::DeltaMethod method : methods)
                 {
-                    tasks.push_back({f, s, found->second, method});
+                    if (method != deltas::DeltaMethod::Suffix ||
+                        found->second->size <= SUFFIX_SOURCE_LIMIT)
+                    {
+                        tasks.push_back({f, Kind::Delta, s, found->second, method});
+                    }
                 }
             }
         }
     }
-    // the big ones first, so that no worker is left with one at the end
     std::stable_sort(tasks.begin(), tasks.end(), [&](const Task& a, const Task& b)
                      { return work[a.file].file.size > work[b.file].file.size; });
     std::mutex results;
-    runInParallel(tasks.size(),
-                  [&](std::size_t t)
-                  {
-                      const Task& task = tasks[t];
-                      FileWork& target = work[task.file];
-                      const std::string sourcePath = pelvane::RepositoryLayout::fileIn(
-                          sources[task.source].folder, task.from->path);
-                      std::string warning;
-                      if (!fileMatches(sourcePath, *task.from))
-                      {
-                          warning = task.method == methods.front()
-                                        ? "no delta from " + sourcePath +
-                                              ": it does not match its version's file list"
-                                        : std::string();
-                      }
-                      else
-                      {
-                          DeltaCache::Pair stored(m_cache, task.from->sha256, target.file.sha256,
-                                                  task.from->size, target.file.size);
-                          deltas::DeltaOptions options;
-                          options.methods = {task.method};
-                          deltas::DeltaChoice choice;
-                          const deltas::CodecStatus status = deltas::chooseDelta(
-                              sourcePath,
-                              pelvane::RepositoryLayout::fileIn(m_incoming, target.file.path),
-                              target.beat, options, choice, &stored);
-                          if (!status.ok())
-                          {
-                              warning = "no " + std::string(deltas::deltaMethodName(task.method)) +
-                                        " delta from " + sourcePath + ": " + status.describe();
-                          }
-                          const std::lock_guard<std::mutex> lock(results);
-                          // the smaller of the methods' blobs that beat the object (on a
-                          // tie the lower method, whichever finished first)
-                          auto& [sourceSha, kept] = target.deltas[task.source];
-                          if (status.ok() && choice.kept &&
-                              (kept.empty() || choice.delta.size() < kept.size() ||
-                               (choice.delta.size() == kept.size() && choice.delta[0] < kept[0])))
-                          {
-                              sourceSha = task.from->sha256;
-                              kept = std::move(choice.delta);
-                          }
-                      }
-                      if (!warning.empty())
-                      {
-                          const std::lock_guard<std::mutex> lock(results);
-                          m_errors << "qor-publish: warning: " << warning << "\n";
-                      }
-                  });
-    m_output << "Delta cache "
-             << (m_cache.folder().empty() ? std::string("(none)") : m_cache.folder()) << ": "
-             << m_cache.hits() << " found, " << m_cache.made() << " made";
-    if (m_cache.damaged() > 0)
+    std::vector<std::string> failures(tasks.size());
+    runInParallel(
+        tasks.size(),
+        [&](std::size_t t)
+        {
+            const Task& task = tasks[t];
+            FileWork& target = work[task.file];
+            const std::string targetPath =
+                pelvane::RepositoryLayout::fileIn(m_incoming, target.file.path);
+            if (task.kind == Kind::Whole)
+            {
+                failures[t] = compress(targetPath, target.wholeSpool, nullptr, {}, target.whole);
+                return;
+            }
+            if (task.kind == Kind::Framed)
+            {
+                std::vector<std::uint32_t> lengths;
+                const pelvane::ChunkIndex& index = target.chunks->finish();
+                lengths.reserve(index.chunks().size());
+                for (const pelvane::Chunk& chunk : index.chunks())
+                {
+                    lengths.push_back(chunk.length);
+                }
+                deltas::CompressionOptions options;
+                options.level = FRAMED_LEVEL;
+                failures[t] =
+                    compress(targetPath, target.framedSpool, &lengths, options, target.framed);
+                return;
+            }
+            const std::string sourcePath =
+                pelvane::RepositoryLayout::fileIn(sources[task.source].folder, task.from->path);
+            std::string warning;
+            if (!fileMatches(sourcePath, *task.from))
+            {
+                warning = task.method == deltas::DeltaMethod::PatchFrom
+                              ? "no delta from " + sourcePath +
+                                    ": it does not match its version's file list"
+                              : std::string();
+            }
+            else
+            {
+                DeltaCache::Pair stored(m_cache, task.from->sha256, target.file.sha256,
+                                        task.from->size, target.file.size);
+                deltas::DeltaOptions options;
+                options.methods = {task.method};
+                deltas::DeltaChoice choice;
+                // judged against the object once it is made (placeObjects)
+                const deltas::CodecStatus status =
+                    deltas::chooseDelta(sourcePath, targetPath,
+                                        std::numeric_limits<std::uint64_t>::max(), options,
+                                        choice, &stored);
+                if (!status.ok())
+                {
+                    warning = "no " + std::string(deltas::deltaMethodName(task.method)) +
+                              " delta from " + sourcePath + ": " + status.describe();
+                }
+                const std::lock_guard<std::mutex> lock(results);
+                // the smaller of the methods' blobs (on a tie the lower
+                // method, whichever finished first)
+                auto& [sourceSha, kept] = target.deltas[task.source];
+                if (status.ok() && choice.kept && choice.delta.size() < target.file.size &&
+                    (kept.empty() || choice.delta.size() < kept.size() ||
+                     (choice.delta.size() == kept.size() && choice.delta[0] < kept[0])))
+                {
+                    sourceSha = task.from->sha256;
+                    kept = std::move(choice.delta);
+                }
+            }
+            if (!warning.empty())
+            {
+                const std::lock_guard<std::mutex> lock(results);
+                m_errors << "qor-publish: warning: " << warning << "\n";
+            }
+        });
+    for (const std::string& failure : failures)
     {
-        m_output << " (" << m_cache.damaged() << " damaged entries made again)";
+        if (!failure.empty())
+        {
+            return failure;
+        }
     }
-    if (m_cache.unwritable() > 0)
-    {
-        m_output << " (" << m_cache.unwritable() << " could not be stored)";
-    }
-    m_output << "\n";
     return {};
 }
 

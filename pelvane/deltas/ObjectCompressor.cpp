@@ -61,7 +61,7 @@ CodecStatus compressWhole(const std::string& sourcePath, ByteSink& out,
         return status;
     }
     const int windowLog = std::min(options.windowLogMax, zstd::windowLogFor(source.size()));
-    zstd::Compressor context = zstd::makeCompressor(options.level, windowLog);
+    zstd::Compressor context = zstd::makeCompressor(options.level, windowLog, options.workers);
     if (!context)
     {
         return CodecStatus::failure(CodecError::Memory, "no zstd context");

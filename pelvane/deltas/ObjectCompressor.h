@@ -23,6 +23,9 @@ struct CompressionOptions
     // the client decodes into the mapped part file, so a long window costs
     // it no memory.
     int windowLogMax = 31;
+    // zstd's own threads for the whole-file frame (0: none); the frame
+    // decodes the same, a little larger than one made in one thread
+    int workers = 0;
     const std::atomic<bool>* cancel = nullptr; // looked at between pieces of about 1 MiB
 };
 

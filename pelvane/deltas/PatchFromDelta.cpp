@@ -4,10 +4,11 @@
 
 namespace pelvane::deltas
 {
-CodecStatus makePatchFromPayload(Bytes source, Bytes target, int level, std::string& out)
+CodecStatus makePatchFromPayload(Bytes source, Bytes target, int level, std::string& out,
+                                 int workers)
 {
     zstd::Compressor context =
-        zstd::makeCompressor(level, zstd::windowLogFor(source.size() + target.size()));
+        zstd::makeCompressor(level, zstd::windowLogFor(source.size() + target.size()), workers);
     if (!context)
     {
         return CodecStatus::failure(CodecError::Memory, "no zstd context");

@@ -14,7 +14,8 @@
 
 namespace pelvane::deltas
 {
-CodecStatus makePatchFromPayload(Bytes source, Bytes target, int level, std::string& out);
+CodecStatus makePatchFromPayload(Bytes source, Bytes target, int level, std::string& out,
+                                 int workers = 0);
 
 CodecStatus applyPatchFromPayload(Bytes source, Bytes payload, TargetWriter& out,
                                   const std::atomic<bool>* cancel);

@@ -16,7 +16,7 @@ int windowLogFor(std::uint64_t bytes)
     return log;
 }
 
-Compressor makeCompressor(int level, int windowLog)
+Compressor makeCompressor(int level, int windowLog, int workers)
 {
     Compressor context(ZSTD_createCCtx());
     if (context)
@@ -26,6 +26,11 @@ Compressor makeCompressor(int level, int windowLog)
         if (windowLog > 23)
         {
             ZSTD_CCtx_setParameter(context.get(), ZSTD_c_enableLongDistanceMatching, 1);
+        }
+        if (workers > 0)
+        {
+            // a build without threads refuses it and compresses in this thread
+            ZSTD_CCtx_setParameter(context.get(), ZSTD_c_nbWorkers, workers);
         }
     }
     return context;

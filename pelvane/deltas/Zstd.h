@@ -33,8 +33,9 @@ int windowLogFor(std::uint64_t bytes);
 
 // A compressor at level with a window of 2^windowLog (long-distance
 // matching above 8 MiB, as zstd --long does; 0: the level's own window,
-// fitted to the input); null when out of memory.
-Compressor makeCompressor(int level, int windowLog);
+// fitted to the input), on `workers` threads of zstd's own besides the
+// caller's (0: all in the caller's thread); null when out of memory.
+Compressor makeCompressor(int level, int windowLog, int workers = 0);
 // A decompressor that accepts windows up to 2^windowLogMax; with
 // stableOutput it writes straight into the caller's buffer, which then
 // serves as the window, so that no window buffer is allocated.
