@@ -197,6 +197,16 @@ def ours_lines(pairs):
     return out
 
 
+def package_lines(pairs):
+    """Ours beside the distribution's own compressed package, the one peer
+    known without computing anything."""
+    rows = [[p["release"], p["label"], kib(p["package_bytes"]), kib(p["ours"]["wire"]),
+             share(p["ours"]["wire"], p["package_bytes"])]
+            for p in pairs if p.get("ours") and p.get("package_bytes")]
+    return ["", "== Ours beside the compressed package", ""] + table(
+        ["release", "pair", "package KiB", "ours KiB", "ours / package"], rows) if rows else []
+
+
 def publishing_lines(publishing):
     out = ["", "== Publishing every version of %s in order (options %s): the publisher's "
            "cost and the objects it wrote, KiB" % (publishing["release"],
