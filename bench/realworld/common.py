@@ -29,12 +29,53 @@ def log(text):
 
 
 class Measured:
-    """What one child process cost: wall and CPU seconds, peak RSS in bytes;
-    timed_out when it was killed for running too long."""
+    """What one child process cost: wall and CPU seconds, peak RSS and peak
+    anonymous memory in bytes; timed_out when it was killed for running too
+    long."""
 
-    def __init__(self, status, wall, cpu, peak_rss, timed_out=False):
+    def __init__(self, status, wall, cpu, peak_rss, timed_out=False, peak_anon=0):
         self.status, self.wall, self.cpu, self.peak_rss = status, wall, cpu, peak_rss
-        self.timed_out = timed_out
+        self.timed_out, self.peak_anon = timed_out, peak_anon
+
+
+def _descendants(pid):
+    found, todo = [], [pid]
+    while todo:
+        p = todo.pop()
+        try:
+            with open("/proc/%d/task/%d/children" % (p, p)) as f:
+                kids = [int(k) for k in f.read().split()]
+        except OSError:
+            continue
+        found += kids
+        todo += kids
+    return found
+
+
+def _anon_bytes(pid):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith("RssAnon:"):
+                    return int(line.split()[1]) * 1024
+    except OSError:
+        pass
+    return 0
+
+
+class AnonSampler(threading.Thread):
+    """Samples the anonymous resident memory of a process' descendants every
+    5 ms and keeps the peak. RSS counts the pages of mapped files too (the
+    client maps its sources and targets), so it overstates what a run takes
+    from the machine; a spike shorter than the period can be missed."""
+
+    def __init__(self, pid):
+        super().__init__(daemon=True)
+        self.pid, self.peak, self.done = pid, 0, threading.Event()
+
+    def run(self):
+        while not self.done.wait(0.005):
+            self.peak = max([self.peak] + [_anon_bytes(p) for p in _descendants(self.pid)])
 
 
 def run_measured(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=None,
@@ -58,16 +99,21 @@ def run_measured(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, 
         timer = threading.Timer(timeout, kill) if timeout else None
         if timer:
             timer.start()
+        sampler = AnonSampler(child.pid)
+        sampler.start()
         try:
             _, status, usage = os.wait4(child.pid, 0)
         finally:
+            sampler.done.set()
+            sampler.join()
             if timer:
                 timer.cancel()
         child.returncode = os.waitstatus_to_exitcode(status)
         lines = report.read().split()
     peak_kib = int(lines[-1]) if lines and lines[-1].isdigit() else 0
     return Measured(child.returncode, time.monotonic() - started,
-                    usage.ru_utime + usage.ru_stime, peak_kib * 1024, fired.is_set())
+                    usage.ru_utime + usage.ru_stime, peak_kib * 1024, fired.is_set(),
+                    sampler.peak)
 
 
 def run(command, **kwargs):

@@ -232,7 +232,8 @@ def measure(tools, release, work):
             if wrong:
                 raise RuntimeError("%s %s: Target differs from the release in %d files (%s)"
                                    % (release.name, label, len(wrong), wrong[0]))
-            seen.update(wall=cost.wall, peak_rss=cost.peak_rss, extra_files=len(extra),
+            seen.update(wall=cost.wall, peak_rss=cost.peak_rss, peak_anon=cost.peak_anon,
+                        extra_files=len(extra),
                         publish_wall=publish_cost.wall, publish_rss=publish_cost.peak_rss,
                         published_bytes=published, publish_options=tools.publish_options,
                         objects=object_bytes(repository.version_folder(numbers[newest.number])))

@@ -3,7 +3,7 @@
 pairs of real release trees (see README.md).
 
     realworld.py --build BUILD_DIR [--quick] [--cache DIR] [--jobs N] [--recompute]
-                 [--no-ours] [--publisher PATH] [--library PATH] [--client PATH]
+                 [--no-ours | --ours-only] [--publisher PATH] [--library PATH] [--client PATH]
                  [--publish-options "OPTIONS"] [--tar-bsdiff-max-mib N]
                  [--tar-bsdiff-minutes N] [--installer RELEASE] [RELEASE...]
 
@@ -62,6 +62,10 @@ def options():
     parser.add_argument("--jobs", type=int, default=int(os.environ.get("QOR_BENCH_JOBS", "2")))
     parser.add_argument("--recompute", action="store_true")
     parser.add_argument("--no-ours", action="store_true")
+    parser.add_argument("--ours-only", action="store_true",
+                        help="only our update's figures (bytes, requests, time, memory): no "
+                        "peers, no per-file figures, so also for releases whose peer "
+                        "figures would take hours")
     parser.add_argument("--publisher", default=os.environ.get("QOR_BENCH_PUBLISHER"),
                         help="qor-publish to measure (default BUILD/bin/qor-publish)")
     parser.add_argument("--library", default=os.environ.get("QOR_BENCH_LIBRARY"),
@@ -135,6 +139,12 @@ def measure_all(args, cache, work):
                              lambda: ours.measure(tools, release,
                                                   os.path.join(work, "ours")))()
         for label, old, new in release.pairs():
+            if args.ours_only:
+                pairs.append({"release": release.name, "label": label, "old": old.number,
+                              "new": new.number, "what": release.what,
+                              "package_bytes": new.package_bytes,
+                              "ours": measured.get(label)})
+                continue
             key = key_of(release, old, new)
             what = "%s %s -> %s" % (release.name, old.number, new.number)
             peer = figures.get(key + "-peers", timed(
@@ -188,14 +198,17 @@ def report_all(pairs, publishing, cache, started):
     for p in pairs:
         lines.append("  %-17s %-8s %s -> %s  (%s)" % (p["release"], p["label"], p["old"],
                                                       p["new"], p["what"]))
-    lines += report.render(pairs) if pairs else []
+    if pairs and "peers" not in pairs[0]:
+        lines += report.ours_lines(pairs) + report.package_lines(pairs)
+    elif pairs:
+        lines += report.render(pairs)
     lines += report.publishing_lines(publishing) if publishing else []
     lines += ["", "ran in %.0f s" % (time.monotonic() - started)]
     print("\n".join(lines))
     results, stamp = save_results(cache, "realworld", lines)
     with open(os.path.join(results, "realworld-%s.json" % stamp), "w") as f:
         json.dump([{k: v for k, v in p.items() if k not in ("files", "sum")} |
-                   {"summary": {k: v for k, v in p["sum"].items()
+                   {"summary": {k: v for k, v in p.get("sum", {}).items()
                                 if k not in ("c_top", "d_largest")}} for p in pairs],
                   f, indent=1)
     if publishing:

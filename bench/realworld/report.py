@@ -172,7 +172,7 @@ def ours_lines(pairs):
     out = ["", "== Ours: the update through libPelvane.so from nginx, base store = old version",
            ""]
     header = ["release", "pair", "sent KiB", "requests", "top level", "lists, indexes",
-              "ranges", "whole", "client s", "client RSS MiB", "publish s",
+              "ranges", "whole", "client s", "client RSS MiB", "anon MiB", "publish s",
               "publish RSS MiB", "published KiB"]
     rows = []
     for p in measured:
@@ -182,6 +182,7 @@ def ours_lines(pairs):
                     ["%s (%d)" % (kib(kinds[k][1]), kinds[k][0]) if k in kinds else "-"
                      for k in ("top level", "lists, indexes", "ranges", "whole")] +
                     ["%.2f" % o["wall"], "%.1f" % (o["peak_rss"] / MIB),
+                     "%.1f" % (o.get("peak_anon", 0) / MIB),
                      "%.1f" % o["publish_wall"], "%.1f" % (o["publish_rss"] / MIB),
                      kib(o["published_bytes"])])
     out += table(header, rows)
@@ -194,6 +195,16 @@ def ours_lines(pairs):
     out.append("  (publish: the newest version, into a repository holding the older ones%s)"
                % ("; options " + " ".join(options) if options else ""))
     return out
+
+
+def package_lines(pairs):
+    """Ours beside the distribution's own compressed package, the one peer
+    known without computing anything."""
+    rows = [[p["release"], p["label"], kib(p["package_bytes"]), kib(p["ours"]["wire"]),
+             share(p["ours"]["wire"], p["package_bytes"])]
+            for p in pairs if p.get("ours") and p.get("package_bytes")]
+    return ["", "== Ours beside the compressed package", ""] + table(
+        ["release", "pair", "package KiB", "ours KiB", "ours / package"], rows) if rows else []
 
 
 def publishing_lines(publishing):

@@ -474,10 +474,7 @@ TEST_F(FileWaysTest, ACancelDuringADeltaReturnsWithin100Ms)
     InitOptions options;
     options.url = web.url();
     options.version = "1.0.0";
-    ASSERT_EQ(init(options).result, 1);
-    std::int32_t count = 0;
-    lib().getVersionCount(&count);
-    lib().downloadUntil("2.0.0");
+    ASSERT_TRUE(startDownload(options, "2.0.0"));
     const std::string work = extract() + "/2.0.0/partial/big.dat.work";
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!fs::exists(work) && status().status == 1 && std::chrono::steady_clock::now() < limit)
