@@ -5,6 +5,7 @@
 
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
+#include "pelvane/chunks/RelatedFiles.h"
 #include "pelvane/deltas/Bundle.h"
 #include "pelvane/deltas/ObjectCompressor.h"
 #include "pelvane/trust/RepositoryLayout.h"
@@ -21,6 +22,7 @@
 #include <mutex>
 #include <set>
 #include <span>
+#include <unordered_set>
 
 namespace publisher
 {
@@ -302,13 +304,33 @@ std::string VersionBuilder::makeObjectsAndDeltas(const std::vector<SourceVersion
     };
     const std::vector<deltas::DeltaMethod> methods = deltas::DeltaOptions{}.methods;
     std::vector<std::map<std::string, const pelvane::ManifestFile*>> byPath(sources.size());
+    // a file with no file at its path in a source version (renamed, moved)
+    // starts from the one a client finds among its related local files
+    std::vector<std::unique_ptr<pelvane::RelatedFiles>> byName(sources.size());
     for (std::size_t s = 0; s < sources.size(); ++s)
     {
-        for (const pelvane::ManifestFile& file : sources[s].listed.files)
+        std::vector<pelvane::LocalFile> listed;
+        const std::vector<pelvane::ManifestFile>& files = sources[s].listed.files;
+        for (std::size_t i = 0; i < files.size(); ++i)
         {
-            byPath[s][file.path] = &file;
+            byPath[s][files[i].path] = &files[i];
+            listed.push_back({files[i].path, files[i].path, files[i].size, 0, i});
         }
+        byName[s] = std::make_unique<pelvane::RelatedFiles>(
+            listed, std::unordered_set<std::string>{}, false);
     }
+    const auto sourceOf = [&](std::size_t s, const pelvane::ManifestFile& file)
+        -> const pelvane::ManifestFile*
+    {
+        if (const auto found = byPath[s].find(file.path); found != byPath[s].end())
+        {
+            return found->second;
+        }
+        // one source per version: the most likely of the related files
+        const std::vector<const pelvane::LocalFile*> related =
+            byName[s]->candidates(file.path, file.size, 1);
+        return related.empty() ? nullptr : &sources[s].listed.files[related.front()->inode];
+    };
     std::vector<Task> tasks;
     for (std::size_t f = 0; f < work.size(); ++f)
     {
@@ -332,16 +354,14 @@ std::string VersionBuilder::makeObjectsAndDeltas(const std::vector<SourceVersion
         std::set<std::string> seen{item.file.sha256};
         for (std::size_t s = 0; s < sources.size(); ++s)
         {
-            const auto found = byPath[s].find(item.file.path);
-            if (found != byPath[s].end() && seen.insert(found->second->sha256).second &&
-                found->second->size > 0)
+            const pelvane::ManifestFile* from = sourceOf(s, item.file);
+            if (from != nullptr && seen.insert(from->sha256).second && from->size > 0)
             {
                 for (const deltas::DeltaMethod method : methods)
                 {
-                    if (method != deltas::DeltaMethod::Suffix ||
-                        found->second->size <= SUFFIX_SOURCE_LIMIT)
+                    if (method != deltas::DeltaMethod::Suffix || from->size <= SUFFIX_SOURCE_LIMIT)
                     {
-                        tasks.push_back({f, Kind::Delta, s, found->second, method});
+                        tasks.push_back({f, Kind::Delta, s, from, method});
                     }
                 }
             }

@@ -13,10 +13,12 @@
 //                  small files (one frame each), in list order
 //
 // Files are compressed, and deltas made, in parallel (one worker per
-// core, one queue of tasks, the largest files' first). A delta is made for every file that changed from the same path in
-// each source version, with the better of the methods, and kept only when
-// smaller than the file's compressed object (or the file, when it does not
-// shrink). A source the same bytes as a newer source's (the file did not
+// core, one queue of tasks, the largest files' first). A delta is made for
+// every file that changed from the same path in each source version (a
+// version without that path: from its most likely related file, the same
+// name elsewhere or the same name stem, as a client looks for it), with the
+// better of the methods, and kept only when smaller than the file's
+// compressed object (or the file, when it does not shrink). A source the same bytes as a newer source's (the file did not
 // change between them) is diffed once, in the newer one's section: a
 // client finds a delta by its source's SHA-256, whatever the section.
 #pragma once

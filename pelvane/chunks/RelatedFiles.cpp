@@ -1,7 +1,5 @@
 #include "pelvane/chunks/RelatedFiles.h"
 
-#include "pelvane/chunks/ContentChunker.h"
-
 #include <algorithm>
 #include <set>
 
@@ -43,8 +41,7 @@ RelatedFiles::RelatedFiles(const std::vector<LocalFile>& files,
     std::set<std::pair<std::uint64_t, std::uint64_t>> inodes;
     for (const LocalFile& file : files)
     {
-        // less than one chunk holds no whole chunk but a file's last one
-        if (file.size >= ContentChunker::MIN_SIZE && inodes.emplace(file.device, file.inode).second)
+        if (file.size > 0 && inodes.emplace(file.device, file.inode).second)
         {
             m_files.push_back(file);
         }
@@ -67,7 +64,8 @@ RelatedFiles::RelatedFiles(const std::vector<LocalFile>& files,
 }
 
 std::vector<const LocalFile*> RelatedFiles::candidates(const std::string& path,
-                                                       std::uint64_t size) const
+                                                       std::uint64_t size,
+                                                       std::uint64_t smallest) const
 {
     std::vector<const LocalFile*> chosen;
     const auto takeClosest = [&](std::vector<std::size_t> ranked, double ratio)
@@ -78,7 +76,7 @@ std::vector<const LocalFile*> RelatedFiles::candidates(const std::string& path,
         for (const std::size_t i : ranked)
         {
             const LocalFile* file = &m_files[i];
-            if (chosen.size() < MAX_PER_FILE && file->relative != path &&
+            if (chosen.size() < MAX_PER_FILE && file->relative != path && file->size >= smallest &&
                 sizeRatio(file->size, size) <= ratio &&
                 std::find(chosen.begin(), chosen.end(), file) == chosen.end())
             {

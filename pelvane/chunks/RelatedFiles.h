@@ -1,16 +1,20 @@
-// The local files worth chunking for a file that no local copy holds at its
-// own path (renamed, moved or new): chosen by name and size, never by
-// reading them, so that what is chunked beyond the same path stays small.
-// Most likely first:
+// The files most likely to hold much of a file that has no file at its own
+// path (renamed, moved or new): chosen by name and size, never by reading
+// them, so that what is read beyond the same path stays small. The run
+// chunks them and hashes them for delta sources; the publisher takes the
+// first as the source of a delta. Most likely first:
 //   1. the same file name elsewhere (a moved folder),
 //   2. the same name stem: the name up to its first '.', without trailing
 //      digits and separators (libfoo.so.1.2 -> libfoo.so.1.3, tool-2.1 ->
 //      tool-2.2),
 //   3. when the run brings the whole tree, a local path it no longer has
 //      (a rename to another name) of about the same size.
-// Within each rank the closest size comes first. A file under one chunk,
-// or far from the wanted size, cannot hold much of it and is left out.
+// Within each rank the closest size comes first. A file under `smallest`
+// (for chunks: one chunk), or far from the wanted size, cannot hold much of
+// it and is left out.
 #pragma once
+
+#include "pelvane/chunks/ContentChunker.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -47,8 +51,10 @@ public:
     RelatedFiles(const std::vector<LocalFile>& files, const std::unordered_set<std::string>& kept,
                  bool wholeTree);
 
-    // The files for a wanted file at `path` of `size` bytes, most likely first.
-    std::vector<const LocalFile*> candidates(const std::string& path, std::uint64_t size) const;
+    // The files of at least `smallest` bytes for a wanted file at `path` of
+    // `size` bytes, most likely first.
+    std::vector<const LocalFile*> candidates(const std::string& path, std::uint64_t size,
+                                             std::uint64_t smallest = ContentChunker::MIN_SIZE) const;
 
     static std::string_view fileName(std::string_view path);
     // Empty when the name has none (".config", "2.0.bin").

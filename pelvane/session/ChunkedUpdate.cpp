@@ -168,16 +168,7 @@ Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted,
     {
         return surveyed;
     }
-    std::unordered_set<std::string> kept;
-    for (const ManifestVersion& version : m_updates)
-    {
-        for (const ManifestFile& file : version.files)
-        {
-            kept.insert(file.path);
-        }
-    }
-    m_related.emplace(m_ways.localCopies().listed(), kept,
-                      !m_updates.empty() && m_updates.front().complete);
+    m_related = &m_ways.related();
     m_work.assign(m_updates.size(), {});
     std::size_t chunkableFiles = 0;
     for (std::size_t u = 0; u < m_updates.size(); ++u)

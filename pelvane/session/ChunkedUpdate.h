@@ -127,7 +127,7 @@ private:
     RangeSupport m_learned;
     RangeFetcher m_ranges;
     ChunkSources m_sources;
-    std::optional<RelatedFiles> m_related; // set by planFiles
+    const RelatedFiles* m_related = nullptr; // the ways', set by planFiles
     UpdateWays m_ways; // the choice of each file's way, cheapest first
     std::vector<std::vector<FileWork>> m_work;
     bool m_enabled = true;

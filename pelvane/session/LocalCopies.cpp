@@ -126,6 +126,24 @@ bool LocalCopies::walk(const std::string& root, const std::string& relative, con
     return true;
 }
 
+std::string LocalCopies::hashListed(const LocalFile& file, const CancelToken& cancel)
+{
+    if (!m_seenInodes.insert(std::to_string(file.device) + ":" + std::to_string(file.inode)).second)
+    {
+        return {};
+    }
+    Sha256 digest;
+    int error = 0;
+    if (!hashFilePrefix(file.full, file.size, digest, &cancel.flag(), error))
+    {
+        return {};
+    }
+    std::string sha256 = digest.finishHex();
+    ++m_hashed;
+    m_bySha.emplace(sha256, file.full);
+    return sha256;
+}
+
 void LocalCopies::add(const std::string& sha256, const std::string& path)
 {
     m_bySha.emplace(sha256, path);

@@ -2,7 +2,8 @@
 // their path: Target and the base store. A folder walk lists them; only
 // files that may matter are hashed (each inode once): those of a size some
 // wanted file has, and those at a path the run brings (the likely sources
-// of its deltas), on two threads. What is found is a hint: the file is
+// of its deltas), on two threads; later, one by one, the listed files the
+// run names (those related to a renamed file, for its delta's source). What is found is a hint: the file is
 // hashed again when it is used.
 #pragma once
 
@@ -32,6 +33,9 @@ public:
                 const CancelToken& cancel);
     // Remembers a file that will hold `sha256` (one an earlier update brings).
     void add(const std::string& sha256, const std::string& path);
+    // Hashes a listed file the survey passed over and remembers it: its
+    // SHA-256, or empty when its inode was hashed already or it cannot be read.
+    std::string hashListed(const LocalFile& file, const CancelToken& cancel);
 
     // A file that had this SHA-256 when it was surveyed, or null.
     const std::string* find(const std::string& sha256) const;

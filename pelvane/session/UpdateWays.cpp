@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <thread>
+#include <unordered_set>
 
 namespace pelvane
 {
@@ -173,7 +174,7 @@ Outcome UpdateWays::survey(std::vector<std::vector<bool>>& superseded)
     {
         return indexed;
     }
-    if (!surveyed)
+    if (!surveyed || !hashRenamedSources(superseded))
     {
         return Outcome::canceled();
     }
@@ -222,6 +223,78 @@ Outcome UpdateWays::survey(std::vector<std::vector<bool>>& superseded)
     }
     PELVANE_LOG_INFO("Local files looked at by their SHA-256: " << m_local.hashedFiles());
     return {};
+}
+
+bool UpdateWays::hashRenamedSources(const std::vector<std::vector<bool>>& superseded)
+{
+    std::unordered_set<std::string> kept;
+    std::unordered_set<std::string> brought;
+    for (const ManifestVersion& version : m_updates)
+    {
+        for (const ManifestFile& file : version.files)
+        {
+            kept.insert(file.path);
+            brought.insert(file.sha256);
+        }
+    }
+    m_related.emplace(m_local.listed(), kept, !m_updates.empty() && m_updates.front().complete);
+    std::unordered_set<std::string> heldPaths;
+    for (const LocalFile& file : m_local.listed())
+    {
+        heldPaths.insert(file.relative);
+    }
+    std::uint64_t hashed = 0;
+    for (std::size_t u = 0; u < m_updates.size(); ++u)
+    {
+        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
+        {
+            const ManifestFile& entry = m_updates[u].files[f];
+            if (superseded[u][f] || heldPaths.count(entry.path) != 0 ||
+                m_local.find(entry.sha256) != nullptr)
+            {
+                continue;
+            }
+            // the sources its deltas name that nothing here or in the run holds
+            std::unordered_set<std::string> sources;
+            for (const deltas::DeltaIndex& index : m_versions[u]->indexes)
+            {
+                const deltas::DeltaEntry* delta = index.find(static_cast<std::uint32_t>(f));
+                if (delta != nullptr && m_local.find(delta->sourceSha256) == nullptr &&
+                    brought.count(delta->sourceSha256) == 0)
+                {
+                    sources.insert(delta->sourceSha256);
+                }
+            }
+            if (sources.empty())
+            {
+                continue;
+            }
+            for (const LocalFile* candidate : m_related->candidates(entry.path, entry.size, 1))
+            {
+                if (hashed + candidate->size > MAX_SOURCE_HASH_BYTES)
+                {
+                    PELVANE_LOG_INFO("Not hashing " << candidate->full << " for " << entry.path
+                                                    << ": the run has hashed " << hashed
+                                                    << " bytes of related files");
+                    return !m_cancel.canceled();
+                }
+                hashed += candidate->size;
+                const std::string sha256 = m_local.hashListed(*candidate, m_cancel);
+                if (m_cancel.canceled())
+                {
+                    return false;
+                }
+                if (sources.count(sha256) != 0)
+                {
+                    PELVANE_LOG_INFO("Delta source for " << entry.path << " of "
+                                                         << m_updates[u].number.text() << ": "
+                                                         << candidate->full);
+                    break;
+                }
+            }
+        }
+    }
+    return true;
 }
 
 Outcome UpdateWays::fetchAllDeltaIndexes()

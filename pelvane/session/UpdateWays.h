@@ -48,6 +48,12 @@ public:
     bool settled(std::size_t update, std::size_t file) const;
     // What survey() found in Target and the base store.
     const LocalCopies& localCopies() const { return m_local; }
+    // The local files related by name or removal to the run's files (after
+    // survey()).
+    const RelatedFiles& related() const { return *m_related; }
+    // Beyond the survey, a run hashes at most this much of the files related
+    // to its renamed ones, looking for the sources their deltas name.
+    static constexpr std::uint64_t MAX_SOURCE_HASH_BYTES = 1024U * 1024U * 1024U;
 
     // What the chunk way would fetch, when it is open to the file.
     struct ChunkOffer
@@ -98,6 +104,11 @@ private:
     };
     struct VersionState;
 
+    // A file that no local file holds at its path (renamed, moved) may
+    // have a delta from its old name, which the survey passed over (another
+    // path, another size): its related files are hashed, most likely first,
+    // until one holds a source its deltas name. False when canceled.
+    bool hashRenamedSources(const std::vector<std::vector<bool>>& superseded);
     Outcome fetchDeltaIndexes(std::size_t update);
     // Those of every update that has deltas, in order.
     Outcome fetchAllDeltaIndexes();
@@ -141,6 +152,7 @@ private:
     // the bundle's pieces and what reads them, between files in parallel
     std::mutex m_bundleLock;
     LocalCopies m_local;
+    std::optional<RelatedFiles> m_related; // set by survey
     std::unordered_map<std::string, std::size_t> m_broughtBy; // SHA-256: the update that brings it
     std::vector<std::unique_ptr<VersionState>> m_versions;
     std::vector<std::vector<FileState>> m_files;

@@ -308,6 +308,9 @@ TEST(RelatedFilesTest, RenamedMovedAndRemovedFilesAreNamedMostLikelyFirstAndBoun
     EXPECT_EQ(names(RelatedFiles(files, kept, true).candidates("bin/new-tool", 4 * mib)),
               (std::vector<std::string>{"/t/lib/libfoo.so.1.2", "/t/data/old-name.pak",
                                         "/t/share/b/libfoo.so.1.3"}));
+    // delta sources may be small: a file under one chunk counts when asked for
+    EXPECT_EQ(names(RelatedFiles(files, kept, false).candidates("lib/libfoo-tiny.so.2", 900, 1)),
+              (std::vector<std::string>{"/t/lib/libfoo-tiny.so"}));
     EXPECT_EQ(RelatedFiles::stem("libvips-cpp.so.8.18.7"), "libvips-cpp");
     EXPECT_EQ(RelatedFiles::stem("tool-2.1"), "tool");
     EXPECT_EQ(RelatedFiles::stem(".config"), "");

@@ -14,6 +14,7 @@
 #include <zstd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <span>
@@ -508,7 +509,34 @@ TEST_F(FileWaysTest, TwoVersionsBehindAChainOfDeltasBeatsTheCompressedFile)
     EXPECT_EQ(requestsFor(served, uriOf("1.2.0", "bundle")), 2U);
 }
 
-TEST_F(FileWaysTest, ARenamedFileIsAssembledFromTheChunksOfItsOldName)
+TEST_F(FileWaysTest, RenamedAndMovedFilesComeAsDeltasFromTheirOldNames)
+{
+    const std::string library = textData(300000, 81);
+    const std::string notes = textData(20000, 82);
+    install({{"lib/libbar.so.2.7", library}, {"share/bar-2.7/notes.txt", notes}});
+    fs::remove_all(target()); // the base store holds the old names alone
+    // other names, other sizes: nothing the survey hashes by size or path
+    const std::map<std::string, std::string> v2 = {{"lib/libbar.so.2.8", edited(library, 83)},
+                                                   {"share/bar-2.8/notes.txt", edited(notes, 84)}};
+    publish("2.0.0", v2, "", false, {"--complete"});
+    std::vector<Served> served;
+    ASSERT_NO_FATAL_FAILURE(updateThroughNginx(v2, served));
+    for (const std::string path : {"lib/libbar.so.2.8", "share/bar-2.8/notes.txt"})
+    {
+        EXPECT_NE(m_log.text().find("Way for " + path + " of 2.0.0: delta, "), std::string::npos)
+            << path;
+    }
+    std::uint64_t bundleBytes = 0;
+    for (const Served& one : served)
+    {
+        EXPECT_EQ(one.uri.find("/cidx/"), std::string::npos) << "a delta needs no chunk index";
+        bundleBytes += one.uri == uriOf("2.0.0", "bundle") ? one.sent : 0;
+    }
+    expectNoWholeFiles(served);
+    EXPECT_LT(bundleBytes, 10000U) << "deltas, not the compressed objects";
+}
+
+TEST_F(FileWaysTest, ARenamedFileWhoseOldCopyChangedIsAssembledFromItsChunks)
 {
     // bytes that do not compress: the chunks come from files/ by ranges
     const std::string old = patternData(4 * 1024 * 1024, 71);
@@ -517,8 +545,18 @@ TEST_F(FileWaysTest, ARenamedFileIsAssembledFromTheChunksOfItsOldName)
     const std::map<std::string, std::string> v2 = {{"lib/libfoo.so.1.3", edited(old, 72)},
                                                    {"README", "two"}};
     publish("2.0.0", v2, "", false, {"--complete"});
+    // the old copy is no longer the delta's source, but keeps most chunks
+    for (const auto& entry : fs::recursive_directory_iterator(temp() / "cache"))
+    {
+        if (entry.path().filename() == "libfoo.so.1.2")
+        {
+            std::fstream file(entry.path(), std::ios::binary | std::ios::in | std::ios::out);
+            file.write("changed here", 12);
+        }
+    }
     std::vector<Served> served;
     ASSERT_NO_FATAL_FAILURE(updateThroughNginx(v2, served));
+    EXPECT_EQ(m_log.text().find("Way for lib/libfoo.so.1.3 of 2.0.0: delta"), std::string::npos);
     std::uint64_t ranged = 0;
     for (const Served& one : served)
     {
