@@ -6,9 +6,11 @@
 #include <divsufsort.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <semaphore>
 
 namespace pelvane::deltas
 {
@@ -26,6 +28,40 @@ bool stopped(const std::atomic<bool>* cancel)
 {
     return cancel != nullptr && cancel->load(std::memory_order_relaxed);
 }
+
+// A decode holds three stream windows of up to 8 MiB each. Files decode on
+// as many threads as the run has connections; letting only two of them
+// decode a suffix delta at a time bounds the client's anonymous memory
+// whatever the connection setting, at no cost in speed on two cores.
+std::counting_semaphore<> g_decodeSlots(2);
+
+class DecodeSlot
+{
+public:
+    // Waits for a slot; false when cancelled first (looks every 10 ms).
+    bool take(const std::atomic<bool>* cancel)
+    {
+        while (!g_decodeSlots.try_acquire_for(std::chrono::milliseconds(10)))
+        {
+            if (stopped(cancel))
+            {
+                return false;
+            }
+        }
+        m_held = true;
+        return true;
+    }
+    ~DecodeSlot()
+    {
+        if (m_held)
+        {
+            g_decodeSlots.release();
+        }
+    }
+
+private:
+    bool m_held = false;
+};
 
 // One zstd stream built in memory from small appends.
 class StreamEncoder
@@ -521,6 +557,11 @@ CodecStatus applySuffixPayload(std::uint64_t sourceSize, const SourceReader& sou
     // the streams were written with windows of at most 2^23; a larger one is
     // refused rather than allocated
     constexpr int windowLogMax = 23;
+    DecodeSlot slot;
+    if (!slot.take(cancel))
+    {
+        return CodecStatus::failure(CodecError::Canceled);
+    }
     StreamDecoder controls({at, control}, windowLogMax);
     StreamDecoder diffs({at + control, diff}, windowLogMax);
     StreamDecoder extras({at + control + diff, static_cast<std::size_t>(end - at) - control - diff},
