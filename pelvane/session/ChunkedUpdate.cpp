@@ -152,7 +152,7 @@ Outcome ChunkedUpdate::fetchIndexFrom(const std::string& url, const ManifestFile
 }
 
 Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted,
-                                 const Parallel& parallel, RangeFetcher* early)
+                                 const Parallel& parallel)
 {
     const auto take = [&](FileWork& work, ChunkIndex& index)
     {
@@ -230,24 +230,6 @@ Outcome ChunkedUpdate::planFiles(std::unordered_set<std::string>& wanted,
                 take(work, index);
             }
         }
-    }
-    if (early != nullptr && parallel)
-    {
-        std::vector<std::vector<bool>> fixed(m_updates.size());
-        std::vector<std::vector<std::uint64_t>> onDisk(m_updates.size());
-        for (std::size_t u = 0; u < m_updates.size(); ++u)
-        {
-            for (const FileWork& work : m_work[u])
-            {
-                fixed[u].push_back(!work.superseded);
-                onDisk[u].push_back(work.alreadyOnDisk);
-            }
-        }
-        for (const auto& [u, f] : toFetch)
-        {
-            fixed[u][f] = false;
-        }
-        m_ways.fetchEarly(fixed, onDisk, *early);
     }
     if (toFetch.empty())
     {
@@ -407,10 +389,10 @@ bool ChunkedUpdate::planChunks(std::size_t update, std::size_t file)
     return true;
 }
 
-Outcome ChunkedUpdate::prepare(const Parallel& parallel, RangeFetcher* early)
+Outcome ChunkedUpdate::prepare(const Parallel& parallel)
 {
     std::unordered_set<std::string> wanted;
-    if (const Outcome planned = planFiles(wanted, parallel, early); !planned.ok() || wanted.empty())
+    if (const Outcome planned = planFiles(wanted, parallel); !planned.ok() || wanted.empty())
     {
         if (planned.ok())
         {

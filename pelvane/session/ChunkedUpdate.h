@@ -46,11 +46,9 @@ public:
         std::size_t count, const std::function<Outcome(HttpFetcher&, std::size_t)>& fetch)>;
 
     // Fetches the chunk indexes worth having (through `parallel` when
-    // given) and reads the local copies. With `early` (a range fetcher of
-    // its own), the bundle pieces of files that need no chunk index come
-    // meanwhile (UpdateWays::fetchEarly). Fails only when canceled:
+    // given) and reads the local copies. Fails only when canceled:
     // whatever goes wrong here means whole files.
-    Outcome prepare(const Parallel& parallel = {}, RangeFetcher* early = nullptr);
+    Outcome prepare(const Parallel& parallel = {});
 
     bool superseded(std::size_t update, std::size_t file) const;
     std::uint64_t plannedBytes(std::size_t update) const;
@@ -102,8 +100,7 @@ private:
                            HttpFetcher& fetcher);
     // What each file needs: skipped, reused, resumed or fetched, and the
     // indexes worth having; `wanted` gathers their chunks.
-    Outcome planFiles(std::unordered_set<std::string>& wanted, const Parallel& parallel,
-                      RangeFetcher* early);
+    Outcome planFiles(std::unordered_set<std::string>& wanted, const Parallel& parallel);
     // Reads Target's and the base store's copies for the wanted chunks;
     // false when canceled.
     bool scanLocalCopies(const std::unordered_set<std::string>& wanted);

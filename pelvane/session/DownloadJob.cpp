@@ -65,12 +65,8 @@ Outcome DownloadJob::downloadUpdates()
     {
         return listed;
     }
-    // the bundle's pieces of files that need no chunk index come while the
-    // run still plans the others; declared before the plan, which waits for them
-    FileScheduler scheduler(m_cancel, m_progress);
-    std::optional<HttpFetcher> earlyFetcher;
-    std::optional<RangeFetcher> earlyRanges;
     ChunkedUpdate plan(m_config, m_updates, fetcher, m_cancel);
+    FileScheduler scheduler(m_cancel, m_progress);
     // lane 0 goes on with the run's own fetcher (a lone file asks as it
     // always did, credentials learned included); the others are the pool's
     std::vector<std::unique_ptr<Lane>> lanes;
@@ -90,11 +86,8 @@ Outcome DownloadJob::downloadUpdates()
                                  { return fetch(lanes[lane]->fetcher, i); },
                                  false);
         };
-        earlyFetcher.emplace(m_config.transfer, scheduler.stop(), &*pool);
-        earlyRanges.emplace(*earlyFetcher, scheduler.stop(), &plan.rangeSupport());
     }
-    if (const Outcome prepared = plan.prepare(indexes, earlyRanges ? &*earlyRanges : nullptr);
-        !prepared.ok())
+    if (const Outcome prepared = plan.prepare(indexes); !prepared.ok())
     {
         return prepared;
     }

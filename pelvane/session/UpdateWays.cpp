@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <thread>
-#include <utility>
 
 namespace pelvane
 {
@@ -75,7 +74,6 @@ struct UpdateWays::VersionState
     std::uint64_t plannedBytes = 0;
     std::optional<std::size_t> carrier; // the first file that needs them
     bool plannedFetched = false;
-    std::uint64_t earlyBytes = 0; // fetched by fetchEarly, not counted yet
 };
 
 UpdateWays::UpdateWays(const UpdateConfig& config, const std::vector<ManifestVersion>& updates,
@@ -88,77 +86,7 @@ UpdateWays::UpdateWays(const UpdateConfig& config, const std::vector<ManifestVer
                std::all_of(config.mirrors.begin(), config.mirrors.end(), isHttp);
 }
 
-UpdateWays::~UpdateWays()
-{
-    awaitEarly();
-}
-
-Outcome UpdateWays::awaitEarly()
-{
-    if (m_early.joinable())
-    {
-        m_early.join();
-    }
-    return m_earlyOutcome;
-}
-
-void UpdateWays::fetchEarly(const std::vector<std::vector<bool>>& fixed,
-                            const std::vector<std::vector<std::uint64_t>>& onDisk,
-                            RangeFetcher& lane)
-{
-    std::vector<std::vector<BundlePieces::Piece>> early(m_updates.size());
-    bool any = false;
-    for (std::size_t u = 0; u < m_updates.size() && m_remote; ++u)
-    {
-        for (std::size_t f = 0; f < m_updates[u].files.size(); ++f)
-        {
-            if (!fixed[u][f])
-            {
-                continue;
-            }
-            const WayCost first = rankWays(u, f, std::nullopt, onDisk[u][f]).front();
-            if (first.way == FileWay::Delta)
-            {
-                early[u].push_back(m_files[u][f].delta->piece);
-            }
-            else if (first.way == FileWay::Bundled)
-            {
-                early[u].push_back(*bundledPiece(u, f));
-            }
-            any = any || !early[u].empty();
-        }
-    }
-    if (!any)
-    {
-        return;
-    }
-    m_early = std::thread(
-        [this, early = std::move(early), &lane]
-        {
-            for (std::size_t u = 0; u < early.size(); ++u)
-            {
-                if (early[u].empty())
-                {
-                    continue;
-                }
-                // the run makes the version's folder only when its files start
-                if (const int error =
-                        safefiles::makeDirectories(m_config.extract, m_updates[u].number.text()))
-                {
-                    m_earlyOutcome = Outcome::disk(error);
-                    return;
-                }
-                VersionState& state = *m_versions[u];
-                const std::uint64_t before = state.pieces.fetchedBytes();
-                m_earlyOutcome = state.pieces.fetch(lane, state.urls, early[u], [](std::uint64_t) {});
-                state.earlyBytes = state.pieces.fetchedBytes() - before;
-                if (!m_earlyOutcome.ok())
-                {
-                    return;
-                }
-            }
-        });
-}
+UpdateWays::~UpdateWays() = default;
 
 Outcome UpdateWays::fetchDeltaIndexes(std::size_t update)
 {
@@ -428,38 +356,6 @@ void UpdateWays::choose(std::size_t update, std::size_t file, std::optional<Chun
     const ManifestVersion& version = m_updates[update];
     const ManifestFile& entry = version.files[file];
     FileState& state = m_files[update][file];
-    state.ways = rankWays(update, file, chunks, onDisk);
-    const WayCost& first = state.ways.front();
-    state.planned = first.bytes;
-    if (first.way == FileWay::Delta || first.way == FileWay::Bundled)
-    {
-        VersionState& bundle = *m_versions[update];
-        bundle.planned.push_back(first.way == FileWay::Delta ? state.delta->piece
-                                                             : *bundledPiece(update, file));
-        bundle.plannedBytes += first.bytes;
-        if (!bundle.carrier)
-        {
-            bundle.carrier = file;
-        }
-    }
-    std::string others;
-    for (std::size_t i = 1; i < state.ways.size(); ++i)
-    {
-        others += std::string(i == 1 ? "" : ", ") + fileWayName(state.ways[i].way) + " " +
-                  std::to_string(state.ways[i].bytes);
-    }
-    PELVANE_LOG_INFO("Way for " << entry.path << " of " << version.number.text() << ": "
-                                << fileWayName(first.way) << ", " << first.bytes << " bytes"
-                                << (others.empty() ? "" : " (then " + others + ")"));
-}
-
-std::vector<WayCost> UpdateWays::rankWays(std::size_t update, std::size_t file,
-                                          std::optional<ChunkOffer> chunks,
-                                          std::uint64_t onDisk) const
-{
-    const ManifestVersion& version = m_updates[update];
-    const ManifestFile& entry = version.files[file];
-    const FileState& state = m_files[update][file];
     const ExtractLayout layout(m_config.versionFolder(version.number));
     UpdatePlanner::Options options;
     std::uint64_t verifiedSize = 0;
@@ -493,7 +389,29 @@ std::vector<WayCost> UpdateWays::rankWays(std::size_t update, std::size_t file,
         options.compressedBytes = entry.compressed->size - std::min(kept, entry.compressed->size);
     }
     options.wholeBytes = entry.size - std::min(onDisk, entry.size);
-    return UpdatePlanner::rank(options);
+    state.ways = UpdatePlanner::rank(options);
+    const WayCost& first = state.ways.front();
+    state.planned = first.bytes;
+    if (first.way == FileWay::Delta || first.way == FileWay::Bundled)
+    {
+        VersionState& bundle = *m_versions[update];
+        bundle.planned.push_back(first.way == FileWay::Delta ? state.delta->piece
+                                                             : *bundledPiece(update, file));
+        bundle.plannedBytes += first.bytes;
+        if (!bundle.carrier)
+        {
+            bundle.carrier = file;
+        }
+    }
+    std::string others;
+    for (std::size_t i = 1; i < state.ways.size(); ++i)
+    {
+        others += std::string(i == 1 ? "" : ", ") + fileWayName(state.ways[i].way) + " " +
+                  std::to_string(state.ways[i].bytes);
+    }
+    PELVANE_LOG_INFO("Way for " << entry.path << " of " << version.number.text() << ": "
+                                << fileWayName(first.way) << ", " << first.bytes << " bytes"
+                                << (others.empty() ? "" : " (then " + others + ")"));
 }
 
 std::uint64_t UpdateWays::plannedBytes(std::size_t update, std::size_t file) const
@@ -537,19 +455,12 @@ Outcome UpdateWays::needPiece(std::size_t update, const BundlePieces::Piece& pie
                               const Progress& progress, std::uint64_t& bytes, RangeFetcher& lane)
 {
     VersionState& state = *m_versions[update];
-    if (const Outcome early = awaitEarly(); !early.ok())
-    {
-        return early;
-    }
     const std::uint64_t before = state.pieces.fetchedBytes();
     const auto counted = [&](std::uint64_t fetched) { progress(bytes + fetched); };
     Outcome fetched;
     if (!state.plannedFetched)
     {
         state.plannedFetched = true;
-        // what fetchEarly brought belongs to this first file's bytes
-        bytes += std::exchange(state.earlyBytes, 0);
-        progress(bytes);
         fetched = state.pieces.fetch(lane, state.urls, state.planned, counted);
     }
     if (fetched.ok() && !state.pieces.held(piece))

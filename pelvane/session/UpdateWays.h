@@ -24,7 +24,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -60,13 +59,6 @@ public:
     // file already in Extract (a verified copy or a partial one to resume).
     void choose(std::size_t update, std::size_t file, std::optional<ChunkOffer> chunks,
                 std::uint64_t onDisk);
-    // Starts fetching, on `lane` and a thread of its own, the bundle pieces
-    // of the files whose first way no chunk index can change (`fixed`
-    // [update][file]: set for those), while the run still plans the others.
-    // What it brings is counted when the version's first file that needs
-    // its bundle starts; a file that needs the bundle waits for it.
-    void fetchEarly(const std::vector<std::vector<bool>>& fixed,
-                    const std::vector<std::vector<std::uint64_t>>& onDisk, RangeFetcher& lane);
     // After every choose(): the bytes each file makes travel (the first file
     // of a version that needs its bundle carries all the bundle's pieces).
     std::uint64_t plannedBytes(std::size_t update, std::size_t file) const;
@@ -107,10 +99,6 @@ private:
     struct VersionState;
 
     Outcome fetchDeltaIndexes(std::size_t update);
-    std::vector<WayCost> rankWays(std::size_t update, std::size_t file,
-                                  std::optional<ChunkOffer> chunks, std::uint64_t onDisk) const;
-    // Waits for fetchEarly's thread; its outcome (a cancel, a disk failure).
-    Outcome awaitEarly();
     // Those of every update that has deltas, in order.
     Outcome fetchAllDeltaIndexes();
     // The smallest delta of the file whose source is held before update
@@ -152,8 +140,6 @@ private:
     const CancelToken& m_cancel;
     // the bundle's pieces and what reads them, between files in parallel
     std::mutex m_bundleLock;
-    std::thread m_early;
-    Outcome m_earlyOutcome;
     LocalCopies m_local;
     std::unordered_map<std::string, std::size_t> m_broughtBy; // SHA-256: the update that brings it
     std::vector<std::unique_ptr<VersionState>> m_versions;

@@ -495,52 +495,6 @@ TEST_F(FileWaysTest, ACancelDuringADeltaReturnsWithin100Ms)
     expectTarget({{"big.dat", big}});
 }
 
-TEST_F(FileWaysTest, TheBundleComesWhileAChunkIndexIsStalledAndACancelStopsBoth)
-{
-    const std::string big = textData(600000, 71);
-    const std::string small = textData(11276, 72);
-    install({{"lib/big.so", big}, {"share/small.txt", small}});
-    // the deltas need no chunk index; the new file wants one and waits for it
-    publish("2.0.0",
-            {{"lib/big.so", edited(big, 73)},
-             {"share/small.txt", edited(small, 74)},
-             {"lib/other.so", textData(300000, 75)}},
-            "", false, {"--complete"});
-    addObjects("2.0.0", {.deltaFrom = {"1.0.0"}});
-    const std::string log = temp() / "requests.log";
-    qortest::ServerProcess faults({"faults", "--root", repo(), "--requests-log", log, "--rule",
-                                   R"({"path":")" + uriOf("2.0.0", "cidx/") +
-                                       R"(*","kind":"stall","seconds":30})"});
-    ASSERT_TRUE(faults.started()) << faults.failure();
-    InitOptions options;
-    options.url = faults.url();
-    options.version = "1.0.0";
-    ASSERT_TRUE(startDownload(options, "2.0.0"));
-    // the delta indexes, then the deltas, while the index is still held back
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    std::size_t bundleRequests = 0;
-    bool indexAsked = false;
-    while ((bundleRequests < 2 || !indexAsked) && std::chrono::steady_clock::now() < limit)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        bundleRequests = 0;
-        for (const SeenRequest& request : readRequests(log))
-        {
-            bundleRequests += request.path == uriOf("2.0.0", "bundle") ? 1U : 0U;
-            indexAsked = indexAsked || request.path.find("/cidx/") != std::string::npos;
-        }
-    }
-    ASSERT_TRUE(indexAsked);
-    ASSERT_EQ(bundleRequests, 2U);
-    ASSERT_EQ(status().status, 1);
-    const auto asked = std::chrono::steady_clock::now();
-    lib().closeDownload();
-    ASSERT_TRUE(waitForEnd(std::chrono::seconds(5)));
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1000));
-    EXPECT_EQ(outcome().api, 11);
-    expectTarget({{"lib/big.so", big}, {"share/small.txt", small}});
-}
-
 TEST_F(FileWaysTest, TwoVersionsBehindAChainOfDeltasBeatsTheCompressedFile)
 {
     const std::string first = textData(500000, 61);
