@@ -314,6 +314,8 @@ std::string VersionBuilder::makeObjectsAndDeltas(const std::vector<SourceVersion
         for (std::size_t i = 0; i < files.size(); ++i)
         {
             byPath[s][files[i].path] = &files[i];
+            // no inodes here: a distinct one each, so that no file is taken
+            // for another's second path
             listed.push_back({files[i].path, files[i].path, files[i].size, 0, i});
         }
         byName[s] = std::make_unique<pelvane::RelatedFiles>(
@@ -329,7 +331,7 @@ std::string VersionBuilder::makeObjectsAndDeltas(const std::vector<SourceVersion
         // one source per version: the most likely of the related files
         const std::vector<const pelvane::LocalFile*> related =
             byName[s]->candidates(file.path, file.size, 1);
-        return related.empty() ? nullptr : &sources[s].listed.files[related.front()->inode];
+        return related.empty() ? nullptr : byPath[s].at(related.front()->relative);
     };
     std::vector<Task> tasks;
     for (std::size_t f = 0; f < work.size(); ++f)
