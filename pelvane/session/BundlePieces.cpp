@@ -35,9 +35,10 @@ public:
         std::uint64_t length() const { return piece.size; }
     };
 
+    using Verified = std::function<void(const Pending&)>;
     PieceReceiver(int fd, std::vector<Pending>& pending, const BundlePieces::Progress& progress,
-                  std::uint64_t& bytes)
-        : m_fd(fd), m_pending(pending), m_progress(progress), m_bytes(bytes)
+                  const Verified& verified, std::uint64_t& bytes)
+        : m_fd(fd), m_pending(pending), m_progress(progress), m_verified(verified), m_bytes(bytes)
     {
     }
 
@@ -93,6 +94,10 @@ private:
         {
             p.done = digestsEqual(p.piece.sha256, p.digest->finishHex());
             p.failed = !p.done;
+            if (p.done)
+            {
+                m_verified(p);
+            }
         }
         return 0;
     }
@@ -100,6 +105,7 @@ private:
     int m_fd;
     std::vector<Pending>& m_pending;
     const BundlePieces::Progress& m_progress;
+    const Verified& m_verified;
     std::uint64_t& m_bytes;
     std::uint64_t m_used = 0;
 };
@@ -114,30 +120,54 @@ std::string BundlePieces::key(const Piece& piece)
 
 bool BundlePieces::held(const Piece& piece) const
 {
+    const std::lock_guard<std::mutex> lock(m_slotsLock);
     const auto found = m_slots.find(key(piece));
     return found != m_slots.end() && found->second.verified;
 }
 
-std::span<const unsigned char> BundlePieces::bytes(const Piece& piece)
+void BundlePieces::markHeld(const Piece& piece, bool verified)
 {
-    const auto found = m_slots.find(key(piece));
-    if (found == m_slots.end() || !found->second.verified)
+    const std::lock_guard<std::mutex> lock(m_slotsLock);
+    m_slots[key(piece)].verified = verified;
+}
+
+bool BundlePieces::copy(const Piece& piece, std::vector<unsigned char>& bytes) const
+{
+    bytes.clear();
+    std::uint64_t at = 0;
     {
-        return {};
+        const std::lock_guard<std::mutex> lock(m_slotsLock);
+        const auto found = m_slots.find(key(piece));
+        if (found == m_slots.end() || !found->second.verified)
+        {
+            return false;
+        }
+        at = found->second.at;
     }
-    if (m_map.size() < found->second.at + piece.size && m_map.mapForReading(m_file) != 0)
+    // read, not mapped: the file grows while pieces are read from it
+    platform::FileDescriptor in(SystemCalls::open(m_file, SystemCalls::OpenMode::ReadNoFollow));
+    if (!in.valid())
     {
-        return {};
+        return false;
     }
-    if (m_map.size() < found->second.at + piece.size)
+    bytes.resize(static_cast<std::size_t>(piece.size));
+    for (std::size_t done = 0; done < bytes.size();)
     {
-        return {};
+        const std::int64_t got =
+            SystemCalls::readAt(in.get(), bytes.data() + done, bytes.size() - done, at + done);
+        if (got <= 0)
+        {
+            bytes.clear();
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
     }
-    return {m_map.data() + found->second.at, static_cast<std::size_t>(piece.size)};
+    return true;
 }
 
 Outcome BundlePieces::fetch(RangeFetcher& ranges, const std::vector<std::string>& urls,
-                            const std::vector<Piece>& pieces, const Progress& progress)
+                            const std::vector<Piece>& pieces, const Progress& progress,
+                            const Held& held)
 {
     std::vector<PieceReceiver::Pending> pending;
     std::vector<Piece> wanted = pieces;
@@ -147,6 +177,7 @@ Outcome BundlePieces::fetch(RangeFetcher& ranges, const std::vector<std::string>
     for (const Piece& piece : wanted)
     {
         // empty, repeated or overlapping pieces are never asked for
+        const std::lock_guard<std::mutex> lock(m_slotsLock);
         if (piece.size == 0 || piece.offset < end || m_slots.count(key(piece)) != 0)
         {
             continue;
@@ -172,14 +203,21 @@ Outcome BundlePieces::fetch(RangeFetcher& ranges, const std::vector<std::string>
         return Outcome::disk(errno);
     }
     std::uint64_t bytes = 0;
-    PieceReceiver receiver(out.get(), pending, progress, bytes);
+    const PieceReceiver::Verified verified = [&](const PieceReceiver::Pending& p)
+    {
+        markHeld(p.piece, true);
+        if (held)
+        {
+            held();
+        }
+    };
+    PieceReceiver receiver(out.get(), pending, progress, verified, bytes);
     for (std::size_t mirror = 0; mirror < urls.size() && !receiver.missing().empty(); ++mirror)
     {
         bool refused = false;
         const FetchResult result = ranges.fetch(urls[mirror], receiver, refused);
         if (result.is(API_CANCELED) || result.is(API_DISK))
         {
-            m_fetchedBytes += bytes;
             return result;
         }
         std::size_t failed = 0;
@@ -202,10 +240,9 @@ Outcome BundlePieces::fetch(RangeFetcher& ranges, const std::vector<std::string>
                                        << (refused ? ", no ranges" : "") << ")");
         }
     }
-    m_fetchedBytes += bytes;
     for (const PieceReceiver::Pending& p : pending)
     {
-        m_slots[key(p.piece)].verified = p.done;
+        markHeld(p.piece, p.done);
     }
     if (!out.close())
     {

@@ -5,17 +5,16 @@
 // when the gap between them costs less than another range; a request names
 // at most 64 ranges (RangeFetcher). A piece that arrives with other bytes
 // is asked again from the next mirror; one that no mirror serves right is
-// simply not held, and its file goes another way.
+// simply not held, and its file goes another way. One fetch at a time;
+// while it runs, other threads may read the pieces it has brought already.
 #pragma once
 
 #include "pelvane/net/RangeFetcher.h"
 
-#include "platform/MappedFile.h"
-
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <span>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,6 +35,8 @@ public:
     };
     // Told how many piece bytes this fetch brought so far.
     using Progress = std::function<void(std::uint64_t bytes)>;
+    // Told, on the fetching thread, that one more piece is held.
+    using Held = std::function<void()>;
 
     // `file`: where the pieces are kept (started afresh).
     explicit BundlePieces(std::string file);
@@ -44,11 +45,12 @@ public:
     // mirror, in order). Fails only for a cancel or a disk failure; pieces
     // that did not come are not held.
     Outcome fetch(RangeFetcher& ranges, const std::vector<std::string>& urls,
-                  const std::vector<Piece>& pieces, const Progress& progress);
+                  const std::vector<Piece>& pieces, const Progress& progress,
+                  const Held& held = {});
     bool held(const Piece& piece) const;
-    // The bytes of a held piece, mapped from the file; empty when not held.
-    std::span<const unsigned char> bytes(const Piece& piece);
-    std::uint64_t fetchedBytes() const { return m_fetchedBytes; }
+    // The bytes of a held piece; false (and `bytes` empty) when not held or
+    // not readable.
+    bool copy(const Piece& piece, std::vector<unsigned char>& bytes) const;
 
 private:
     struct Slot
@@ -57,12 +59,12 @@ private:
         bool verified = false;
     };
     static std::string key(const Piece& piece);
+    void markHeld(const Piece& piece, bool verified);
 
     std::string m_file;
+    mutable std::mutex m_slotsLock; // the fetch writes slots, readers look
     std::map<std::string, Slot> m_slots;
     std::uint64_t m_end = 0; // bytes of the file given to slots
-    std::uint64_t m_fetchedBytes = 0;
-    platform::MappedFile m_map;
     bool m_started = false;
 };
 } // namespace pelvane

@@ -73,6 +73,17 @@ public:
     {
         return m_work[update][file].readsFrom;
     }
+    // The file of readsFrom that brings the bundle piece this file decodes
+    // first, and whether the piece is there already (then it need not wait).
+    std::optional<std::size_t> piecesFrom(std::size_t update, std::size_t file) const
+    {
+        return m_ways.bundleCarrier(update, file);
+    }
+    bool pieceReady(std::size_t update, std::size_t file) const
+    {
+        return m_ways.pieceReady(update, file);
+    }
+    void onPieceHeld(std::function<void()> held) { m_ways.onPieceHeld(std::move(held)); }
 
     // The updates without the files that later ones replace, for Target.
     std::vector<ManifestVersion> placedUpdates() const;

@@ -67,6 +67,7 @@ Outcome DownloadJob::downloadUpdates()
     }
     ChunkedUpdate plan(m_config, m_updates, fetcher, m_cancel);
     FileScheduler scheduler(m_cancel, m_progress);
+    plan.onPieceHeld([&scheduler] { scheduler.wake(); });
     // lane 0 goes on with the run's own fetcher (a lone file asks as it
     // always did, credentials learned included); the others are the pool's
     std::vector<std::unique_ptr<Lane>> lanes;
@@ -119,6 +120,12 @@ Outcome DownloadJob::downloadUpdates()
             for (const std::size_t before : plan.readsFrom(index, f))
             {
                 task.after.push_back(taskOf[before]);
+            }
+            if (const std::optional<std::size_t> carrier = plan.piecesFrom(index, f))
+            {
+                // decoded as soon as its piece of the bundle has come
+                task.earlyAfter = taskOf[*carrier];
+                task.early = [&plan, index, f] { return plan.pieceReady(index, f); };
             }
         }
         const auto work = [&](std::size_t lane, std::size_t task, const FileScheduler::Report& report)

@@ -92,6 +92,15 @@ FileScheduler::FileScheduler(CancelToken& cancel, ProgressState& progress)
 {
 }
 
+void FileScheduler::wake()
+{
+    {
+        // a lane between its look and its wait cannot miss this
+        const std::lock_guard<std::mutex> lock(m_mutex);
+    }
+    m_changed.notify_all();
+}
+
 Outcome FileScheduler::run(const std::vector<File>& files, std::size_t parallelLanes,
                            const Work& work, bool counted)
 {
@@ -110,16 +119,21 @@ Outcome FileScheduler::run(const std::vector<File>& files, std::size_t parallelL
         return {};
     }
 
-    std::mutex mutex;
-    std::condition_variable fileDone;
+    std::mutex& mutex = m_mutex;
+    std::condition_variable& fileDone = m_changed;
     std::size_t next = 0; // the first file not started
     std::vector<bool> started(files.size(), false);
     std::vector<bool> done(files.size(), false);
     std::optional<std::pair<std::size_t, Outcome>> failure; // the file and its outcome
     const auto ready = [&](std::size_t file)
     {
-        return std::all_of(files[file].after.begin(), files[file].after.end(),
-                           [&](std::size_t before) { return before >= file || done[before]; });
+        const File& task = files[file];
+        return std::all_of(task.after.begin(), task.after.end(),
+                           [&](std::size_t before)
+                           {
+                               return before >= file || done[before] ||
+                                      (task.earlyAfter == before && task.early && task.early());
+                           });
     };
     const auto record = [&](std::size_t file, const Outcome& result)
     {

@@ -11,7 +11,8 @@
 //   of the update names the outcome, and a stop that the failure caused is
 //   never the outcome.
 // A file whose chunks are read from other files of the update starts after
-// they are done; while it waits, a free lane takes the next file that is
+// they are done (or, for one that needs only a part of another's bytes, once
+// that part is there); while it waits, a free lane takes the next file that is
 // ready, so that files needing nothing run beside the one they wait for. Lane 0 is the calling thread's: with fewer than two
 // parallel lanes, or one file, the files run there one after the other.
 #pragma once
@@ -20,8 +21,11 @@
 #include "pelvane/base/Outcome.h"
 #include "pelvane/session/ProgressState.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 namespace pelvane
@@ -33,6 +37,11 @@ public:
     {
         std::uint64_t plannedBytes = 0;
         std::vector<std::size_t> after; // files of the list that must be done first
+        // The one file of `after` that this one reads only a part of: it
+        // may start before that file is done once `early` says the part is
+        // there (asked while lanes look for work, and after each wake()).
+        std::optional<std::size_t> earlyAfter{};
+        std::function<bool()> early{};
     };
     // What a file's work tells about its bytes.
     struct Report
@@ -54,9 +63,13 @@ public:
     // progress does not count (metadata), the progress is left alone.
     Outcome run(const std::vector<File>& files, std::size_t parallelLanes, const Work& work,
                 bool counted = true);
+    // Something a file's `early` looks at has changed: waiting lanes look again.
+    void wake();
 
 private:
     CancelToken m_stop;
+    std::mutex m_mutex; // what the lanes of run() share
+    std::condition_variable m_changed;
     ProgressState& m_progress;
 };
 } // namespace pelvane

@@ -16,6 +16,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <unordered_set>
 
@@ -74,7 +77,13 @@ struct UpdateWays::VersionState
     std::vector<BundlePieces::Piece> planned; // what the files' first ways need
     std::uint64_t plannedBytes = 0;
     std::optional<std::size_t> carrier; // the first file that needs them
-    bool plannedFetched = false;
+    // the carrier's fetch of the planned pieces: the others wait for their
+    // own piece, or for the fetch's end, not for the carrier's file
+    std::mutex lock;
+    std::condition_variable changed;
+    bool plannedStarted = false;
+    bool plannedEnded = false;
+    std::mutex fetching; // a piece missing after the planned fetch, one at a time
 };
 
 UpdateWays::UpdateWays(const UpdateConfig& config, const std::vector<ManifestVersion>& updates,
@@ -107,12 +116,14 @@ Outcome UpdateWays::fetchDeltaIndexes(std::size_t update)
     {
         return fetched;
     }
+    std::vector<unsigned char> bytes;
     for (std::size_t s = 0; s < version.deltas.size(); ++s)
     {
         const DeltaRef& section = version.deltas[s];
         deltas::DeltaIndex index;
+        state.pieces.copy(indexes[s], bytes);
         const deltas::CodecStatus read = deltas::readDeltaIndex(
-            state.pieces.bytes(indexes[s]),
+            bytes,
             {section.index.size, section.index.sha256, section.size,
              static_cast<std::uint32_t>(version.files.size())},
             index);
@@ -516,7 +527,14 @@ std::optional<std::size_t> UpdateWays::startsAfter(std::size_t update, std::size
     {
         return state.copyOf;
     }
-    if (first != FileWay::Delta && first != FileWay::Bundled)
+    return bundleCarrier(update, file);
+}
+
+std::optional<std::size_t> UpdateWays::bundleCarrier(std::size_t update, std::size_t file) const
+{
+    const FileState& state = m_files[update][file];
+    if (state.ways.empty() ||
+        (state.ways.front().way != FileWay::Delta && state.ways.front().way != FileWay::Bundled))
     {
         return std::nullopt;
     }
@@ -524,41 +542,107 @@ std::optional<std::size_t> UpdateWays::startsAfter(std::size_t update, std::size
     return carrier == file ? std::nullopt : carrier;
 }
 
+bool UpdateWays::pieceReady(std::size_t update, std::size_t file) const
+{
+    const FileState& state = m_files[update][file];
+    if (state.ways.empty())
+    {
+        return false;
+    }
+    const FileWay first = state.ways.front().way;
+    if (first != FileWay::Delta && first != FileWay::Bundled)
+    {
+        return false;
+    }
+    VersionState& version = *m_versions[update];
+    {
+        const std::lock_guard<std::mutex> lock(version.lock);
+        if (version.plannedEnded)
+        {
+            return true;
+        }
+    }
+    return version.pieces.held(first == FileWay::Delta ? state.delta->piece
+                                                           : *bundledPiece(update, file));
+}
+
 Outcome UpdateWays::needPiece(std::size_t update, const BundlePieces::Piece& piece,
                               const Progress& progress, std::uint64_t& bytes, RangeFetcher& lane)
 {
     VersionState& state = *m_versions[update];
-    const std::uint64_t before = state.pieces.fetchedBytes();
-    const auto counted = [&](std::uint64_t fetched) { progress(bytes + fetched); };
-    Outcome fetched;
-    if (!state.plannedFetched)
+    std::uint64_t fetched = 0; // by this file's own fetches
+    const auto counted = [&](std::uint64_t more) { progress(bytes + fetched + more); };
+    bool carries = false;
     {
-        state.plannedFetched = true;
-        fetched = state.pieces.fetch(lane, state.urls, state.planned, counted);
+        std::unique_lock<std::mutex> lock(state.lock);
+        carries = !state.plannedStarted;
+        state.plannedStarted = true;
+        while (!carries && !state.plannedEnded && !state.pieces.held(piece))
+        {
+            if (m_cancel.canceled())
+            {
+                return Outcome::canceled();
+            }
+            state.changed.wait_for(lock, std::chrono::milliseconds(50));
+        }
     }
-    if (fetched.ok() && !state.pieces.held(piece))
+    Outcome result;
+    if (carries)
     {
-        fetched = state.pieces.fetch(lane, state.urls, {piece},
-                                     [&](std::uint64_t more)
-                                     { counted(state.pieces.fetchedBytes() - before + more); });
+        std::uint64_t planned = 0;
+        result = state.pieces.fetch(
+            lane, state.urls, state.planned,
+            [&](std::uint64_t more)
+            {
+                planned = more;
+                counted(more);
+            },
+            [&]
+            {
+                state.changed.notify_all();
+                if (m_pieceHeld)
+                {
+                    m_pieceHeld();
+                }
+            });
+        fetched += planned;
+        {
+            const std::lock_guard<std::mutex> lock(state.lock);
+            state.plannedEnded = true;
+        }
+        state.changed.notify_all();
+        if (m_pieceHeld)
+        {
+            m_pieceHeld();
+        }
     }
-    bytes += state.pieces.fetchedBytes() - before;
-    return fetched;
+    if (result.ok() && !state.pieces.held(piece))
+    {
+        const std::lock_guard<std::mutex> one(state.fetching);
+        std::uint64_t alone = 0;
+        result = state.pieces.fetch(lane, state.urls, {piece},
+                                    [&](std::uint64_t more)
+                                    {
+                                        alone = more;
+                                        counted(more);
+                                    });
+        fetched += alone;
+    }
+    bytes += fetched;
+    return result;
 }
 
 Outcome UpdateWays::heldPiece(std::size_t update, const BundlePieces::Piece& piece,
                               const Progress& progress, std::uint64_t& travelled,
                               RangeFetcher& lane, std::vector<unsigned char>& bytes)
 {
-    // a copy, so that files decode their pieces in parallel while the
-    // bundle's file may be mapped again for pieces that come later
-    const std::lock_guard<std::mutex> bundle(m_bundleLock);
     if (const Outcome fetched = needPiece(update, piece, progress, travelled, lane); !fetched.ok())
     {
         return fetched;
     }
-    const std::span<const unsigned char> held = m_versions[update]->pieces.bytes(piece);
-    bytes.assign(held.begin(), held.end());
+    // a copy, so that files decode their pieces in parallel while later
+    // pieces are still coming
+    m_versions[update]->pieces.copy(piece, bytes);
     return {};
 }
 

@@ -21,8 +21,8 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -70,8 +70,17 @@ public:
     std::uint64_t plannedBytes(std::size_t update, std::size_t file) const;
     // The other file of the update this file's first way reads (the one that
     // fetches the bundle's pieces, or the one it is a copy of): in parallel,
-    // this one starts after it.
+    // this one starts after it, or as soon as pieceReady() says so.
     std::optional<std::size_t> startsAfter(std::size_t update, std::size_t file) const;
+    // The file that fetches the bundle's pieces, when this file's first way
+    // decodes one and it is another file.
+    std::optional<std::size_t> bundleCarrier(std::size_t update, std::size_t file) const;
+    // The bundle's piece that the file's first way decodes is held (or the
+    // fetch that was to bring it has ended): the file need not wait for the
+    // one that fetches the bundle. Thread-safe.
+    bool pieceReady(std::size_t update, std::size_t file) const;
+    // Called, on the fetching thread, each time a piece of a bundle is held.
+    void onPieceHeld(std::function<void()> held) { m_pieceHeld = std::move(held); }
 
     using Progress = std::function<void(std::uint64_t bytesOfFile)>;
     // Runs the chunk way; sets `fellBack` when the file should go on to the
@@ -149,8 +158,7 @@ private:
     const std::vector<ManifestVersion>& m_updates;
     RangeFetcher& m_ranges;
     const CancelToken& m_cancel;
-    // the bundle's pieces and what reads them, between files in parallel
-    std::mutex m_bundleLock;
+    std::function<void()> m_pieceHeld;
     LocalCopies m_local;
     std::optional<RelatedFiles> m_related; // set by survey
     std::unordered_map<std::string, std::size_t> m_broughtBy; // SHA-256: the update that brings it

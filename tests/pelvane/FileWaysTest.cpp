@@ -493,6 +493,58 @@ TEST_F(FileWaysTest, ACancelDuringADeltaReturnsWithin100Ms)
     expectTarget({{"big.dat", big}});
 }
 
+TEST_F(FileWaysTest, AFileIsDecodedAsSoonAsItsPieceOfTheBundleHasCome)
+{
+    const std::string a = textData(300000, 81);
+    const std::string b = textData(200000, 82);
+    install({{"a.bin", a}, {"b.bin", b}});
+    const std::string z = textData(3 * 1024 * 1024, 83);
+    publish("2.0.0", {{"a.bin", edited(a, 84)}, {"b.bin", edited(b, 85)}, {"z.bin", z}}, "",
+            false, {"--complete"});
+    // the deltas of a.bin and b.bin, then z.bin's large object, all in the bundle
+    addObjects("2.0.0", {.bundleBelow = 8U << 20, .deltaFrom = {"1.0.0"}});
+    const nlohmann::json list = readList("2.0.0");
+    std::uint64_t zEnd = 0;
+    for (const auto& file : list["files"])
+    {
+        if (file["path"] == "z.bin")
+        {
+            zEnd = file["bundle"]["offset"].get<std::uint64_t>() +
+                   file["bundle"]["size"].get<std::uint64_t>() / 2;
+        }
+    }
+    ASSERT_GT(zEnd, 0U);
+    // the delta indexes come whole; the pieces stop half way through z.bin's object
+    const std::string bundle = uriOf("2.0.0", "bundle");
+    const std::string after =
+        std::to_string(zEnd - list["deltas"][0]["offset"].get<std::uint64_t>());
+    qortest::ServerProcess faults(
+        {"faults", "--root", repo(), "--rule",
+         R"({"path":")" + bundle + R"(","kind":"none","times":1})", "--rule",
+         R"({"path":")" + bundle + R"(","kind":"stall","after":)" + after + R"(,"seconds":30})"});
+    ASSERT_TRUE(faults.started()) << faults.failure();
+    InitOptions options;
+    options.url = faults.url();
+    options.version = "1.0.0";
+    ASSERT_TRUE(startDownload(options, "2.0.0"));
+    // b.bin does not wait for a.bin, which fetches the bundle and is stuck with it
+    const std::string placed = extract() + "/2.0.0/files/b.bin";
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!fs::exists(placed) && status().status == 1 && std::chrono::steady_clock::now() < limit)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(fs::exists(placed)) << "b.bin waited for the whole bundle";
+    EXPECT_TRUE(qortest::readTextFile(placed) == edited(b, 85));
+    EXPECT_FALSE(fs::exists(extract() + "/2.0.0/files/z.bin"));
+    const auto asked = std::chrono::steady_clock::now();
+    lib().closeDownload();
+    ASSERT_TRUE(waitForEnd(std::chrono::seconds(5)));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(1000));
+    EXPECT_EQ(outcome().api, 11);
+    expectTarget({{"a.bin", a}, {"b.bin", b}});
+}
+
 TEST_F(FileWaysTest, TwoVersionsBehindAChainOfDeltasBeatsTheCompressedFile)
 {
     const std::string first = textData(500000, 61);
