@@ -476,11 +476,10 @@ void UpdateWays::choose(std::size_t update, std::size_t file, std::optional<Chun
     state.ways = UpdatePlanner::rank(options);
     const WayCost& first = state.ways.front();
     state.planned = first.bytes;
-    if (first.way == FileWay::Delta || first.way == FileWay::Bundled)
+    if (const std::optional<BundlePieces::Piece> piece = firstWayPiece(update, file))
     {
         VersionState& bundle = *m_versions[update];
-        bundle.planned.push_back(first.way == FileWay::Delta ? state.delta->piece
-                                                             : *bundledPiece(update, file));
+        bundle.planned.push_back(*piece);
         bundle.plannedBytes += first.bytes;
         if (!bundle.carrier)
         {
@@ -530,11 +529,28 @@ std::optional<std::size_t> UpdateWays::startsAfter(std::size_t update, std::size
     return bundleCarrier(update, file);
 }
 
-std::optional<std::size_t> UpdateWays::bundleCarrier(std::size_t update, std::size_t file) const
+std::optional<BundlePieces::Piece> UpdateWays::firstWayPiece(std::size_t update,
+                                                             std::size_t file) const
 {
     const FileState& state = m_files[update][file];
-    if (state.ways.empty() ||
-        (state.ways.front().way != FileWay::Delta && state.ways.front().way != FileWay::Bundled))
+    if (state.ways.empty())
+    {
+        return std::nullopt;
+    }
+    switch (state.ways.front().way)
+    {
+    case FileWay::Delta:
+        return state.delta->piece;
+    case FileWay::Bundled:
+        return bundledPiece(update, file);
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<std::size_t> UpdateWays::bundleCarrier(std::size_t update, std::size_t file) const
+{
+    if (!firstWayPiece(update, file))
     {
         return std::nullopt;
     }
@@ -544,13 +560,8 @@ std::optional<std::size_t> UpdateWays::bundleCarrier(std::size_t update, std::si
 
 bool UpdateWays::pieceReady(std::size_t update, std::size_t file) const
 {
-    const FileState& state = m_files[update][file];
-    if (state.ways.empty())
-    {
-        return false;
-    }
-    const FileWay first = state.ways.front().way;
-    if (first != FileWay::Delta && first != FileWay::Bundled)
+    const std::optional<BundlePieces::Piece> piece = firstWayPiece(update, file);
+    if (!piece)
     {
         return false;
     }
@@ -562,8 +573,7 @@ bool UpdateWays::pieceReady(std::size_t update, std::size_t file) const
             return true;
         }
     }
-    return version.pieces.held(first == FileWay::Delta ? state.delta->piece
-                                                           : *bundledPiece(update, file));
+    return version.pieces.held(*piece);
 }
 
 Outcome UpdateWays::needPiece(std::size_t update, const BundlePieces::Piece& piece,
@@ -589,6 +599,15 @@ Outcome UpdateWays::needPiece(std::size_t update, const BundlePieces::Piece& pie
     Outcome result;
     if (carries)
     {
+        // the files waiting here and those the scheduler holds back look again
+        const auto announce = [&]
+        {
+            state.changed.notify_all();
+            if (m_pieceHeld)
+            {
+                m_pieceHeld();
+            }
+        };
         std::uint64_t planned = 0;
         result = state.pieces.fetch(
             lane, state.urls, state.planned,
@@ -597,24 +616,13 @@ Outcome UpdateWays::needPiece(std::size_t update, const BundlePieces::Piece& pie
                 planned = more;
                 counted(more);
             },
-            [&]
-            {
-                state.changed.notify_all();
-                if (m_pieceHeld)
-                {
-                    m_pieceHeld();
-                }
-            });
+            announce);
         fetched += planned;
         {
             const std::lock_guard<std::mutex> lock(state.lock);
             state.plannedEnded = true;
         }
-        state.changed.notify_all();
-        if (m_pieceHeld)
-        {
-            m_pieceHeld();
-        }
+        announce();
     }
     if (result.ok() && !state.pieces.held(piece))
     {

@@ -128,6 +128,8 @@ private:
                                         const std::string& onlySource) const;
     void chain(std::size_t update, std::size_t file, std::vector<std::vector<bool>>& superseded);
     std::optional<BundlePieces::Piece> bundledPiece(std::size_t update, std::size_t file) const;
+    // The piece of the bundle that the file's first way decodes, if it decodes one.
+    std::optional<BundlePieces::Piece> firstWayPiece(std::size_t update, std::size_t file) const;
     // Makes sure the piece is held: the version's planned pieces the first
     // time, then this one alone if it is still missing.
     Outcome needPiece(std::size_t update, const BundlePieces::Piece& piece, const Progress& progress,

@@ -287,6 +287,26 @@ protected:
         served = readAccessLog(accessLog);
     }
 
+    // Starts the update from 1.0.0 to 2.0.0 from `url` and waits, while it
+    // runs, until `path` exists.
+    bool startAndWaitFor(const std::string& url, const std::string& path,
+                         std::chrono::seconds patience)
+    {
+        InitOptions options;
+        options.url = url;
+        options.version = "1.0.0";
+        if (!startDownload(options, "2.0.0"))
+        {
+            return false;
+        }
+        const auto limit = std::chrono::steady_clock::now() + patience;
+        while (!fs::exists(path) && status().status == 1 && std::chrono::steady_clock::now() < limit)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return fs::exists(path);
+    }
+
     // Nothing came as the file itself or as its compressed object.
     static void expectNoWholeFiles(const std::vector<Served>& served)
     {
@@ -472,17 +492,9 @@ TEST_F(FileWaysTest, ACancelDuringADeltaReturnsWithin100Ms)
     addObjects("2.0.0", {.deltaFrom = {"1.0.0"}});
     qortest::ServerProcess web({"nginx", "--root", repo()});
     ASSERT_TRUE(web.started()) << web.failure();
-    InitOptions options;
-    options.url = web.url();
-    options.version = "1.0.0";
-    ASSERT_TRUE(startDownload(options, "2.0.0"));
     const std::string work = extract() + "/2.0.0/partial/big.dat.work";
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!fs::exists(work) && status().status == 1 && std::chrono::steady_clock::now() < limit)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_TRUE(fs::exists(work)) << "the delta was never applied";
+    ASSERT_TRUE(startAndWaitFor(web.url(), work, std::chrono::seconds(60)))
+        << "the delta was never applied";
     const auto asked = std::chrono::steady_clock::now();
     lib().closeDownload();
     ASSERT_TRUE(waitForEnd(std::chrono::seconds(5)));
@@ -523,18 +535,10 @@ TEST_F(FileWaysTest, AFileIsDecodedAsSoonAsItsPieceOfTheBundleHasCome)
          R"({"path":")" + bundle + R"(","kind":"none","times":1})", "--rule",
          R"({"path":")" + bundle + R"(","kind":"stall","after":)" + after + R"(,"seconds":30})"});
     ASSERT_TRUE(faults.started()) << faults.failure();
-    InitOptions options;
-    options.url = faults.url();
-    options.version = "1.0.0";
-    ASSERT_TRUE(startDownload(options, "2.0.0"));
     // b.bin does not wait for a.bin, which fetches the bundle and is stuck with it
     const std::string placed = extract() + "/2.0.0/files/b.bin";
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!fs::exists(placed) && status().status == 1 && std::chrono::steady_clock::now() < limit)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(fs::exists(placed)) << "b.bin waited for the whole bundle";
+    ASSERT_TRUE(startAndWaitFor(faults.url(), placed, std::chrono::seconds(20)))
+        << "b.bin waited for the whole bundle";
     EXPECT_TRUE(qortest::readTextFile(placed) == edited(b, 85));
     EXPECT_FALSE(fs::exists(extract() + "/2.0.0/files/z.bin"));
     const auto asked = std::chrono::steady_clock::now();
