@@ -44,7 +44,7 @@ const char* const USAGE =
     "         a binary delta from the same path in each of the N newest earlier versions\n"
     "         (a version without that path: from its file of the same name elsewhere,\n"
     "         else of the same name stem within 4x the size, the closest size first),\n"
-    "         the smaller of two methods (patch-from only from a source above 64 MiB),\n"
+    "         the smaller of two methods (patch-from only from a source above 128 MiB),\n"
     "         kept when smaller than the compressed object.\n"
     "         --cache DIR: where deltas are kept between runs, so that republishing never\n"
     "         makes one twice (default $XDG_CACHE_HOME/qor-publish, else\n"

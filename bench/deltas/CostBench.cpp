@@ -4,7 +4,8 @@
 // per step: bytes, wall and CPU seconds (the whole process's, so zstd's
 // own threads count), and whether the result decodes to the new file.
 //   cost_bench OLD NEW STEP...
-//   STEP: whole:LEVEL:THREADS  framed:LEVEL  suffix  patchfrom:LEVEL:THREADS
+//   STEP: whole:LEVEL:THREADS  framed:LEVEL  suffix[:LEVEL:WINDOWLOG]  patchfrom:LEVEL:THREADS
+// (suffix: the level and window of its streams; the publisher's by default)
 #include "pelvane/base/Sha256.h"
 #include "pelvane/chunks/ChunkIndex.h"
 #include "pelvane/deltas/DeltaCodec.h"
@@ -126,7 +127,16 @@ int main(int argc, char** argv)
         }
         else if (step[0] == "suffix")
         {
-            status = makeDelta(DeltaMethod::Suffix, source, target, {}, delta);
+            DeltaOptions options;
+            if (step.size() > 1)
+            {
+                options.suffix.streamLevel = level;
+            }
+            if (step.size() > 2)
+            {
+                options.suffix.streamWindowLog = threads;
+            }
+            status = makeDelta(DeltaMethod::Suffix, source, target, options, delta);
         }
         else if (step[0] == "patchfrom")
         {

@@ -16,6 +16,9 @@ namespace pelvane::deltas
 namespace
 {
 constexpr std::size_t PIECE = 1 << 20;
+// the first byte of a suffix delta, by the layout of its diff
+constexpr unsigned char DENSE_SUFFIX_BYTE = 1;
+constexpr unsigned char SPARSE_SUFFIX_BYTE = 4;
 
 Bytes bytesOf(const platform::MappedFile& map)
 {
@@ -63,13 +66,28 @@ const char* deltaMethodName(DeltaMethod method)
 
 bool readDeltaHeader(Bytes delta, DeltaHeader& header)
 {
-    if (delta.empty() || delta[0] < 1 || delta[0] > 2)
+    if (delta.empty())
     {
+        return false;
+    }
+    switch (delta[0])
+    {
+    case DENSE_SUFFIX_BYTE:
+        header.method = DeltaMethod::Suffix;
+        header.layout = DiffLayout::Dense;
+        break;
+    case SPARSE_SUFFIX_BYTE:
+        header.method = DeltaMethod::Suffix;
+        header.layout = DiffLayout::Sparse;
+        break;
+    case static_cast<unsigned char>(DeltaMethod::PatchFrom):
+        header.method = DeltaMethod::PatchFrom;
+        break;
+    default:
         return false;
     }
     const unsigned char* at = delta.data() + 1;
     const unsigned char* end = delta.data() + delta.size();
-    header.method = static_cast<DeltaMethod>(delta[0]);
     if (!varint::get(at, end, header.sourceSize) || !varint::get(at, end, header.targetSize))
     {
         return false;
@@ -94,7 +112,8 @@ CodecStatus makeDelta(DeltaMethod method, Bytes source, Bytes target, const Delt
                       std::string& delta)
 {
     delta.clear();
-    delta.push_back(static_cast<char>(method));
+    delta.push_back(static_cast<char>(method == DeltaMethod::Suffix ? SPARSE_SUFFIX_BYTE
+                                                                    : static_cast<unsigned char>(method)));
     varint::put(delta, source.size());
     varint::put(delta, target.size());
     if (!deltaMethodApplies(method, source.size()))
@@ -244,7 +263,8 @@ CodecStatus applyDelta(const std::string& sourcePath, Bytes delta, int outFd,
     case DeltaMethod::Suffix:
         status = applySuffixPayload(
             source.size(),
-            [&](std::uint64_t offset, std::size_t) { return source.data() + offset; }, payload, out,
+            [&](std::uint64_t offset, std::size_t) { return source.data() + offset; }, payload,
+            header.layout, out,
             cancel, [&](std::uint64_t produced) { out.commit(produced); });
         break;
     case DeltaMethod::PatchFrom:

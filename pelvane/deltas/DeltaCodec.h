@@ -2,9 +2,11 @@
 //
 //   method (1 byte) | source size (varint) | target size (varint) | payload
 //
-// method 1: bsdiff-class (SuffixDelta.h); 2: zstd patch-from
-// (PatchFromDelta.h). Method 3 (method 1 over a branch-target transform of
-// x86 code) is reserved and refused as unsupported until it is built. The
+// method 1: bsdiff-class with its diff dense, 4: the same with its diff
+// sparse (SuffixDelta.h; both are DeltaMethod::Suffix, only 4 is made);
+// 2: zstd patch-from (PatchFromDelta.h). Method 3 (the bsdiff-class over a
+// branch-target transform of x86 code) is reserved and refused as
+// unsupported until it is built. The
 // publisher makes every method that applies and keeps the smallest, and only
 // when it is smaller than the file's compressed object; the client applies
 // whichever it gets, streaming into the mapped target, bounded by the
@@ -46,6 +48,7 @@ struct DeltaOptions
 struct DeltaHeader
 {
     DeltaMethod method = DeltaMethod::Suffix;
+    DiffLayout layout = DiffLayout::Sparse; // of a Suffix delta
     std::uint64_t sourceSize = 0;
     std::uint64_t targetSize = 0;
     std::size_t payloadOffset = 0;

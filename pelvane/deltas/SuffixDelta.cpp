@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <semaphore>
 
 namespace pelvane::deltas
@@ -29,7 +30,8 @@ bool stopped(const std::atomic<bool>* cancel)
     return cancel != nullptr && cancel->load(std::memory_order_relaxed);
 }
 
-// A decode holds three stream windows of up to 8 MiB each. Files decode on
+// A decode holds stream windows of 24 MiB at most (8 MiB for the control
+// and the extra, 8 for the diff's one or two streams). Files decode on
 // as many threads as the run has connections; letting only two of them
 // decode a suffix delta at a time bounds the client's anonymous memory
 // whatever the connection setting, at no cost in speed on two cores.
@@ -187,19 +189,20 @@ public:
           m_oldSize(static_cast<std::int64_t>(source.size())),
           m_newSize(static_cast<std::int64_t>(target.size())),
           m_control(options.streamLevel, options.streamWindowLog),
-          m_diff(options.streamLevel, options.streamWindowLog),
+          m_gaps(options.streamLevel, options.streamWindowLog - 1),
+          m_values(options.streamLevel, options.streamWindowLog - 1),
           m_extra(options.streamLevel, options.streamWindowLog), m_cancel(options.cancel)
     {
     }
 
     CodecStatus run(Bytes source, std::string& out)
     {
-        if (!m_control.valid() || !m_diff.valid() || !m_extra.valid())
+        if (!m_control.valid() || !m_gaps.valid() || !m_values.valid() || !m_extra.valid())
         {
             return CodecStatus::failure(CodecError::Memory, "no zstd context");
         }
         CodecStatus status = m_oldSize == 0 ? emit(0, m_newSize, 0) : match(source);
-        for (StreamEncoder* stream : {&m_control, &m_diff, &m_extra})
+        for (StreamEncoder* stream : {&m_control, &m_gaps, &m_values, &m_extra})
         {
             if (status.ok())
             {
@@ -211,9 +214,11 @@ public:
             return status;
         }
         varint::put(out, m_control.bytes().size());
-        varint::put(out, m_diff.bytes().size());
+        varint::put(out, m_gaps.bytes().size());
+        varint::put(out, m_values.bytes().size());
         out += m_control.bytes();
-        out += m_diff.bytes();
+        out += m_gaps.bytes();
+        out += m_values.bytes();
         out += m_extra.bytes();
         return CodecStatus::success();
     }
@@ -354,13 +359,28 @@ private:
             forward += split - overlap;
             backward -= split;
         }
-        std::string& diff = m_diff.pending();
+        std::string& gaps = m_gaps.pending();
+        std::string& values = m_values.pending();
         for (std::int64_t i = 0; i < forward; ++i)
         {
-            diff.push_back(static_cast<char>(m_new[lastScan + i] - m_old[lastPosition + i]));
-            if (diff.size() >= PIECE)
+            const auto difference =
+                static_cast<unsigned char>(m_new[lastScan + i] - m_old[lastPosition + i]);
+            if (difference == 0)
             {
-                if (const CodecStatus status = m_diff.settle(); !status.ok())
+                ++m_zeros;
+                continue;
+            }
+            varint::put(gaps, m_zeros);
+            values.push_back(static_cast<char>(difference));
+            m_zeros = 0;
+            if (values.size() >= PIECE || gaps.size() >= PIECE)
+            {
+                CodecStatus status = m_gaps.settle();
+                if (status.ok())
+                {
+                    status = m_values.settle();
+                }
+                if (!status.ok())
                 {
                     return status;
                 }
@@ -399,8 +419,10 @@ private:
     std::int64_t m_oldSize;
     std::int64_t m_newSize;
     StreamEncoder m_control;
-    StreamEncoder m_diff;
+    StreamEncoder m_gaps;
+    StreamEncoder m_values;
     StreamEncoder m_extra;
+    std::uint64_t m_zeros = 0; // diff bytes since the last one not zero
     const std::atomic<bool>* m_cancel;
 };
 
@@ -519,11 +541,135 @@ public:
     // Every control byte taken.
     bool drained() const { return m_at == m_end; }
 
+    // Whether the stream holds another value (false at its end).
+    CodecStatus more(bool& any)
+    {
+        any = m_at != m_end;
+        if (!any)
+        {
+            std::size_t got = 0;
+            if (const CodecStatus status = m_stream.readSome(m_buffer, sizeof m_buffer, got);
+                !status.ok())
+            {
+                return status;
+            }
+            m_at = 0;
+            m_end = got;
+            any = got != 0;
+        }
+        return CodecStatus::success();
+    }
+
 private:
     StreamDecoder& m_stream;
     unsigned char m_buffer[1 << 14];
     std::size_t m_at = 0;
     std::size_t m_end = 0;
+};
+// The diff bytes of either layout, in order.
+class DiffReader
+{
+public:
+    // dense: the diff stream; sparse: the zero runs' and the values' streams
+    DiffReader(DiffLayout layout, StreamDecoder& first, StreamDecoder* values)
+        : m_layout(layout), m_first(first), m_gaps(first), m_values(values)
+    {
+    }
+
+    // Exactly size bytes into out.
+    CodecStatus read(unsigned char* out, std::size_t size)
+    {
+        if (m_layout == DiffLayout::Dense)
+        {
+            return m_first.read(out, size);
+        }
+        std::size_t filled = 0;
+        while (filled < size)
+        {
+            if (!m_pending && !m_ended)
+            {
+                bool any = false;
+                if (const CodecStatus status = m_gaps.more(any); !status.ok())
+                {
+                    return status;
+                }
+                m_ended = !any;
+                if (any)
+                {
+                    if (const CodecStatus status = m_gaps.next(m_zeros); !status.ok())
+                    {
+                        return status;
+                    }
+                    m_pending = true;
+                }
+            }
+            if (m_ended)
+            {
+                std::memset(out + filled, 0, size - filled);
+                return CodecStatus::success();
+            }
+            const std::uint64_t zeros = std::min<std::uint64_t>(m_zeros, size - filled);
+            std::memset(out + filled, 0, static_cast<std::size_t>(zeros));
+            filled += static_cast<std::size_t>(zeros);
+            m_zeros -= zeros;
+            if (filled < size)
+            {
+                if (m_value == m_valuesEnd)
+                {
+                    if (const CodecStatus status = m_values->readSome(
+                            m_buffer, sizeof m_buffer, m_valuesEnd);
+                        !status.ok())
+                    {
+                        return status;
+                    }
+                    m_value = 0;
+                    if (m_valuesEnd == 0)
+                    {
+                        return CodecStatus::failure(CodecError::Truncated,
+                                                    "a delta stream ends early");
+                    }
+                }
+                out[filled++] = m_buffer[m_value++];
+                m_pending = false;
+            }
+        }
+        return CodecStatus::success();
+    }
+
+    // Nothing of the streams is left unused.
+    CodecStatus expectEnd()
+    {
+        if (m_layout == DiffLayout::Dense)
+        {
+            return m_first.expectEnd();
+        }
+        bool any = m_pending;
+        if (!any)
+        {
+            if (const CodecStatus status = m_gaps.more(any); !status.ok())
+            {
+                return status;
+            }
+        }
+        if (any || m_value != m_valuesEnd)
+        {
+            return CodecStatus::failure(CodecError::Corrupt, "a delta stream holds more than it uses");
+        }
+        const CodecStatus status = m_first.expectEnd();
+        return status.ok() ? m_values->expectEnd() : status;
+    }
+
+private:
+    DiffLayout m_layout;
+    StreamDecoder& m_first;
+    ControlReader m_gaps;
+    StreamDecoder* m_values;
+    bool m_pending = false; // a run read whose value is not written yet
+    bool m_ended = false;   // no run left: zeros to the end
+    std::uint64_t m_zeros = 0;
+    unsigned char m_buffer[1 << 14];
+    std::size_t m_value = 0;
+    std::size_t m_valuesEnd = 0;
 };
 } // namespace
 
@@ -539,37 +685,65 @@ CodecStatus makeSuffixPayload(Bytes source, Bytes target, const SuffixOptions& o
 }
 
 CodecStatus applySuffixPayload(std::uint64_t sourceSize, const SourceReader& source, Bytes payload,
-                               TargetWriter& out, const std::atomic<bool>* cancel,
+                               DiffLayout layout, TargetWriter& out,
+                               const std::atomic<bool>* cancel,
                                const std::function<void(std::uint64_t)>& produced)
 {
     const unsigned char* at = payload.data();
     const unsigned char* const end = at + payload.size();
-    std::uint64_t controlSize = 0;
-    std::uint64_t diffSize = 0;
-    if (!varint::get(at, end, controlSize) || !varint::get(at, end, diffSize) ||
-        controlSize > static_cast<std::uint64_t>(end - at) ||
-        diffSize > static_cast<std::uint64_t>(end - at) - controlSize)
+    // the sizes of every stream but the last (extra)
+    std::uint64_t sizes[3] = {};
+    const std::size_t counted = layout == DiffLayout::Dense ? 2 : 3;
+    for (std::size_t i = 0; i < counted; ++i)
     {
-        return CodecStatus::failure(CodecError::Corrupt, "method 1 header");
+        if (!varint::get(at, end, sizes[i]))
+        {
+            return CodecStatus::failure(CodecError::Corrupt, "the suffix delta's header");
+        }
     }
-    const std::size_t control = static_cast<std::size_t>(controlSize);
-    const std::size_t diff = static_cast<std::size_t>(diffSize);
-    // the streams were written with windows of at most 2^23; a larger one is
-    // refused rather than allocated
+    std::uint64_t left = static_cast<std::uint64_t>(end - at);
+    for (std::size_t i = 0; i < counted; ++i)
+    {
+        if (sizes[i] > left)
+        {
+            return CodecStatus::failure(CodecError::Corrupt, "the suffix delta's header");
+        }
+        left -= sizes[i];
+    }
+    const auto streamAt = [&](std::size_t i)
+    {
+        const unsigned char* start = at;
+        for (std::size_t k = 0; k < i; ++k)
+        {
+            start += sizes[k];
+        }
+        const std::size_t size =
+            i < counted ? static_cast<std::size_t>(sizes[i]) : static_cast<std::size_t>(left);
+        return Bytes{start, size};
+    };
+    // the streams were written with windows of at most 2^23 (2^22 for the
+    // sparse diff's); a larger one is refused rather than allocated
     constexpr int windowLogMax = 23;
+    const int diffWindowLogMax = layout == DiffLayout::Dense ? windowLogMax : windowLogMax - 1;
     DecodeSlot slot;
     if (!slot.take(cancel))
     {
         return CodecStatus::failure(CodecError::Canceled);
     }
-    StreamDecoder controls({at, control}, windowLogMax);
-    StreamDecoder diffs({at + control, diff}, windowLogMax);
-    StreamDecoder extras({at + control + diff, static_cast<std::size_t>(end - at) - control - diff},
-                         windowLogMax);
-    if (!controls.valid() || !diffs.valid() || !extras.valid())
+    StreamDecoder controls(streamAt(0), windowLogMax);
+    StreamDecoder diffs(streamAt(1), diffWindowLogMax);
+    std::optional<StreamDecoder> values;
+    if (layout == DiffLayout::Sparse)
+    {
+        values.emplace(streamAt(2), diffWindowLogMax);
+    }
+    StreamDecoder extras(streamAt(counted), windowLogMax);
+    if (!controls.valid() || !diffs.valid() || !extras.valid() ||
+        (values && !values->valid()))
     {
         return CodecStatus::failure(CodecError::Memory, "no zstd context");
     }
+    DiffReader differences(layout, diffs, values ? &*values : nullptr);
     ControlReader reader(controls);
     const std::uint64_t targetSize = out.size();
     unsigned char* const target = out.data();
@@ -610,7 +784,7 @@ CodecStatus applySuffixPayload(std::uint64_t sourceSize, const SourceReader& sou
         {
             const std::size_t piece =
                 static_cast<std::size_t>(std::min<std::uint64_t>(PIECE, add - done));
-            if (status = diffs.read(target + written, piece); !status.ok())
+            if (status = differences.read(target + written, piece); !status.ok())
             {
                 return status;
             }
@@ -656,13 +830,11 @@ CodecStatus applySuffixPayload(std::uint64_t sourceSize, const SourceReader& sou
     {
         return CodecStatus::failure(CodecError::Corrupt, "controls beyond the target's end");
     }
-    for (StreamDecoder* stream : {&controls, &diffs, &extras})
+    CodecStatus status = controls.expectEnd();
+    if (status.ok())
     {
-        if (const CodecStatus status = stream->expectEnd(); !status.ok())
-        {
-            return status;
-        }
+        status = differences.expectEnd();
     }
-    return CodecStatus::success();
+    return status.ok() ? extras.expectEnd() : status;
 }
 } // namespace pelvane::deltas

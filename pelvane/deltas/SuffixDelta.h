@@ -1,8 +1,16 @@
-// The bsdiff-class delta (method 1): matches found through a suffix array
-// of the source (libdivsufsort), written as three zstd streams: control
-// (per step: bytes to add to the source, bytes to take new, and how far to
-// move in the source, as varints), diff (the target minus the source
-// where they approximately match: mostly zeros) and extra (new bytes).
+// The bsdiff-class delta: matches found through a suffix array of the
+// source (libdivsufsort), written as zstd streams: control (per step: bytes
+// to add to the source, bytes to take new, and how far to move in the
+// source, as varints), the diff (the target minus the source where they
+// approximately match: mostly zeros) and extra (new bytes).
+//
+// Two layouts of the diff. Dense (method 1, still applied, no longer made):
+// the diff bytes as one stream. Sparse (method 4): two streams, the length
+// of each run of zeros before a byte that is not zero (varints), and those
+// bytes; zeros after the last one are implied. zstd models the scattered
+// small differences of relocated code and pointer tables far worse amid
+// their zero runs than apart from them: 6 % smaller on a JVM's libjvm.so,
+// 12 % on its class-data archive, 38 % on a table of class signatures.
 // Internal to the layer: DeltaCodec puts the common header in front.
 #pragma once
 
@@ -22,7 +30,8 @@ using Bytes = std::span<const unsigned char>;
 struct SuffixOptions
 {
     int streamLevel = 19;
-    // The streams' windows bound the applier's memory (three of them).
+    // The streams' windows bound the applier's memory: control and extra
+    // take this one, the sparse diff's two streams half of it each.
     int streamWindowLog = 23;
     const std::atomic<bool>* cancel = nullptr;
 };
@@ -30,7 +39,13 @@ struct SuffixOptions
 // The largest source the 32-bit suffix array takes.
 inline constexpr std::uint64_t SUFFIX_MAX_SOURCE = 0x7FFFFFF0;
 
-// Appends the method's payload for (source, target) to out.
+enum class DiffLayout
+{
+    Dense,
+    Sparse,
+};
+
+// Appends the method's payload for (source, target) to out, sparse.
 CodecStatus makeSuffixPayload(Bytes source, Bytes target, const SuffixOptions& options,
                               std::string& out);
 
@@ -42,6 +57,7 @@ using SourceReader = std::function<const unsigned char*(std::uint64_t offset, st
 // Writes the target described by payload into out (all of out.size()
 // bytes); `produced` is told after each piece how many bytes are final.
 CodecStatus applySuffixPayload(std::uint64_t sourceSize, const SourceReader& source, Bytes payload,
-                               TargetWriter& out, const std::atomic<bool>* cancel,
+                               DiffLayout layout, TargetWriter& out,
+                               const std::atomic<bool>* cancel,
                                const std::function<void(std::uint64_t)>& produced);
 } // namespace pelvane::deltas

@@ -308,49 +308,94 @@ TEST_F(Codecs, DamagedDeltasEndInAFailureNeverInAWrongFile)
     EXPECT_EQ(apply("\x03\x01\x01", expectation()).error, CodecError::Unsupported);
 }
 
-TEST_F(Codecs, AHostileSuffixDeltaCannotWriteBeyondTheTargetOrReadBeyondTheSource)
+TEST_F(Codecs, HandMadeSuffixDeltasOfBothLayoutsApplyAndHostileOnesCannotOverreach)
 {
-    // hand-made method 1 payloads: each control asks for more than it may
-    const auto payload = [&](std::uint64_t add, std::uint64_t extra, const std::string& extraBytes)
-    {
-        std::string controls;
-        for (std::uint64_t value : {add, extra, std::uint64_t{0}})
-        {
-            while (value >= 0x80)
-            {
-                controls.push_back(static_cast<char>((value & 0x7F) | 0x80));
-                value >>= 7;
-            }
-            controls.push_back(static_cast<char>(value));
-        }
-        std::string control;
-        std::string diff;
-        std::string extras;
-        EXPECT_TRUE(compressBytes(controls.data(), controls.size(), 3, control).ok());
-        const std::string zeros(static_cast<std::size_t>(std::min<std::uint64_t>(add, 1 << 20)),
-                                '\0');
-        EXPECT_TRUE(compressBytes(zeros.data(), zeros.size(), 3, diff).ok());
-        EXPECT_TRUE(compressBytes(extraBytes.data(), extraBytes.size(), 3, extras).ok());
-        std::string blob{'\x01'};
-        for (std::uint64_t value : {std::uint64_t{m_old.size()}, std::uint64_t{100},
-                                    std::uint64_t{control.size()}, std::uint64_t{diff.size()}})
-        {
-            while (value >= 0x80)
-            {
-                blob.push_back(static_cast<char>((value & 0x7F) | 0x80));
-                value >>= 7;
-            }
-            blob.push_back(static_cast<char>(value));
-        }
-        return blob + control + diff + extras;
-    };
+    // one control (add, extra), the diff making the first 100 target bytes
+    // from the source's; the dense layout is what earlier publishers made
     const std::string hundred = m_new.substr(0, 100);
+    const auto payload = [&](DiffLayout layout, std::uint64_t add, std::uint64_t extra,
+                             const std::string& extraBytes, const std::string& moreValues = {})
+    {
+        const auto put = [](std::string& out, std::uint64_t value)
+        {
+            while (value >= 0x80)
+            {
+                out.push_back(static_cast<char>((value & 0x7F) | 0x80));
+                value >>= 7;
+            }
+            out.push_back(static_cast<char>(value));
+        };
+        std::string controls;
+        for (const std::uint64_t value : {add, extra, std::uint64_t{0}})
+        {
+            put(controls, value);
+        }
+        std::string diff;
+        for (std::size_t i = 0; i < std::min<std::uint64_t>(add, hundred.size()); ++i)
+        {
+            diff.push_back(static_cast<char>(hundred[i] - m_old[i]));
+        }
+        std::vector<std::string> streams{controls};
+        if (layout == DiffLayout::Dense)
+        {
+            streams.push_back(diff);
+        }
+        else
+        {
+            std::string gaps;
+            std::string values;
+            std::uint64_t zeros = 0;
+            for (const char c : diff)
+            {
+                if (c == 0)
+                {
+                    ++zeros;
+                    continue;
+                }
+                put(gaps, zeros);
+                values.push_back(c);
+                zeros = 0;
+            }
+            streams.push_back(gaps);
+            streams.push_back(values + moreValues);
+        }
+        streams.push_back(extraBytes);
+        std::string blob{layout == DiffLayout::Dense ? '\x01' : '\x04'};
+        put(blob, m_old.size());
+        put(blob, hundred.size());
+        for (std::string& stream : streams)
+        {
+            std::string compressed;
+            EXPECT_TRUE(compressBytes(stream.data(), stream.size(), 3, compressed).ok());
+            stream = compressed;
+        }
+        for (std::size_t i = 0; i + 1 < streams.size(); ++i)
+        {
+            put(blob, streams[i].size());
+        }
+        for (const std::string& stream : streams)
+        {
+            blob += stream;
+        }
+        return blob;
+    };
     const DeltaExpectation expected{sha256Hex(m_old), 100, sha256Hex(hundred)};
-    EXPECT_TRUE(apply(payload(0, 100, hundred), expected).ok()); // the mould is sound
-    EXPECT_EQ(apply(payload(0, 1u << 30, hundred), expected).error, CodecError::TooLarge);
-    EXPECT_EQ(apply(payload(1u << 30, 0, {}), expected).error, CodecError::TooLarge);
-    EXPECT_EQ(apply(payload(0, 100, hundred + "tail"), expected).error, CodecError::Corrupt);
-    EXPECT_EQ(std::filesystem::file_size(partPath()), 100u);
+    for (const DiffLayout layout : {DiffLayout::Dense, DiffLayout::Sparse})
+    {
+        SCOPED_TRACE(layout == DiffLayout::Dense ? "dense" : "sparse");
+        EXPECT_TRUE(apply(payload(layout, 100, 0, {}), expected).ok());
+        EXPECT_EQ(readBytes(partPath()), hundred);
+        EXPECT_TRUE(apply(payload(layout, 0, 100, hundred), expected).ok());
+        EXPECT_EQ(apply(payload(layout, 0, 1u << 30, hundred), expected).error,
+                  CodecError::TooLarge);
+        EXPECT_EQ(apply(payload(layout, 1u << 30, 0, {}), expected).error, CodecError::TooLarge);
+        EXPECT_EQ(apply(payload(layout, 0, 100, hundred + "tail"), expected).error,
+                  CodecError::Corrupt);
+        EXPECT_EQ(std::filesystem::file_size(partPath()), 100u);
+    }
+    // a difference left over after the target's last byte
+    EXPECT_EQ(apply(payload(DiffLayout::Sparse, 100, 0, {}, "x"), expected).error,
+              CodecError::Corrupt);
 }
 
 TEST_F(Codecs, TheChooserKeepsTheSmallerDeltaOnlyWhenItBeatsTheCompressedObject)
