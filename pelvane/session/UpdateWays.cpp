@@ -726,7 +726,7 @@ Outcome UpdateWays::fromDelta(std::size_t update, std::size_t file, const Progre
     }
     platform::FileDescriptor out(fd);
     const deltas::CodecStatus applied = deltas::applyDelta(
-        delta.sourcePath, bytes, out.get(), {delta.sourceSha256, entry.size, entry.sha256},
+        delta.sourcePath, bytes, out.get(), {delta.sourceSha256, entry.size, entry.sha256, true},
         &m_cancel.flag());
     out.close();
     if (applied.ok())

@@ -310,6 +310,14 @@ TEST_F(Codecs, ADeltaForAnotherSourceIsRefusedBeforeAnythingIsWritten)
 
     writeBytes(oldPath(), m_old.substr(1)); // a source of another size
     EXPECT_EQ(apply(blob, expectation()).error, CodecError::WrongSource);
+
+    // one that changed after its caller hashed it fails as the wrong result
+    std::string changed = m_old;
+    changed[changed.size() / 2] ^= 0x10;
+    writeBytes(oldPath(), changed);
+    expected = expectation();
+    expected.sourceHashed = true;
+    EXPECT_EQ(apply(blob, expected).error, CodecError::WrongTarget);
 }
 
 TEST_F(Codecs, DamagedDeltasEndInAFailureNeverInAWrongFile)
