@@ -74,6 +74,12 @@ int MappedFile::mapForReading(int fd, std::uint64_t copyBelow)
 
 int MappedFile::mapForWriting(int fd, std::uint64_t size)
 {
+    const int error = prepareForWriting(fd, size);
+    return error != 0 ? error : map(fd, size, true);
+}
+
+int MappedFile::prepareForWriting(int fd, std::uint64_t size)
+{
     SystemCalls::Info info;
     if (SystemCalls::status(fd, info) != 0)
     {
@@ -87,11 +93,7 @@ int MappedFile::mapForWriting(int fd, std::uint64_t size)
     {
         return errno;
     }
-    if (SystemCalls::allocate(fd, size) != 0)
-    {
-        return errno;
-    }
-    return map(fd, size, true);
+    return SystemCalls::allocate(fd, size) != 0 ? errno : 0;
 }
 
 int MappedFile::map(int fd, std::uint64_t size, bool writable)

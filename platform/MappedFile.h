@@ -41,6 +41,9 @@ public:
     // exactly size bytes long, reserves its blocks and maps it for writing.
     // Bytes already in the file stay as they are.
     int mapForWriting(int fd, std::uint64_t size);
+    // What mapForWriting does before it maps: the file open as fd made
+    // exactly size bytes long, its blocks reserved.
+    static int prepareForWriting(int fd, std::uint64_t size);
 
     const unsigned char* data() const { return m_data; }
     unsigned char* writableData() { return m_writable ? m_data : nullptr; }

@@ -19,23 +19,9 @@ int OutputFile::open(int fd, std::uint64_t size)
         m_buffer = {};
         return m_map.mapForWriting(fd, size);
     }
-    SystemCalls::Info info;
-    if (SystemCalls::status(fd, info) != 0)
+    if (const int error = platform::MappedFile::prepareForWriting(fd, size))
     {
-        return errno;
-    }
-    if (info.type != SystemCalls::Type::File)
-    {
-        return EINVAL;
-    }
-    // made to size and its blocks reserved as a mapping would be
-    if (info.size > size && SystemCalls::truncate(fd, size) != 0)
-    {
-        return errno;
-    }
-    if (SystemCalls::allocate(fd, size) != 0)
-    {
-        return errno;
+        return error;
     }
     m_buffer.assign(static_cast<std::size_t>(size), 0);
     return 0;
