@@ -18,7 +18,7 @@ MappedFile::~MappedFile()
 
 MappedFile::MappedFile(MappedFile&& other) noexcept
     : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)),
-      m_writable(std::exchange(other.m_writable, false))
+      m_writable(std::exchange(other.m_writable, false)), m_copy(std::move(other.m_copy))
 {
 }
 
@@ -30,32 +30,34 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept
         m_data = std::exchange(other.m_data, nullptr);
         m_size = std::exchange(other.m_size, 0);
         m_writable = std::exchange(other.m_writable, false);
+        m_copy = std::move(other.m_copy);
     }
     return *this;
 }
 
 void MappedFile::unmap() noexcept
 {
-    if (m_data != nullptr)
+    if (m_data != nullptr && m_copy.empty())
     {
         ::munmap(m_data, static_cast<std::size_t>(m_size));
     }
+    m_copy.clear();
     m_data = nullptr;
     m_size = 0;
     m_writable = false;
 }
 
-int MappedFile::mapForReading(const std::string& path)
+int MappedFile::mapForReading(const std::string& path, std::uint64_t copyBelow)
 {
     FileDescriptor file(SystemCalls::open(path, SystemCalls::OpenMode::ReadNonBlockingNoFollow));
     if (!file.valid())
     {
         return errno;
     }
-    return mapForReading(file.get());
+    return mapForReading(file.get(), copyBelow);
 }
 
-int MappedFile::mapForReading(int fd)
+int MappedFile::mapForReading(int fd, std::uint64_t copyBelow)
 {
     SystemCalls::Info info;
     if (SystemCalls::status(fd, info) != 0)
@@ -66,10 +68,17 @@ int MappedFile::mapForReading(int fd)
     {
         return info.type == SystemCalls::Type::Directory ? EISDIR : EINVAL;
     }
-    return map(fd, info.size, false);
+    return info.size > 0 && info.size < copyBelow ? copy(fd, info.size)
+                                                  : map(fd, info.size, false);
 }
 
 int MappedFile::mapForWriting(int fd, std::uint64_t size)
+{
+    const int error = prepareForWriting(fd, size);
+    return error != 0 ? error : map(fd, size, true);
+}
+
+int MappedFile::prepareForWriting(int fd, std::uint64_t size)
 {
     SystemCalls::Info info;
     if (SystemCalls::status(fd, info) != 0)
@@ -84,11 +93,7 @@ int MappedFile::mapForWriting(int fd, std::uint64_t size)
     {
         return errno;
     }
-    if (SystemCalls::allocate(fd, size) != 0)
-    {
-        return errno;
-    }
-    return map(fd, size, true);
+    return SystemCalls::allocate(fd, size) != 0 ? errno : 0;
 }
 
 int MappedFile::map(int fd, std::uint64_t size, bool writable)
@@ -116,9 +121,32 @@ int MappedFile::map(int fd, std::uint64_t size, bool writable)
     return 0;
 }
 
+int MappedFile::copy(int fd, std::uint64_t size)
+{
+    unmap();
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
+    for (std::size_t at = 0; at < bytes.size();)
+    {
+        const std::int64_t got = SystemCalls::readAt(fd, bytes.data() + at, bytes.size() - at, at);
+        if (got < 0)
+        {
+            return errno;
+        }
+        if (got == 0)
+        {
+            return EIO; // shrank while read: not the file that was measured
+        }
+        at += static_cast<std::size_t>(got);
+    }
+    m_copy = std::move(bytes);
+    m_data = m_copy.data();
+    m_size = size;
+    return 0;
+}
+
 void MappedFile::adviseSequential(std::uint64_t offset, std::uint64_t length) const
 {
-    if (m_data == nullptr || offset >= m_size)
+    if (m_data == nullptr || offset >= m_size || !m_copy.empty())
     {
         return;
     }

@@ -101,8 +101,57 @@ bool isSafeRelativePath(std::string_view path)
     return true;
 }
 
-int makeDirectories(const std::string& base, const std::string& relativeDir, bool replaceBlockers)
+bool FolderMemo::has(const std::string& folder) const
 {
+    const std::lock_guard<std::mutex> lock(m_lock);
+    return m_folders.count(folder) != 0;
+}
+
+void FolderMemo::add(const std::string& folder)
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    m_folders.insert(folder);
+}
+
+namespace
+{
+// One part of a path made a real folder, or found one.
+int makeFolder(const std::string& path, bool replaceBlockers)
+{
+    SystemCalls::Info info;
+    if (SystemCalls::linkStatus(path, info) == 0)
+    {
+        if (replaceBlockers && info.type != Type::Directory)
+        {
+            if (SystemCalls::unlink(path) != 0 || SystemCalls::makeDirectory(path, 0755) != 0)
+            {
+                return errno;
+            }
+        }
+        else if (info.type == Type::Symlink)
+        {
+            return ELOOP;
+        }
+        else if (info.type != Type::Directory)
+        {
+            return ENOTDIR;
+        }
+    }
+    else if (errno != ENOENT || (SystemCalls::makeDirectory(path, 0755) != 0 && errno != EEXIST))
+    {
+        return errno;
+    }
+    return 0;
+}
+} // namespace
+
+int makeDirectories(const std::string& base, const std::string& relativeDir, bool replaceBlockers,
+                    FolderMemo* made)
+{
+    if (made != nullptr && made->has(base + '/' + relativeDir))
+    {
+        return 0;
+    }
     std::string current = base;
     std::size_t start = 0;
     while (start < relativeDir.size())
@@ -114,30 +163,16 @@ int makeDirectories(const std::string& base, const std::string& relativeDir, boo
         }
         current += '/';
         current.append(relativeDir, start, end - start);
-        SystemCalls::Info info;
-        if (SystemCalls::linkStatus(current, info) == 0)
+        if (made == nullptr || !made->has(current))
         {
-            if (replaceBlockers && info.type != Type::Directory)
+            if (const int error = makeFolder(current, replaceBlockers))
             {
-                if (SystemCalls::unlink(current) != 0 ||
-                    SystemCalls::makeDirectory(current, 0755) != 0)
-                {
-                    return errno;
-                }
+                return error;
             }
-            else if (info.type == Type::Symlink)
+            if (made != nullptr)
             {
-                return ELOOP;
+                made->add(current);
             }
-            else if (info.type != Type::Directory)
-            {
-                return ENOTDIR;
-            }
-        }
-        else if (errno != ENOENT ||
-                 (SystemCalls::makeDirectory(current, 0755) != 0 && errno != EEXIST))
-        {
-            return errno;
         }
         start = end + 1;
     }
@@ -145,14 +180,14 @@ int makeDirectories(const std::string& base, const std::string& relativeDir, boo
 }
 
 int makeParentDirectories(const std::string& base, const std::string& relativeFile,
-                          bool replaceBlockers)
+                          bool replaceBlockers, FolderMemo* made)
 {
     const std::size_t slash = relativeFile.rfind('/');
     if (slash == std::string::npos)
     {
         return 0;
     }
-    return makeDirectories(base, relativeFile.substr(0, slash), replaceBlockers);
+    return makeDirectories(base, relativeFile.substr(0, slash), replaceBlockers, made);
 }
 
 int linkOrCopyFile(const std::string& source, const std::string& destination,

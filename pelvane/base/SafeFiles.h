@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 namespace pelvane::safefiles
 {
@@ -18,15 +20,32 @@ inline constexpr std::size_t MAX_COMPONENT_BYTES = 255;
 // NUL, backslash or control character, within the length bounds.
 bool isSafeRelativePath(std::string_view path);
 
+// The folders that one pass over a tree has already made or found real, so
+// that its thousands of files do not look at every part of their paths
+// again (two files in three share the folder of the one before). Only for
+// folders that the pass itself owns for its duration. Thread-safe.
+class FolderMemo
+{
+public:
+    bool has(const std::string& folder) const;
+    void add(const std::string& folder);
+
+private:
+    mutable std::mutex m_lock;
+    std::unordered_set<std::string> m_folders;
+};
+
 // Creates base/relativeDir part by part; a part that exists as anything but
 // a real directory (a symbolic link included) gives ENOTDIR or ELOOP, or,
 // with replaceBlockers, is removed first (the link itself, never its target).
+// Parts that `made` holds are taken as they are; those made or found real
+// are added to it.
 int makeDirectories(const std::string& base, const std::string& relativeDir,
-                    bool replaceBlockers = false);
+                    bool replaceBlockers = false, FolderMemo* made = nullptr);
 
 // makeDirectories for the folder that will hold base/relativeFile.
 int makeParentDirectories(const std::string& base, const std::string& relativeFile,
-                          bool replaceBlockers = false);
+                          bool replaceBlockers = false, FolderMemo* made = nullptr);
 
 // Places a hard link (or, across file systems, a copy) of `source` at
 // `destination`, replacing whatever is there (a folder tree included).

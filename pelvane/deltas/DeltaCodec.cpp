@@ -2,6 +2,7 @@
 
 #include "pelvane/base/SafeFiles.h"
 #include "pelvane/base/Sha256.h"
+#include "pelvane/deltas/OutputFile.h"
 #include "pelvane/deltas/PatchFromDelta.h"
 #include "pelvane/deltas/TargetWriter.h"
 #include "pelvane/deltas/Varint.h"
@@ -236,7 +237,7 @@ CodecStatus applyDelta(const std::string& sourcePath, Bytes delta, int outFd,
                                         " declared");
     }
     platform::MappedFile source;
-    if (const int error = source.mapForReading(sourcePath))
+    if (const int error = source.mapForReading(sourcePath, SMALL_FILE))
     {
         return CodecStatus::disk(error, "reading " + sourcePath);
     }
@@ -247,7 +248,9 @@ CodecStatus applyDelta(const std::string& sourcePath, Bytes delta, int outFd,
                                                                  " bytes, the delta wants " +
                                                                  std::to_string(header.sourceSize));
     }
-    CodecStatus status = checkSource(bytesOf(source), expected.sourceSha256, cancel);
+    CodecStatus status = expected.sourceHashed
+                             ? CodecStatus::success()
+                             : checkSource(bytesOf(source), expected.sourceSha256, cancel);
     if (!status.ok())
     {
         return status;

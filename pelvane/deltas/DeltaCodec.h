@@ -102,6 +102,9 @@ struct DeltaExpectation
         sourceSha256; // hex: the source is refused before anything is written unless it matches
     std::uint64_t targetSize = 0;
     std::string targetSha256; // hex
+    // The caller hashed the source moments ago: it is not read twice (a
+    // source changed since then fails the target's SHA-256 instead).
+    bool sourceHashed = false;
 };
 
 // Applies delta to the file at sourcePath, writing the target into outFd

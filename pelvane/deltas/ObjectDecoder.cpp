@@ -1,6 +1,7 @@
 #include "pelvane/deltas/ObjectDecoder.h"
 
 #include "pelvane/base/Sha256.h"
+#include "pelvane/deltas/OutputFile.h"
 #include "pelvane/deltas/Zstd.h"
 #include "platform/SystemCalls.h"
 
@@ -19,7 +20,7 @@ struct ObjectDecoder::State
 {
     ObjectExpectation expected;
     const std::atomic<bool>* cancel = nullptr;
-    platform::MappedFile output;
+    OutputFile output;
     zstd::Decompressor context;
     ZSTD_outBuffer window{nullptr, 0, 0};
     Sha256 compressedDigest;
@@ -43,7 +44,7 @@ CodecStatus ObjectDecoder::open(int outFd, const ObjectExpectation& expected,
     State& state = *m_state;
     state.expected = expected;
     state.cancel = cancel;
-    if (const int error = state.output.mapForWriting(outFd, expected.size))
+    if (const int error = state.output.open(outFd, expected.size))
     {
         state.failed = CodecStatus::disk(error, "preparing the part file");
         return state.failed;
@@ -54,7 +55,7 @@ CodecStatus ObjectDecoder::open(int outFd, const ObjectExpectation& expected,
         state.failed = CodecStatus::failure(CodecError::Memory, "no zstd context");
         return state.failed;
     }
-    state.window = {state.output.writableData(), static_cast<std::size_t>(expected.size), 0};
+    state.window = {state.output.data(), static_cast<std::size_t>(expected.size), 0};
     return CodecStatus::success();
 }
 
@@ -148,7 +149,7 @@ CodecStatus ObjectDecoder::finish()
             return CodecStatus::failure(CodecError::WrongTarget, "the file fails its SHA-256");
         }
     }
-    return CodecStatus::success();
+    return CodecStatus::disk(state.output.flush(), "writing the part file");
 }
 
 CodecStatus decompressChunk(const void* compressed, std::size_t compressedSize, void* out,

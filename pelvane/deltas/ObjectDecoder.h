@@ -1,6 +1,7 @@
 // Streaming decompression of a compressed object into the part file, as
 // its compressed bytes arrive. The output is the part file mapped at its
-// declared size: zstd writes straight into it and uses it as its window,
+// declared size (a small file: a buffer written out by finish()): zstd
+// writes straight into it and uses it as its window,
 // so a long-window frame of hundreds of MiB costs a few hundred KiB of
 // memory, and nothing can be written beyond the declared size (a frame
 // that wants to is a bomb: TooLarge). The compressed bytes are counted and

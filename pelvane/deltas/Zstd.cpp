@@ -3,9 +3,51 @@
 #include <zstd_errors.h>
 
 #include <algorithm>
+#include <array>
 
 namespace pelvane::deltas::zstd
 {
+namespace
+{
+// What a thread keeps between decodes: a suffix delta reads four streams at
+// once. A context that grew window buffers for a large frame is freed, so
+// that the spares stay at about 100 KiB each.
+constexpr std::size_t SPARES = 4;
+constexpr std::size_t SPARE_SIZE_MAX = 256 * 1024;
+
+struct Spares
+{
+    std::array<ZSTD_DCtx*, SPARES> contexts{};
+    std::size_t count = 0;
+
+    ~Spares()
+    {
+        for (std::size_t i = 0; i < count; ++i)
+        {
+            ZSTD_freeDCtx(contexts[i]);
+        }
+    }
+};
+
+Spares& spares()
+{
+    thread_local Spares kept;
+    return kept;
+}
+} // namespace
+
+void DecompressorDeleter::operator()(ZSTD_DCtx* context) const noexcept
+{
+    Spares& kept = spares();
+    if (kept.count < SPARES && ZSTD_sizeof_DCtx(context) <= SPARE_SIZE_MAX &&
+        !ZSTD_isError(ZSTD_DCtx_reset(context, ZSTD_reset_session_and_parameters)))
+    {
+        kept.contexts[kept.count++] = context;
+        return;
+    }
+    ZSTD_freeDCtx(context);
+}
+
 int windowLogFor(std::uint64_t bytes)
 {
     int log = 10;
@@ -38,7 +80,8 @@ Compressor makeCompressor(int level, int windowLog, int workers)
 
 Decompressor makeDecompressor(int windowLogMax, bool stableOutput)
 {
-    Decompressor context(ZSTD_createDCtx());
+    Spares& kept = spares();
+    Decompressor context(kept.count > 0 ? kept.contexts[--kept.count] : ZSTD_createDCtx());
     if (context)
     {
         ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, windowLogMax);

@@ -19,9 +19,11 @@ struct CompressorDeleter
 {
     void operator()(ZSTD_CCtx* context) const noexcept { ZSTD_freeCCtx(context); }
 };
+// Gives the context back to its thread's few spare ones when it is small,
+// frees it otherwise.
 struct DecompressorDeleter
 {
-    void operator()(ZSTD_DCtx* context) const noexcept { ZSTD_freeDCtx(context); }
+    void operator()(ZSTD_DCtx* context) const noexcept;
 };
 using Compressor = std::unique_ptr<ZSTD_CCtx, CompressorDeleter>;
 using Decompressor = std::unique_ptr<ZSTD_DCtx, DecompressorDeleter>;
@@ -36,8 +38,9 @@ int windowLogFor(std::uint64_t bytes);
 // fitted to the input), on `workers` threads of zstd's own besides the
 // caller's (0: all in the caller's thread); null when out of memory.
 Compressor makeCompressor(int level, int windowLog, int workers = 0);
-// A decompressor that accepts windows up to 2^windowLogMax; with
-// stableOutput it writes straight into the caller's buffer, which then
+// A decompressor that accepts windows up to 2^windowLogMax (a spare one of
+// this thread when it has one: a thousand small deltas would otherwise
+// allocate and free a thousand sets of contexts); with stableOutput it writes straight into the caller's buffer, which then
 // serves as the window, so that no window buffer is allocated.
 Decompressor makeDecompressor(int windowLogMax, bool stableOutput);
 

@@ -105,6 +105,7 @@ void BaseStore::keep(const std::string& target, const std::vector<std::string>& 
     {
         error = safefiles::makeFolderPath(fresh + "/files");
     }
+    safefiles::FolderMemo made;
     for (const std::string& path : paths)
     {
         if (error != 0)
@@ -116,7 +117,7 @@ void BaseStore::keep(const std::string& target, const std::vector<std::string>& 
         {
             continue; // a later version replaced it with a folder
         }
-        error = safefiles::makeParentDirectories(fresh + "/files", path);
+        error = safefiles::makeParentDirectories(fresh + "/files", path, false, &made);
         if (error == 0)
         {
             error = safefiles::linkOrCopyFile(target + "/" + path, fresh + "/files/" + path,

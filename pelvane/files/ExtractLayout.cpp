@@ -62,9 +62,10 @@ std::string ExtractLayout::bundlePath() const
     return m_folder + "/bundle";
 }
 
-int ExtractLayout::makeFoldersFor(const std::string& path) const
+int ExtractLayout::makeFoldersFor(const std::string& path, safefiles::FolderMemo* made) const
 {
-    const int error = safefiles::makeParentDirectories(m_folder, VERIFIED + path);
-    return error != 0 ? error : safefiles::makeParentDirectories(m_folder, PARTIAL + path);
+    const int error = safefiles::makeParentDirectories(m_folder, VERIFIED + path, false, made);
+    return error != 0 ? error
+                      : safefiles::makeParentDirectories(m_folder, PARTIAL + path, false, made);
 }
 } // namespace pelvane

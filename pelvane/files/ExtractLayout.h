@@ -16,6 +16,8 @@
 // need no version.
 #pragma once
 
+#include "pelvane/base/SafeFiles.h"
+
 #include <string>
 
 namespace pelvane
@@ -39,8 +41,9 @@ public:
     std::string compressedFolder() const;
     std::string bundlePath() const;
 
-    // Creates the folders that hold `path` below files/ and partial/; 0 or an errno.
-    int makeFoldersFor(const std::string& path) const;
+    // Creates the folders that hold `path` below files/ and partial/; 0 or an
+    // errno. `made`: the folders of Extract that this run has made already.
+    int makeFoldersFor(const std::string& path, safefiles::FolderMemo* made = nullptr) const;
 
 private:
     std::string m_folder;

@@ -75,6 +75,9 @@ Outcome TargetAssembler::placeFiles(const std::vector<const ManifestVersion*>& v
     for (std::size_t i = 0; i < versions.size(); ++i)
     {
         const ExtractLayout layout(versionFolders[i]);
+        // one version's paths never make a file where another makes a folder;
+        // a later version's may, so each starts afresh
+        safefiles::FolderMemo made;
         for (const ManifestFile& file : versions[i]->files)
         {
             if (m_cancel.canceled())
@@ -90,7 +93,7 @@ Outcome TargetAssembler::placeFiles(const std::vector<const ManifestVersion*>& v
                 // and leave the temporary link behind in Target
                 continue;
             }
-            int error = safefiles::makeParentDirectories(staging, file.path, true);
+            int error = safefiles::makeParentDirectories(staging, file.path, true, &made);
             if (error == 0)
             {
                 error = safefiles::linkOrCopyFile(source, placed, &m_cancel.flag());

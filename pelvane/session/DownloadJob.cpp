@@ -25,9 +25,10 @@
 namespace pelvane
 {
 DownloadJob::DownloadJob(UpdateConfig config, std::vector<ChannelVersion> run,
-                         ProgressState& progress, OutcomeState& outcome, CancelToken& cancel)
+                         ProgressState& progress, OutcomeState& outcome, CancelToken& cancel,
+                         std::shared_ptr<TransferPool> pool)
     : m_config(std::move(config)), m_run(std::move(run)), m_progress(progress),
-      m_outcome(outcome), m_cancel(cancel)
+      m_outcome(outcome), m_cancel(cancel), m_pool(std::move(pool))
 {
 }
 
@@ -54,12 +55,12 @@ Outcome DownloadJob::downloadUpdates()
 {
     safefiles::makeFolderPath(m_config.extract);
     const int connections = m_config.transfer.limits.connections;
-    std::optional<TransferPool> pool;
-    if (connections > 1)
+    std::shared_ptr<TransferPool> pool = m_pool;
+    if (!pool && connections > 1)
     {
-        pool.emplace(connections);
+        pool = std::make_shared<TransferPool>(connections);
     }
-    HttpFetcher fetcher(m_config.transfer, m_cancel, pool ? &*pool : nullptr);
+    HttpFetcher fetcher(m_config.transfer, m_cancel, pool.get());
     if (const Outcome listed = FileListLoader(m_config, fetcher, m_cancel).load(m_run, m_updates);
         !listed.ok())
     {

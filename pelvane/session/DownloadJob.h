@@ -12,6 +12,7 @@
 #include "pelvane/session/UpdateConfig.h"
 #include "pelvane/trust/ChannelManifest.h"
 
+#include <memory>
 #include <vector>
 
 namespace pelvane
@@ -20,8 +21,11 @@ class DownloadJob
 {
 public:
     // `run`: the versions to bring, oldest first, as channel.qor lists them.
+    // `pool`: the session's connections (none: the job opens its own when
+    // the settings allow more than one).
     DownloadJob(UpdateConfig config, std::vector<ChannelVersion> run, ProgressState& progress,
-                OutcomeState& outcome, CancelToken& cancel);
+                OutcomeState& outcome, CancelToken& cancel,
+                std::shared_ptr<TransferPool> pool = nullptr);
 
     void run() noexcept;
 
@@ -41,5 +45,6 @@ private:
     ProgressState& m_progress;
     OutcomeState& m_outcome;
     CancelToken& m_cancel;
+    std::shared_ptr<TransferPool> m_pool;
 };
 } // namespace pelvane

@@ -33,8 +33,8 @@ std::int64_t secondsNow()
 } // namespace
 
 ManifestLoader::ManifestLoader(const UpdateConfig& config, const CancelToken& cancel,
-                               SerialStore serials, ChannelCache cache)
-    : m_config(config), m_cancel(cancel),
+                               SerialStore serials, ChannelCache cache, TransferPool* pool)
+    : m_config(config), m_cancel(cancel), m_pool(pool),
       m_trust(config.pin, config.productCode, config.channelName(), std::move(serials)),
       m_cache(std::move(cache))
 {
@@ -169,7 +169,7 @@ ManifestLoader::Loaded ManifestLoader::load()
 {
     Loaded loaded;
     judgeCache(secondsNow());
-    HttpFetcher fetcher(m_config.transfer, m_cancel);
+    HttpFetcher fetcher(m_config.transfer, m_cancel, m_pool);
     MirrorWalk walk(m_config.mirrors.size(), MirrorWalk::MoveOn::AnyFailure);
     loaded.outcome = walk.run([&](std::size_t mirror) { return loadFrom(fetcher, mirror, loaded); },
                               [&](std::size_t mirror, const Outcome&)

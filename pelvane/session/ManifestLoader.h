@@ -24,8 +24,10 @@ namespace pelvane
 class ManifestLoader
 {
 public:
+    // `pool`: the session's connections, kept open for the download to go on
+    // with (none: a connection of the load's own).
     ManifestLoader(const UpdateConfig& config, const CancelToken& cancel, SerialStore serials,
-                   ChannelCache cache);
+                   ChannelCache cache, TransferPool* pool = nullptr);
 
     struct Loaded
     {
@@ -50,6 +52,7 @@ private:
 
     const UpdateConfig& m_config;
     const CancelToken& m_cancel;
+    TransferPool* m_pool;
     ManifestTrust m_trust;
     ChannelCache m_cache;
     std::optional<ChannelCache::Entry> m_cached;

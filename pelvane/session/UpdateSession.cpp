@@ -2,6 +2,7 @@
 
 #include "pelvane/base/PelvaneErrors.h"
 #include "pelvane/base/PelvaneLog.h"
+#include "pelvane/net/TransferPool.h"
 #include "pelvane/session/DownloadJob.h"
 #include "pelvane/session/ManifestLoader.h"
 #include "pelvane/trust/ChannelCache.h"
@@ -86,10 +87,12 @@ std::int32_t UpdateSession::init(const InitArguments& arguments)
         PELVANE_LOG_ERROR("initUpdInterEx: " << problem);
         m_config.reset();
         m_manifest.reset();
+        m_pool.reset();
         return fail(API_BAD_ARGUMENT);
     }
     m_config = std::move(config);
     m_manifest.reset();
+    m_pool.reset(); // made for the settings of the last init
     m_progress.clear();
     PELVANE_LOG_INFO("Update interface ready for "
                      << m_config->productCode << " " << m_config->channelName() << " from "
@@ -106,6 +109,7 @@ std::int32_t UpdateSession::close()
     stopWorker();
     m_config.reset();
     m_manifest.reset();
+    m_pool.reset();
     m_progress.setStatus(STATUS_IDLE);
     return API_OK;
 }
@@ -117,9 +121,14 @@ std::int32_t UpdateSession::loadManifest()
         return API_OK;
     }
     m_cancel.reset();
+    if (!m_pool && m_config->transfer.limits.connections > 1)
+    {
+        m_pool = std::make_shared<TransferPool>(m_config->transfer.limits.connections);
+    }
     ManifestLoader loader(
         *m_config, m_cancel, SerialStore(SerialStore::defaultPath()),
-        ChannelCache(ChannelCache::defaultFolder(), m_config->productCode, m_config->channelName()));
+        ChannelCache(ChannelCache::defaultFolder(), m_config->productCode, m_config->channelName()),
+        m_pool.get());
     ManifestLoader::Loaded loaded = loader.load();
     if (!loaded.manifest)
     {
@@ -291,7 +300,7 @@ std::int32_t UpdateSession::downloadUntil(const char* versionText)
                         static_cast<std::ptrdiff_t>(m_servingMirror % jobConfig.mirrors.size()),
                     jobConfig.mirrors.end());
         auto job = std::make_shared<DownloadJob>(std::move(jobConfig), std::move(updates),
-                                                 m_progress, m_outcome, m_cancel);
+                                                 m_progress, m_outcome, m_cancel, m_pool);
         m_worker = std::thread([job] { job->run(); });
     }
     catch (...)

@@ -10,6 +10,7 @@
 #include "pelvane/session/UpdateConfig.h"
 #include "pelvane/trust/ChannelManifest.h"
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -17,6 +18,7 @@
 
 namespace pelvane
 {
+class TransferPool;
 class UpdateSession
 {
 public:
@@ -56,6 +58,9 @@ private:
     std::optional<UpdateConfig> m_config;
     std::optional<ChannelManifest> m_manifest;
     std::size_t m_servingMirror = 0;
+    // The connections of the manifest's load, kept for the download, so that
+    // its first request does not wait for a new connection.
+    std::shared_ptr<TransferPool> m_pool;
     ProgressState m_progress;
     OutcomeState m_outcome;
     CancelToken m_cancel;

@@ -41,9 +41,10 @@ bool isHttp(const std::string& url)
 }
 
 // The part of a file a way writes: opened for reading and writing, emptied.
-Outcome openWork(const ExtractLayout& layout, const std::string& path, int& fd)
+Outcome openWork(const ExtractLayout& layout, const std::string& path, int& fd,
+                 safefiles::FolderMemo& made)
 {
-    if (const int error = layout.makeFoldersFor(path))
+    if (const int error = layout.makeFoldersFor(path, &made))
     {
         return Outcome::disk(error);
     }
@@ -670,7 +671,7 @@ Outcome UpdateWays::fromLocal(std::size_t update, std::size_t file, bool& next)
     const ManifestFile& entry = m_updates[update].files[file];
     const ExtractLayout layout(m_config.versionFolder(m_updates[update].number));
     const std::string& source = *m_files[update][file].localPath;
-    if (const int error = layout.makeFoldersFor(entry.path))
+    if (const int error = layout.makeFoldersFor(entry.path, &m_folders))
     {
         return Outcome::disk(error);
     }
@@ -719,13 +720,13 @@ Outcome UpdateWays::fromDelta(std::size_t update, std::size_t file, const Progre
     }
     const ExtractLayout layout(m_config.versionFolder(m_updates[update].number));
     int fd = -1;
-    if (const Outcome opened = openWork(layout, entry.path, fd); !opened.ok())
+    if (const Outcome opened = openWork(layout, entry.path, fd, m_folders); !opened.ok())
     {
         return opened;
     }
     platform::FileDescriptor out(fd);
     const deltas::CodecStatus applied = deltas::applyDelta(
-        delta.sourcePath, bytes, out.get(), {delta.sourceSha256, entry.size, entry.sha256},
+        delta.sourcePath, bytes, out.get(), {delta.sourceSha256, entry.size, entry.sha256, true},
         &m_cancel.flag());
     out.close();
     if (applied.ok())
@@ -745,7 +746,7 @@ Outcome UpdateWays::decodeObject(std::size_t update, std::size_t file,
     const ManifestFile& entry = m_updates[update].files[file];
     const ExtractLayout layout(m_config.versionFolder(m_updates[update].number));
     int fd = -1;
-    if (const Outcome opened = openWork(layout, entry.path, fd); !opened.ok())
+    if (const Outcome opened = openWork(layout, entry.path, fd, m_folders); !opened.ok())
     {
         return opened;
     }

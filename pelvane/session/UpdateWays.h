@@ -12,6 +12,7 @@
 // last way's failure end the file.
 #pragma once
 
+#include "pelvane/base/SafeFiles.h"
 #include "pelvane/files/FileDownloader.h"
 #include "pelvane/net/RangeFetcher.h"
 #include "pelvane/session/BundlePieces.h"
@@ -162,6 +163,7 @@ private:
     const CancelToken& m_cancel;
     std::function<void()> m_pieceHeld;
     LocalCopies m_local;
+    safefiles::FolderMemo m_folders; // made in Extract by this run
     std::optional<RelatedFiles> m_related; // set by survey
     std::unordered_map<std::string, std::size_t> m_broughtBy; // SHA-256: the update that brings it
     std::vector<std::unique_ptr<VersionState>> m_versions;

@@ -271,6 +271,35 @@ TEST_F(Codecs, BothDeltaMethodsRebuildTheNewVersionExactly)
     EXPECT_TRUE(apply(blob, {sha256Hex(""), m_new.size(), sha256Hex(m_new)}).ok());
 }
 
+// Small files go through buffers rather than mappings, and their decoders
+// reuse the contexts that an earlier decode on the thread gave back.
+TEST_F(Codecs, SmallFilesDecodeExactlyWithContextsAFailedDecodeLeftBehind)
+{
+    m_old.resize(150'000);
+    m_new = m_old;
+    m_new.insert(60'000, m_old.substr(1000, 517));
+    for (std::size_t at = 100'000; at < 104'096; at += 8)
+    {
+        m_new[at] = static_cast<char>(m_new[at] + 0x40);
+    }
+    writeBytes(oldPath(), m_old);
+    writeBytes(newPath(), m_new);
+    for (const DeltaMethod method : {DeltaMethod::Suffix, DeltaMethod::PatchFrom})
+    {
+        SCOPED_TRACE(deltaMethodName(method));
+        const std::string blob = delta(method);
+        EXPECT_FALSE(apply(blob.substr(0, blob.size() / 2), expectation()).ok());
+        writeBytes(partPath(), m_new + m_new); // a leftover longer than the target
+        ASSERT_TRUE(apply(blob, expectation()).ok());
+        EXPECT_EQ(readBytes(partPath()), m_new);
+    }
+    const std::string object = compressedNew();
+    EXPECT_FALSE(decode(object.substr(0, object.size() / 2), objectExpectation(object)).ok());
+    writeBytes(partPath(), m_new + m_new);
+    ASSERT_TRUE(decode(object, objectExpectation(object)).ok());
+    EXPECT_EQ(readBytes(partPath()), m_new);
+}
+
 TEST_F(Codecs, ADeltaForAnotherSourceIsRefusedBeforeAnythingIsWritten)
 {
     const std::string blob = delta(DeltaMethod::Suffix);
@@ -281,6 +310,14 @@ TEST_F(Codecs, ADeltaForAnotherSourceIsRefusedBeforeAnythingIsWritten)
 
     writeBytes(oldPath(), m_old.substr(1)); // a source of another size
     EXPECT_EQ(apply(blob, expectation()).error, CodecError::WrongSource);
+
+    // one that changed after its caller hashed it fails as the wrong result
+    std::string changed = m_old;
+    changed[changed.size() / 2] ^= 0x10;
+    writeBytes(oldPath(), changed);
+    expected = expectation();
+    expected.sourceHashed = true;
+    EXPECT_EQ(apply(blob, expected).error, CodecError::WrongTarget);
 }
 
 TEST_F(Codecs, DamagedDeltasEndInAFailureNeverInAWrongFile)
