@@ -125,18 +125,10 @@ int MappedFile::copy(int fd, std::uint64_t size)
 {
     unmap();
     std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
-    for (std::size_t at = 0; at < bytes.size();)
+    // EIO when it shrank while read: not the file that was measured
+    if (SystemCalls::readAllAt(fd, bytes.data(), bytes.size(), 0) != 0)
     {
-        const std::int64_t got = SystemCalls::readAt(fd, bytes.data() + at, bytes.size() - at, at);
-        if (got < 0)
-        {
-            return errno;
-        }
-        if (got == 0)
-        {
-            return EIO; // shrank while read: not the file that was measured
-        }
-        at += static_cast<std::size_t>(got);
+        return errno;
     }
     m_copy = std::move(bytes);
     m_data = m_copy.data();

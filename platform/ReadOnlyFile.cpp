@@ -57,21 +57,9 @@ bool ReadOnlyFile::readAt(std::uint64_t offset, std::size_t size, void* buffer) 
         setLastError(EBADF);
         return false;
     }
-    auto* out = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < size)
+    if (SystemCalls::readAllAt(m_fd, buffer, size, offset) != 0)
     {
-        const std::int64_t got = SystemCalls::readAt(m_fd, out + done, size - done, offset + done);
-        if (got < 0)
-        {
-            return failWithErrno();
-        }
-        if (got == 0)
-        {
-            setLastError(EIO);
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
+        return failWithErrno();
     }
     return true;
 }

@@ -193,6 +193,28 @@ std::int64_t SystemCalls::readAt(int fd, void* buffer, std::size_t size, std::ui
                    });
 }
 
+int SystemCalls::readAllAt(int fd, void* buffer, std::size_t size, std::uint64_t offset)
+{
+    auto* next = static_cast<char*>(buffer);
+    while (size > 0)
+    {
+        const std::int64_t got = readAt(fd, next, size, offset);
+        if (got < 0)
+        {
+            return -1;
+        }
+        if (got == 0)
+        {
+            errno = EIO;
+            return -1;
+        }
+        next += got;
+        size -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return 0;
+}
+
 int SystemCalls::writeAll(int fd, const void* data, std::size_t size)
 {
     const auto* next = static_cast<const char*>(data);

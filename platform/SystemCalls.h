@@ -102,6 +102,9 @@ public:
     static int close(int fd);
     static std::int64_t read(int fd, void* buffer, std::size_t size);
     static std::int64_t readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset);
+    // Exactly size bytes at offset, in as many calls as it takes; a file
+    // that ends before them fails with EIO.
+    static int readAllAt(int fd, void* buffer, std::size_t size, std::uint64_t offset);
     // Writes all of size bytes, in as many calls as it takes.
     static int writeAll(int fd, const void* data, std::size_t size);
     // All of `data` at `offset`, the file position untouched.

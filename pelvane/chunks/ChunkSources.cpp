@@ -81,16 +81,10 @@ bool ChunkSources::readVerified(const Location& location, const std::string& sha
         return false;
     }
     buffer.resize(location.length);
-    std::size_t done = 0;
-    while (done < location.length)
+    if (platform::SystemCalls::readAllAt(file.get(), buffer.data(), location.length,
+                                         location.offset) != 0)
     {
-        const std::int64_t got = platform::SystemCalls::readAt(
-            file.get(), buffer.data() + done, location.length - done, location.offset + done);
-        if (got <= 0)
-        {
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
+        return false;
     }
     Sha256 digest;
     digest.update(buffer.data(), buffer.size());

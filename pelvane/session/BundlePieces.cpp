@@ -151,16 +151,10 @@ bool BundlePieces::copy(const Piece& piece, std::vector<unsigned char>& bytes) c
         return false;
     }
     bytes.resize(static_cast<std::size_t>(piece.size));
-    for (std::size_t done = 0; done < bytes.size();)
+    if (SystemCalls::readAllAt(in.get(), bytes.data(), bytes.size(), at) != 0)
     {
-        const std::int64_t got =
-            SystemCalls::readAt(in.get(), bytes.data() + done, bytes.size() - done, at + done);
-        if (got <= 0)
-        {
-            bytes.clear();
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
+        bytes.clear();
+        return false;
     }
     return true;
 }
