@@ -146,10 +146,8 @@ std::string VersionBuilder::placeObjects(FileWork& work)
     std::error_code error;
     if (file.size > 0)
     {
-        // A small file goes into the bundle even when it does not shrink:
-        // its stored frame adds a few bytes, a request of its own would
-        // cost hundreds and a round trip.
-        if (work.whole.size < LARGE_OBJECT_BYTES)
+        if (work.whole.size < LARGE_OBJECT_BYTES &&
+            (work.whole.size < file.size || file.size < STORED_OBJECT_BYTES))
         {
             work.smallObject = work.wholeSpool;
             file.bundled = pelvane::BundleRef{0, work.whole.size, work.whole.sha256};
