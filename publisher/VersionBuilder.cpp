@@ -146,15 +146,16 @@ std::string VersionBuilder::placeObjects(FileWork& work)
     std::error_code error;
     if (file.size > 0)
     {
-        if (work.whole.size >= file.size)
-        {
-            fs::remove(work.wholeSpool, error); // it does not shrink: the file is its own object
-        }
-        else if (work.whole.size < LARGE_OBJECT_BYTES)
+        if (work.whole.size < LARGE_OBJECT_BYTES &&
+            (work.whole.size < file.size || file.size < STORED_OBJECT_BYTES))
         {
             work.smallObject = work.wholeSpool;
             file.bundled = pelvane::BundleRef{0, work.whole.size, work.whole.sha256};
             work.beat = work.whole.size;
+        }
+        else if (work.whole.size >= file.size)
+        {
+            fs::remove(work.wholeSpool, error); // it does not shrink: the file is its own object
         }
         else
         {

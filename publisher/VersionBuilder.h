@@ -36,6 +36,12 @@ namespace publisher
 // A compressed object of at least this many bytes goes to zst/<path>, a
 // smaller one into the bundle.
 inline constexpr std::uint64_t LARGE_OBJECT_BYTES = 1U << 20;
+// A file under this size that does not shrink goes into the bundle all the
+// same, its frame stored (a few bytes over the file): a request of its own
+// would cost a few hundred bytes of headers and a round trip, more than its
+// bytes take on a link of 50 Mbit/s and 40 ms. Above it the request's cost
+// is small beside the file's, which is served as it is.
+inline constexpr std::uint64_t STORED_OBJECT_BYTES = 64U << 10;
 // The framed twin's level: it serves only ranges of chunks, and its frames
 // are each a chunk long, where the higher levels find little more.
 // Measured on a 175 MiB browser library: level 19 costs 84 CPU s, level 9

@@ -45,7 +45,8 @@ std::size_t countPath(const std::vector<SeenRequest>& requests, const std::strin
 
 TEST_F(FailureTest, HttpFailuresAreTriedOnceOrThriceByKind)
 {
-    publish("1.0.0", {{"a.bin", "data"}});
+    // incompressible and too large for the bundle: a request of its own
+    publish("1.0.0", {{"a.bin", patternData(100000, 10)}});
     const std::string path = fileUrlPath("1.0.0", "a.bin");
     struct Case
     {
@@ -108,9 +109,11 @@ TEST_F(FailureTest, TransientFailuresThenSuccessHonourRetryAfter)
 
 TEST_F(FailureTest, AFileThatDoesNotHashRightFailsWithoutTouchingTarget)
 {
-    publish("1.0.0", {{"a.bin", "genuine content"}});
+    std::string content = patternData(100000, 2);
+    publish("1.0.0", {{"a.bin", content}});
     // same size, other bytes
-    qortest::writeTextFile(channelFolder() + "/1.0.0/files/a.bin", "tampered conten");
+    content[5000] = static_cast<char>(content[5000] ^ 0x20);
+    qortest::writeTextFile(channelFolder() + "/1.0.0/files/a.bin", content);
     qortest::ServerProcess web({"nginx", "--root", repo()});
     ASSERT_TRUE(web.started()) << web.failure();
     InitOptions options;

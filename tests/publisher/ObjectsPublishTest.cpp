@@ -129,10 +129,14 @@ TEST_F(ObjectsPublishTest, DeltasFromTheLastTwoVersionsAndEveryObjectVerifyAndDa
     EXPECT_TRUE(index->framed());
     EXPECT_EQ(index->compressedSize(), big.framed->size);
     EXPECT_EQ(fs::file_size(channel() + "/1.0.2/zsf/big.txt"), big.framed->size);
-    // small: in the bundle; random bytes: no object at all, a plain index
+    // small: in the bundle, random bytes too (stored, a few bytes over the
+    // file, so that they cost no request of their own), with a plain index
     ASSERT_TRUE(small.bundled);
     EXPECT_FALSE(small.compressed || small.framed);
-    EXPECT_FALSE(noiseFile.compressed || noiseFile.bundled || noiseFile.framed);
+    ASSERT_TRUE(noiseFile.bundled);
+    EXPECT_GT(noiseFile.bundled->size, noiseFile.size);
+    EXPECT_LT(noiseFile.bundled->size, noiseFile.size + 64);
+    EXPECT_FALSE(noiseFile.compressed || noiseFile.framed);
     EXPECT_FALSE(fs::exists(channel() + "/1.0.2/zst/noise.bin"));
     const auto noiseIndex = pelvane::ChunkIndex::parse(
         qortest::readTextFile(channel() + "/1.0.2/cidx/noise.bin"), problem);
@@ -160,6 +164,7 @@ TEST_F(ObjectsPublishTest, DeltasFromTheLastTwoVersionsAndEveryObjectVerifyAndDa
     } damage[] = {
         {bundle, inFirstDelta, "the delta of"},
         {bundle, small.bundled->offset + 2, "small.txt"},
+        {bundle, noiseFile.bundled->offset + 100, "noise.bin"},
         {channel() + "/1.0.2/zst/big.txt", 100, "compressed object wrong SHA-256"},
         {channel() + "/1.0.2/zsf/big.txt", 100, "framed object wrong SHA-256"},
     };
