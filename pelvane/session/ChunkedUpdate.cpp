@@ -85,10 +85,17 @@ bool ChunkedUpdate::wantsIndex(std::size_t update, const ManifestFile& file,
     {
         return false; // reused or resumed as a whole file
     }
+    if (regularFile(layout.assemblyPath(file.path)))
+    {
+        return true; // what a cut run assembled
+    }
+    if (file.bundled && file.bundled->size < BUNDLED_INDEX_BYTES)
+    {
+        return false;
+    }
     // an index pays only when some local copy, or another file of the run,
     // may hold part of the file
-    if (regularFile(layout.assemblyPath(file.path)) || heldAtPath(file.path) ||
-        !m_related->candidates(file.path, file.size).empty())
+    if (heldAtPath(file.path) || !m_related->candidates(file.path, file.size).empty())
     {
         return true;
     }

@@ -280,6 +280,7 @@ protected:
                             std::vector<Served>& served, const std::string& from = "1.0.0")
     {
         const std::string accessLog = temp() / "access.log";
+        fs::remove(accessLog); // what an earlier run of the test was served
         qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
         ASSERT_TRUE(web.started()) << web.failure();
         const Outcome end = updateFrom(from, web.url());
@@ -352,7 +353,7 @@ TEST_F(FileWaysTest, WhatIsHeldLocallyAnywhereIsNotFetchedAndDeltasComeInTheBund
     EXPECT_EQ(last.currentBlock, last.nbBlock);
 }
 
-TEST_F(FileWaysTest, AFirstInstallOfSmallFilesIsOneBundleRequestWithoutChunkIndexes)
+TEST_F(FileWaysTest, SmallFilesInTheBundleGetNoChunkIndexOnAFirstInstallOrWithoutADelta)
 {
     // files the chunker indexes, all small enough for the bundle; the one of
     // random bytes does not shrink and is stored there
@@ -369,6 +370,15 @@ TEST_F(FileWaysTest, AFirstInstallOfSmallFilesIsOneBundleRequestWithoutChunkInde
         EXPECT_EQ(one.uri.find("/cidx/"), std::string::npos) << one.uri;
     }
     EXPECT_EQ(requestsFor(served, uriOf("1.0.0", "bundle")), 1U);
+    EXPECT_EQ(served.size(), 3U) << "channel.qor, the file list and the bundle";
+
+    // changed, with no delta: its old copy could spare a chunk or two, fewer
+    // bytes than the index and its request would cost
+    std::map<std::string, std::string> v2 = v1;
+    v2["a.txt"] = edited(v1.at("a.txt"), 5);
+    publish("2.0.0", v2, "", false, {"--delta-from", "0"});
+    ASSERT_NO_FATAL_FAILURE(updateThroughNginx(v2, served));
+    expectNoWholeFiles(served);
     EXPECT_EQ(served.size(), 3U) << "channel.qor, the file list and the bundle";
 }
 
