@@ -214,7 +214,11 @@ def update_bench(args, tools, cache, work, make_link, cleanups):
             client.update("")  # installs the old version straight from nginx
             client.forget_target()
             label = "%s%s" % (connections or "(default)", "" if over_link else ", loopback")
-            clients.append((label, over_link, client))
+            clients.append((label, over_link, client, "1.0.0"))
+        # and a first install of the new version over the link: nothing held
+        first = ours.Client(tools, repository, os.path.join(clients_at, "update", "first"), web.url)
+        client_env(first, args.connections[0])
+        clients.append(("%s, first install" % (args.connections[0] or "(default)"), True, first, ""))
         repository.publish("2.0.0", new.tree)
         link = make_link(web.port).start()
         try:
@@ -223,12 +227,12 @@ def update_bench(args, tools, cache, work, make_link, cleanups):
             sanity(link, channel, "/%s/%s/2.0.0/files/%s" % (ours.PRODUCT, ours.CHANNEL,
                                                              largest[0]),
                    args.rtt_ms, args.rate_mbit)
-            for label, over_link, client in clients:
+            for label, over_link, client, installed in clients:
                 client.url = link.url if over_link else web.url
                 # what the publish left dirty is not the client's to flush
                 os.sync()
                 with Measured(web, link) as seen:
-                    cost = client.update("1.0.0")
+                    cost = client.update(installed)
                 wrong, _ = ours.same_files(client.target, new.tree)
                 if wrong:
                     raise RuntimeError("Target differs from %s in %d files (%s)"
@@ -257,7 +261,7 @@ def update_bench(args, tools, cache, work, make_link, cleanups):
     print("   requests one after another cost at least requests x round trip)")
     loopback = [cost.wall for _, over_link, cost, _ in rows if not over_link]
     for label, over_link, cost, seen in rows:
-        if over_link and loopback:
+        if over_link and loopback and not label.endswith("first install"):
             extra = cost.wall - loopback[0]
             print("   %s: the link added %.1f s to the loopback run, %.1f ms per request" % (
                 label, extra, 1000 * extra / max(1, seen.traffic["requests"])))

@@ -85,10 +85,24 @@ bool ChunkedUpdate::wantsIndex(std::size_t update, const ManifestFile& file,
     {
         return false; // reused or resumed as a whole file
     }
+    if (regularFile(layout.assemblyPath(file.path)))
+    {
+        return true; // what a cut run assembled
+    }
+    if (file.bundled && file.bundled->size < BUNDLED_INDEX_BYTES)
+    {
+        return false;
+    }
     // an index pays only when some local copy, or another file of the run,
     // may hold part of the file
-    return severalChunkable || regularFile(layout.assemblyPath(file.path)) ||
-           heldAtPath(file.path) || !m_related->candidates(file.path, file.size).empty();
+    if (heldAtPath(file.path) || !m_related->candidates(file.path, file.size).empty())
+    {
+        return true;
+    }
+    // Not for another file of the run when the file rides in the bundle: it
+    // costs no request there, its index would cost one, and a first install
+    // of a release of small files made a round trip for each of them.
+    return severalChunkable && !file.bundled;
 }
 
 bool ChunkedUpdate::heldAtPath(const std::string& path) const

@@ -273,15 +273,17 @@ protected:
         }
     }
 
-    // Serves the repository with nginx and updates from 1.0.0, which must
-    // succeed with `expected` in Target; `served` is what nginx sent.
+    // Serves the repository with nginx and updates from `from` (nothing
+    // installed: empty), which must succeed with `expected` in Target;
+    // `served` is what nginx sent.
     void updateThroughNginx(const std::map<std::string, std::string>& expected,
-                            std::vector<Served>& served)
+                            std::vector<Served>& served, const std::string& from = "1.0.0")
     {
         const std::string accessLog = temp() / "access.log";
+        fs::remove(accessLog); // what an earlier run of the test was served
         qortest::ServerProcess web({"nginx", "--root", repo(), "--access-log", accessLog});
         ASSERT_TRUE(web.started()) << web.failure();
-        const Outcome end = updateFrom("1.0.0", web.url());
+        const Outcome end = updateFrom(from, web.url());
         ASSERT_EQ(end.result, 1) << end.api << " " << end.primary;
         expectTarget(expected);
         served = readAccessLog(accessLog);
@@ -349,6 +351,35 @@ TEST_F(FileWaysTest, WhatIsHeldLocallyAnywhereIsNotFetchedAndDeltasComeInTheBund
     EXPECT_NE(m_log.text().find("Way for twin/two.txt of 2.0.0: local copy, 0 bytes"), std::string::npos);
     const StatusSample last = status();
     EXPECT_EQ(last.currentBlock, last.nbBlock);
+}
+
+TEST_F(FileWaysTest, SmallFilesInTheBundleGetNoChunkIndexOnAFirstInstallOrWithoutADelta)
+{
+    // files the chunker indexes, all small enough for the bundle; the one of
+    // random bytes does not shrink and is stored there
+    const std::map<std::string, std::string> v1 = {{"a.txt", textData(40000, 1)},
+                                                   {"b.txt", textData(30000, 2)},
+                                                   {"c.txt", textData(20000, 3)},
+                                                   {"d.bin", patternData(20000, 4)}};
+    publish("1.0.0", v1);
+    std::vector<Served> served;
+    ASSERT_NO_FATAL_FAILURE(updateThroughNginx(v1, served, ""));
+    expectNoWholeFiles(served);
+    for (const Served& one : served)
+    {
+        EXPECT_EQ(one.uri.find("/cidx/"), std::string::npos) << one.uri;
+    }
+    EXPECT_EQ(requestsFor(served, uriOf("1.0.0", "bundle")), 1U);
+    EXPECT_EQ(served.size(), 3U) << "channel.qor, the file list and the bundle";
+
+    // changed, with no delta: its old copy could spare a chunk or two, fewer
+    // bytes than the index and its request would cost
+    std::map<std::string, std::string> v2 = v1;
+    v2["a.txt"] = edited(v1.at("a.txt"), 5);
+    publish("2.0.0", v2, "", false, {"--delta-from", "0"});
+    ASSERT_NO_FATAL_FAILURE(updateThroughNginx(v2, served));
+    expectNoWholeFiles(served);
+    EXPECT_EQ(served.size(), 3U) << "channel.qor, the file list and the bundle";
 }
 
 TEST_F(FileWaysTest, APieceThatDoesNotVerifyFallsBackToTheNextWay)
