@@ -68,8 +68,7 @@ int MappedFile::mapForReading(int fd, std::uint64_t copyBelow)
     {
         return info.type == SystemCalls::Type::Directory ? EISDIR : EINVAL;
     }
-    return info.size > 0 && info.size < copyBelow ? copy(fd, info.size)
-                                                  : map(fd, info.size, false);
+    return info.size > 0 && info.size < copyBelow ? copy(fd, info.size) : map(fd, info.size, false);
 }
 
 int MappedFile::mapForWriting(int fd, std::uint64_t size)

@@ -40,8 +40,9 @@ int windowLogFor(std::uint64_t bytes);
 Compressor makeCompressor(int level, int windowLog, int workers = 0);
 // A decompressor that accepts windows up to 2^windowLogMax (a spare one of
 // this thread when it has one: a thousand small deltas would otherwise
-// allocate and free a thousand sets of contexts); with stableOutput it writes straight into the caller's buffer, which then
-// serves as the window, so that no window buffer is allocated.
+// allocate and free a thousand sets of contexts); with stableOutput it
+// writes straight into the caller's buffer, which then serves as the
+// window, so that no window buffer is allocated.
 Decompressor makeDecompressor(int windowLogMax, bool stableOutput);
 
 // The status for zstd's result code when it is an error (ok otherwise):

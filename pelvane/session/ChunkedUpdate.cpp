@@ -93,15 +93,14 @@ bool ChunkedUpdate::wantsIndex(std::size_t update, const ManifestFile& file,
     {
         return false;
     }
-    // an index pays only when some local copy, or another file of the run,
-    // may hold part of the file
+    // an index pays only when some local copy may hold part of the file
     if (heldAtPath(file.path) || !m_related->candidates(file.path, file.size).empty())
     {
         return true;
     }
-    // Not for another file of the run when the file rides in the bundle: it
+    // or another file of the run, unless the file rides in the bundle: it
     // costs no request there, its index would cost one, and a first install
-    // of a release of small files made a round trip for each of them.
+    // of a release of small files made a round trip for each of them
     return severalChunkable && !file.bundled;
 }
 
